@@ -1,0 +1,15 @@
+#include "startup.h"
+
+#include <platform/fonts.h>
+
+#include <QApplication>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pelmora"));
+    platform::installFontSubstitutions();
+    QTimer::singleShot(0, &application, &app::startup);
+    return QApplication::exec();
+}

@@ -1,0 +1,10 @@
+#include "commoncontrols.h"
+
+namespace platform {
+
+bool InitCommonCtls()
+{
+    return true;
+}
+
+} // namespace platform

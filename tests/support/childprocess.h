@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+// Tests run as root in CI, where file permissions deny nothing. A test of a permission
+// failure runs the code under test in a child process that has dropped to the user nobody,
+// so the denial really happens.
+struct ChildResult
+{
+    bool started = false;
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+};
+
+// True when this process may drop privileges (it runs as root and setpriv exists).
+bool canDropPrivileges();
+
+// Runs program with arguments as nobody:nogroup without supplementary groups.
+ChildResult
+runAsNobody(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
+
+// Runs program with arguments as the current user.
+ChildResult runChild(const QString &program, const QStringList &arguments, int timeoutMs = 60000);

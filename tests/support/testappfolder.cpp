@@ -1,0 +1,76 @@
+#include "testappfolder.h"
+
+#include <cntdbtool/contactdatabase.h>
+#include <cntdbtool/demodata.h>
+#include <platform/apppath.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+TestAppFolder::TestAppFolder()
+{
+    if (m_dir.isValid()) {
+        QDir(m_dir.path()).mkdir(QStringLiteral("Program Data"));
+        platform::setAppPathForTesting(m_dir.path());
+    }
+}
+
+TestAppFolder::~TestAppFolder()
+{
+    platform::setAppPathForTesting(QString());
+}
+
+QString TestAppFolder::file(const QString &relativePath) const
+{
+    return m_dir.path() + QLatin1Char('/') + relativePath;
+}
+
+bool TestAppFolder::writeFile(const QString &relativePath, const QByteArray &bytes) const
+{
+    QFile f(file(relativePath));
+    QDir().mkpath(QFileInfo(f).absolutePath());
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray TestAppFolder::readFile(const QString &relativePath) const
+{
+    QFile f(file(relativePath));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool TestAppFolder::createDatabase(const QList<ContactValues> &contacts) const
+{
+    QString error;
+    if (!cntdb::createDatabase(databasePath(), &error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    if (!contacts.isEmpty() && !cntdb::insertContacts(databasePath(), contacts, &error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+bool TestAppFolder::createDemoDatabase(int count, quint32 seed) const
+{
+    return createDatabase(cntdb::demoContacts(count, seed));
+}
+
+void TestAppFolder::openToEveryone() const
+{
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
+    ::chmod(QFile::encodeName(dataDir()).constData(), 0777);
+}
+
+ContactValues makeContact(const QString &id, const QString &lastName, const QString &firstName)
+{
+    ContactValues values;
+    values[fieldIndex(ContactField::ContactId)] = id;
+    values[fieldIndex(ContactField::LastName)] = lastName;
+    values[fieldIndex(ContactField::FirstName)] = firstName;
+    return values;
+}

@@ -1,0 +1,59 @@
+// cntdbtool: creates the contact database and fills it with demo contacts.
+//   cntdbtool create <file> [--demo N] [--seed S]
+#include "contactdatabase.h"
+#include "demodata.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fputs("usage: cntdbtool create <file> [--demo N] [--seed S]\n", stderr);
+    return 2;
+}
+
+int fail(const QString &error)
+{
+    std::fprintf(stderr, "cntdbtool: %s\n", qPrintable(error));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() < 2)
+        return usage();
+    const QString command = args.takeFirst();
+    const QString file = args.takeFirst();
+    int demo = 0;
+    quint32 seed = 1;
+    bool ok = true;
+    if (command != QLatin1String("create"))
+        return usage();
+    while (ok && args.size() >= 2) {
+        const QString option = args.takeFirst();
+        const QString value = args.takeFirst();
+        if (option == QLatin1String("--demo"))
+            demo = value.toInt(&ok);
+        else if (option == QLatin1String("--seed"))
+            seed = value.toUInt(&ok);
+        else
+            ok = false;
+    }
+    if (!ok || !args.isEmpty() || demo < 0)
+        return usage();
+
+    QString error;
+    if (!cntdb::createDatabase(file, &error))
+        return fail(error);
+    if (demo > 0 && !cntdb::insertContacts(file, cntdb::demoContacts(demo, seed), &error))
+        return fail(error);
+    return 0;
+}
