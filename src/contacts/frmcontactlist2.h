@@ -1,13 +1,27 @@
 #pragma once
 
+#include "contactfields.h"
+#include "contactstore.h"
+#include "fieldbinding.h"
+
 #include <QHash>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 
-// The main window: the contact list beside the current contact's fields, a toolbar of ten
-// commands and a status bar.
-class FrmContactList2 : public QWidget
+class ContactListModel;
+class ContactStatusBar;
+class QFrame;
+class QLabel;
+class QTableView;
+class QToolBar;
+class QToolButton;
+
+// The main window: the contact list beside the current contact's seventeen fields, a
+// toolbar of ten commands and a status bar. It owns the contact store (its data control
+// dbData1) and is the store's field binding.
+class FrmContactList2 : public QWidget, private FieldBinding
 {
     Q_OBJECT
 
@@ -15,8 +29,8 @@ public:
     explicit FrmContactList2(QWidget *parent = nullptr);
     ~FrmContactList2() override;
 
-    // The load handler: points the store at cntdb.mdb and chooses the record order from
-    // settings.ini, then opens the records. Returns false when the database cannot be used
+    // The load handler: points the store at cntdb.mdb, chooses the record order from
+    // settings.ini and opens the records. Returns false when the database cannot be used
     // (a message box has said why); the window must then not be shown.
     bool load();
 
@@ -27,6 +41,45 @@ public:
     // by the application.
     void setWindowOpener(const QString &key, std::function<void()> open);
 
+    ContactStore &dbData1() { return m_store; }
+    // The text a bound field shows now, typed and unsaved text included.
+    QString fieldText(ContactField field) const override;
+    QWidget *fieldWidget(ContactField field) const { return m_fields[fieldIndex(field)]; }
+
+    // Says in a message box that a store operation failed, naming the file and the reason.
+    void reportStoreFailure(const QString &whatFailed);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void showValues(const ContactValues &values, bool editable) override;
+
+    void buildToolbar();
+    void buildGrid();
+    void buildFields();
+    void followCurrentRecord();
+    void chooseGridRow(int row);
+
+    void exitCommand();
+    void addCommand();
+    void saveCommand();
+    void deleteCommand();
+    void nextCommand();
+    void previousCommand();
+    bool askToDelete();
+
+    ContactStore m_store;
+    ContactListModel *m_model = nullptr;
+    QToolBar *m_toolbar = nullptr;
+    QFrame *m_grid = nullptr;
+    QTableView *m_gridView = nullptr;
+    std::array<QWidget *, contactFieldCount> m_fields{};
+    ContactStatusBar *m_statusBar = nullptr;
     QHash<QString, std::function<void()>> m_windowOpeners;
+    bool m_filling = false;
+    bool m_followingStore = false;
+    bool m_centred = false;
 };

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "contactfields.h"
+#include "packedrecord.h"
+
+#include <sqlite/connection.h>
+
+#include <QObject>
+#include <QString>
+
+#include <bitset>
+#include <memory>
+#include <vector>
+
+class FieldBinding;
+
+// The data control over contactsdb: an ordered recordset read from the record source, a
+// position in it (on a row, before the first, after the last) and an optional pending new
+// record. Rows are told apart by SQLite's rowid, never by contactid, which may repeat.
+//
+// Binding rules: after every move, AddNew, Requery and Refresh the bound fields show the new
+// state before the call returns. Leaving a record commits the fields marked as changed since
+// it became current; a pending new record is inserted with all fields. A failed commit leaves
+// the record current and the typed text in the fields.
+//
+// Operations return false on failure; errorMessage() then says why in SQLite's or the
+// file system's words. The store never shows a message itself.
+class ContactStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ContactStore(QObject *parent = nullptr);
+    ~ContactStore() override;
+
+    void setDatabaseName(const QString &path) { m_databaseName = path; }
+    QString databaseName() const { return m_databaseName; }
+    void setRecordSource(const QString &statement) { m_recordSource = statement; }
+    QString recordSource() const { return m_recordSource; }
+    // How long a commit waits for another program's lock before it fails.
+    void setBusyTimeout(int milliseconds);
+
+    // The bound fields (not owned). Without one the store keeps the fields in memory.
+    void setFieldBinding(FieldBinding *binding);
+    FieldBinding *fieldBinding() const { return m_binding; }
+
+    // Opens the database (never creating it) and reads the recordset; the first row becomes
+    // current. Checks that contactsdb has all seventeen fields.
+    bool open();
+    bool isOpen() const { return m_db.isOpen(); }
+    void close();
+    // Commits, then reads the recordset again; the first row becomes current.
+    bool refresh();
+    bool requery() { return refresh(); }
+
+    int recordCount() const { return int(m_rows.size()); }
+    bool isBOF() const { return m_rows.empty() || m_position == Position::BeforeFirst; }
+    bool isEOF() const { return m_rows.empty() || m_position == Position::AfterLast; }
+    bool hasCurrentRecord() const { return !m_rows.empty() && m_position == Position::OnRow; }
+    // The row of the current record, or -1 when there is none.
+    int currentRow() const { return hasCurrentRecord() ? m_row : -1; }
+    bool hasPendingNew() const { return m_pendingNew; }
+
+    bool addNew();
+    // Deletes the current record from the table; no record is current afterwards.
+    bool deleteCurrent();
+    // Drops the pending new record without writing it.
+    void discardPendingNew();
+    bool moveNext();
+    bool movePrevious();
+    bool moveTo(int row);
+    // Writes the changed fields of the current record, or inserts the pending new one.
+    bool commit();
+
+    // Called when a bound field was edited, by the user or by the program.
+    void markChanged(ContactField field);
+    bool hasChanges() const { return m_changed.any() || m_pendingNew; }
+
+    // The stored value of a row in the recordset (what was last read or committed).
+    QString value(int row, ContactField field) const;
+
+    // One more than the largest of the record count and the whole-number contact ids in the
+    // table (and a pending new record's id). Returns -1 when that would not fit in 32 bits,
+    // or when the table cannot be read (errorMessage() says why then).
+    qint64 nextContactId();
+
+    // The search walk: from the current record, at most maxSteps steps; each step compares the
+    // field's text, upper-cased letter by letter, with the criterion and moves on if it
+    // differs. Leaving the first record commits it as a move does.
+    enum class WalkResult { Match, NoMatch, Failed };
+    WalkResult findForward(ContactField field, const QString &upperCriterion, qint64 maxSteps);
+
+    QString errorMessage() const { return m_error; }
+
+    // Upper-cases letter by letter, so the length never changes.
+    static QString upperCased(QString text);
+
+signals:
+    // The recordset was read anew or a row was added or changed: views re-read it.
+    void recordsetChanged();
+    void rowChanged(int row);
+    // A new contact was stored and joined the end of the recordset.
+    void rowAppended(int row);
+    // The position or the pending new record changed.
+    void currentChanged();
+
+private:
+    enum class Position { BeforeFirst, OnRow, AfterLast };
+    struct Row
+    {
+        qint64 rowid = 0;
+        PackedRecord values;
+    };
+
+    bool readRecordset();
+    void advance();
+    bool checkTable();
+    bool writeChanges();
+    bool insertPending();
+    void showCurrent();
+    QString fieldText(ContactField field) const;
+    bool fail(const QString &message);
+    bool failFromDatabase();
+
+    QString m_databaseName;
+    QString m_recordSource;
+    int m_busyTimeout = 5000;
+    sqlite::Connection m_db;
+    std::vector<Row> m_rows;
+    Position m_position = Position::BeforeFirst;
+    int m_row = 0;
+    bool m_pendingNew = false;
+    std::bitset<contactFieldCount> m_changed;
+    FieldBinding *m_binding = nullptr;
+    std::unique_ptr<FieldBinding> m_memoryBinding;
+    QString m_error;
+};
