@@ -72,8 +72,9 @@ bool ContactStore::open()
         return failFromDatabase();
     m_db.setBusyTimeout(m_busyTimeout);
     // Each commit reaches the disk before it is acknowledged.
-    if (!m_db.exec(QStringLiteral("PRAGMA synchronous=FULL")) || !checkTable()
-        || !readRecordset()) {
+    const bool usable = (m_db.exec(QStringLiteral("PRAGMA synchronous=FULL")) || failFromDatabase())
+                        && checkTable() && readRecordset();
+    if (!usable) {
         const QString reason = m_error;
         close();
         return fail(reason);

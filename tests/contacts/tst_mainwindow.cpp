@@ -1,0 +1,474 @@
+#include "dbquery.h"
+
+#include <contacts/frmcontactlist2.h>
+#include <platform/programexit.h>
+#include <platform/scriptedmessageboxes.h>
+#include <support/testappfolder.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTest>
+
+using platform::MessageAnswer;
+
+namespace {
+
+class RecordingTerminator final : public platform::ProgramTerminator
+{
+public:
+    void endNow() override { ++count; }
+    int count = 0;
+};
+
+// A window whose close handler must not run when the program ends at once.
+class WatchedWindow final : public QWidget
+{
+public:
+    bool closeHandlerRan = false;
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        closeHandlerRan = true;
+        QWidget::closeEvent(event);
+    }
+};
+
+const QString dbName = QStringLiteral("cntdb.mdb");
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestAppFolder> m_folder;
+    std::unique_ptr<platform::ScriptedMessageBoxes> m_boxes;
+    std::unique_ptr<RecordingTerminator> m_terminator;
+    std::unique_ptr<FrmContactList2> m_window;
+
+    bool openWindow(const QList<ContactValues> &contacts)
+    {
+        if (!m_folder->createDatabase(contacts))
+            return false;
+        m_window = std::make_unique<FrmContactList2>();
+        if (!m_window->load())
+            return false;
+        m_window->show();
+        return QTest::qWaitForWindowExposed(m_window.get());
+    }
+    QList<ContactValues> abc() const
+    {
+        return {makeContact("1", "Adams", "Ann"), makeContact("2", "Baker", "Bob"),
+                makeContact("3", "Carter", "Cy")};
+    }
+    QString shown(ContactField field) const { return m_window->fieldText(field); }
+    QLineEdit *line(ContactField field) const
+    {
+        return qobject_cast<QLineEdit *>(m_window->fieldWidget(field));
+    }
+    QTableView *grid() const { return m_window->findChild<QTableView *>("DBGrid1"); }
+    QStringList stored(const QString &sql) const
+    {
+        return queryColumn(m_folder->databasePath(), sql);
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void controlsAndTabOrder();
+    void gridFollowsTheCurrentRecord();
+    void gridChoiceCommitsAndShowsRecord();
+    void stepping_data();
+    void stepping();
+    void deleteQuestion_data();
+    void deleteQuestion();
+    void deleteAnswers_data();
+    void deleteAnswers();
+    void deleteWithoutRecord_data();
+    void deleteWithoutRecord();
+    void deletePendingNewRecord_data();
+    void deletePendingNewRecord();
+    void saveStoresAndShowsFirstRecord();
+    void addGivesFreshIds_data();
+    void addGivesFreshIds();
+    void exitStoresEditAndEnds();
+    void exitWhenCommitFails_data();
+    void exitWhenCommitFails();
+    void keysAreExactAndCaseSensitive_data();
+    void keysAreExactAndCaseSensitive();
+    void missingDatabaseIsNotCreated();
+    void unreadableSettingsGiveDefaultOrder();
+    void noLengthLimit();
+};
+
+void TestMainWindow::init()
+{
+    m_folder = std::make_unique<TestAppFolder>();
+    m_boxes = std::make_unique<platform::ScriptedMessageBoxes>();
+    m_terminator = std::make_unique<RecordingTerminator>();
+    platform::setProgramTerminator(m_terminator.get());
+}
+
+void TestMainWindow::cleanup()
+{
+    m_window.reset();
+    platform::setProgramTerminator(nullptr);
+    m_terminator.reset();
+    m_boxes.reset();
+    m_folder.reset();
+}
+
+void TestMainWindow::controlsAndTabOrder()
+{
+    QVERIFY(openWindow(abc()));
+    const QRect client = m_window->rect();
+    QStringList names{"Toolbar1", "DBGrid1", "StatusBar1"};
+    for (int i = 0; i < contactFieldCount; ++i)
+        names << fieldControlName(fieldAt(i));
+    for (const QString &name : names) {
+        auto *widget = m_window->findChild<QWidget *>(name);
+        QVERIFY2(widget, qPrintable(name));
+        const QRect area(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
+        QVERIFY2(client.contains(area), qPrintable(name));
+        QVERIFY2(!widget->accessibleName().isEmpty() || name == "Toolbar1" || name == "StatusBar1",
+                 qPrintable(name));
+    }
+    // Each field has its label as buddy, with the field's caption.
+    int buddies = 0;
+    for (QLabel *label : m_window->findChildren<QLabel *>()) {
+        if (label->buddy()) {
+            ++buddies;
+            QCOMPARE(label->text(), label->buddy()->accessibleName());
+        }
+    }
+    QCOMPARE(buddies, contactFieldCount);
+    // The grid holds the focus, the fields follow in table order.
+    QTRY_COMPARE(QApplication::focusWidget(), grid());
+    QWidget *previous = grid();
+    for (int i = 0; i < contactFieldCount; ++i) {
+        QWidget *next = previous->nextInFocusChain();
+        while (next->focusPolicy() == Qt::NoFocus || !next->isVisible())
+            next = next->nextInFocusChain();
+        QCOMPARE(next->objectName(), fieldControlName(fieldAt(i)));
+        previous = next;
+    }
+    QVERIFY(line(ContactField::ContactId)->isReadOnly());
+}
+
+void TestMainWindow::gridFollowsTheCurrentRecord()
+{
+    QVERIFY(openWindow(abc()));
+    QCOMPARE(grid()->currentIndex().row(), 0);
+    QCOMPARE(grid()->model()->headerData(0, Qt::Vertical).toString().isEmpty(), false);
+    m_window->dispatchCommand("Next");
+    QCOMPARE(grid()->currentIndex().row(), 1);
+    QCOMPARE(grid()->model()->headerData(0, Qt::Vertical).toString(), QString());
+    QVERIFY(!grid()->model()->headerData(1, Qt::Vertical).toString().isEmpty());
+    QCOMPARE(shown(ContactField::LastName), QStringLiteral("Baker"));
+}
+
+void TestMainWindow::gridChoiceCommitsAndShowsRecord()
+{
+    QVERIFY(openWindow(abc()));
+    line(ContactField::FirstName)->setFocus();
+    line(ContactField::FirstName)->selectAll();
+    QTest::keyClicks(line(ContactField::FirstName), "Annie");
+    grid()->setCurrentIndex(grid()->model()->index(2, 1));
+    QCOMPARE(shown(ContactField::LastName), QStringLiteral("Carter"));
+    QCOMPARE(stored("select firstname from contactsdb where contactid = 1"), QStringList{"Annie"});
+    QCOMPARE(grid()->model()->index(0, 1).data().toString(), QStringLiteral("Annie"));
+}
+
+void TestMainWindow::stepping_data()
+{
+    QTest::addColumn<int>("contacts");
+    QTest::addColumn<int>("startRow");
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QStringList>("titles"); // the boxes shown, in order
+    QTest::addColumn<QString>("lastName");   // shown at the end
+    const QString end = "End of Database Records";
+    const QString begin = "Beginning of Database Records";
+    QTest::newRow("next from last: silent, then message")
+        << 3 << 2 << QStringList{"Next"} << QStringList{} << "";
+    QTest::newRow("second next past the end")
+        << 3 << 2 << QStringList{"Next", "Next"} << QStringList{end} << "";
+    QTest::newRow("previous after the end shows the last")
+        << 3 << 2 << QStringList{"Next", "Next", "Previous"} << QStringList{end} << "Carter";
+    QTest::newRow("previous from first: silent, then message")
+        << 3 << 0 << QStringList{"Previous", "Previous"} << QStringList{begin} << "";
+    QTest::newRow("empty store, next") << 0 << 0 << QStringList{"Next"} << QStringList{end} << "";
+    QTest::newRow("empty store, previous")
+        << 0 << 0 << QStringList{"Previous"} << QStringList{begin} << "";
+    QTest::newRow("walk forward") << 3 << 0 << QStringList{"Next", "Next"} << QStringList{}
+                                  << "Carter";
+}
+
+void TestMainWindow::stepping()
+{
+    QFETCH(int, contacts);
+    QFETCH(int, startRow);
+    QFETCH(QStringList, keys);
+    QFETCH(QStringList, titles);
+    QFETCH(QString, lastName);
+    QVERIFY(openWindow(abc().mid(0, contacts)));
+    if (contacts > 0)
+        QVERIFY(m_window->dbData1().moveTo(startRow));
+    for (const QString &key : keys)
+        m_window->dispatchCommand(key);
+    QStringList seen;
+    for (const platform::MessageRequest &box : m_boxes->shown()) {
+        seen << box.title;
+        QCOMPARE(box.icon, platform::MessageIcon::Critical);
+        QCOMPARE(box.buttons, platform::MessageButtons::Ok);
+        QVERIFY(box.text.contains(QLatin1String("records.  Please move")));
+    }
+    QCOMPARE(seen, titles);
+    QCOMPARE(shown(ContactField::LastName), lastName);
+}
+
+void TestMainWindow::deleteQuestion_data()
+{
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("names") << "Smith"
+                           << "Ann"
+                           << "Are you sure you would like to delete this record: Smith, Ann?";
+    QTest::newRow("empty names") << ""
+                                 << ""
+                                 << "Are you sure you would like to delete this record: , ?";
+    QTest::newRow("markup shown as typed") << "<b>Bold</b>"
+                                           << "&amp;"
+                                           << "Are you sure you would like to delete this "
+                                              "record: <b>Bold</b>, &amp;?";
+}
+
+void TestMainWindow::deleteQuestion()
+{
+    QFETCH(QString, last);
+    QFETCH(QString, first);
+    QFETCH(QString, question);
+    QVERIFY(openWindow({makeContact("1", last, first)}));
+    m_boxes->queueAnswer(MessageAnswer::No);
+    m_window->dispatchCommand("Delete");
+    QCOMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_boxes->last().title, QStringLiteral("Delete Contact Record?"));
+    QCOMPARE(m_boxes->last().text, question);
+    QCOMPARE(m_boxes->last().icon, platform::MessageIcon::Critical);
+    QCOMPARE(m_boxes->last().buttons, platform::MessageButtons::YesNo);
+}
+
+void TestMainWindow::deleteAnswers_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QStringList>("remaining");
+    QTest::addColumn<QString>("shownAfter");
+    QTest::newRow("no") << false << QStringList{"Adams", "Baker", "Carter"} << "Baker";
+    QTest::newRow("yes") << true << QStringList{"Adams", "Carter"} << "Adams";
+}
+
+void TestMainWindow::deleteAnswers()
+{
+    QFETCH(bool, yes);
+    QFETCH(QStringList, remaining);
+    QFETCH(QString, shownAfter);
+    QVERIFY(openWindow(abc()));
+    m_window->dispatchCommand("Next");
+    m_boxes->queueAnswer(yes ? MessageAnswer::Yes : MessageAnswer::No);
+    m_window->dispatchCommand("Delete");
+    QCOMPARE(stored("select lastname from contactsdb order by lastname"), remaining);
+    QCOMPARE(shown(ContactField::LastName), shownAfter);
+    QCOMPARE(m_window->dbData1().recordCount(), remaining.size());
+    QCOMPARE(grid()->model()->rowCount(), remaining.size());
+}
+
+void TestMainWindow::deleteWithoutRecord_data()
+{
+    QTest::addColumn<int>("contacts");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty store") << 0 << "There are no more records to delete.";
+    QTest::newRow("past the end") << 3 << "There is no current record to delete.";
+}
+
+void TestMainWindow::deleteWithoutRecord()
+{
+    QFETCH(int, contacts);
+    QFETCH(QString, text);
+    QVERIFY(openWindow(abc().mid(0, contacts)));
+    if (contacts > 0) {
+        QVERIFY(m_window->dbData1().moveTo(contacts - 1));
+        m_window->dispatchCommand("Next");
+    }
+    m_window->dispatchCommand("Delete");
+    QCOMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_boxes->last().title, QStringLiteral("Pelmora - Edit Contacts"));
+    QCOMPARE(m_boxes->last().text, text);
+    QCOMPARE(m_boxes->last().icon, platform::MessageIcon::Information);
+    QCOMPARE(stored("select count(*) from contactsdb"), QStringList{QString::number(contacts)});
+}
+
+void TestMainWindow::deletePendingNewRecord_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("no keeps it pending") << false;
+    QTest::newRow("yes discards it") << true;
+}
+
+void TestMainWindow::deletePendingNewRecord()
+{
+    QFETCH(bool, yes);
+    QVERIFY(openWindow(abc()));
+    m_window->dispatchCommand("Add");
+    QTest::keyClicks(line(ContactField::LastName), "Newman");
+    m_boxes->queueAnswer(yes ? MessageAnswer::Yes : MessageAnswer::No);
+    m_window->dispatchCommand("Delete");
+    QCOMPARE(m_boxes->last().text,
+             QStringLiteral("Are you sure you would like to delete this record: Newman, ?"));
+    QCOMPARE(m_window->dbData1().hasPendingNew(), !yes);
+    QCOMPARE(shown(ContactField::LastName),
+             yes ? QStringLiteral("Adams") : QStringLiteral("Newman"));
+    QCOMPARE(stored("select count(*) from contactsdb"), QStringList{"3"});
+}
+
+void TestMainWindow::saveStoresAndShowsFirstRecord()
+{
+    QVERIFY(openWindow(abc()));
+    m_window->dispatchCommand("Next");
+    m_window->dispatchCommand("Next");
+    QTest::keyClicks(line(ContactField::City), "Lyon");
+    m_window->dispatchCommand("Save");
+    QCOMPARE(shown(ContactField::LastName), QStringLiteral("Adams"));
+    QCOMPARE(stored("select City from contactsdb where contactid = 3"), QStringList{"Lyon"});
+    QCOMPARE(m_boxes->count(), 0);
+}
+
+void TestMainWindow::addGivesFreshIds_data()
+{
+    QTest::addColumn<int>("contacts");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QStringList>("expectedIds"); // stored after two adds and a save
+    QTest::newRow("empty store") << 0 << "" << QStringList{"1", "2"};
+    QTest::newRow("ids 1..3") << 3 << "" << QStringList{"1", "2", "3", "4", "5"};
+    QTest::newRow("after deleting id 2") << 3 << "delete" << QStringList{"1", "3", "4", "5"};
+}
+
+void TestMainWindow::addGivesFreshIds()
+{
+    QFETCH(int, contacts);
+    QFETCH(QString, before);
+    QFETCH(QStringList, expectedIds);
+    QVERIFY(openWindow(abc().mid(0, contacts)));
+    if (before == "delete") {
+        m_window->dispatchCommand("Next");
+        m_window->dispatchCommand("Delete"); // answered Yes
+    }
+    m_window->dispatchCommand("Add");
+    QCOMPARE(QApplication::focusWidget(), line(ContactField::LastName));
+    QTest::keyClicks(line(ContactField::LastName), "First new");
+    m_window->dispatchCommand("Add");
+    QTest::keyClicks(line(ContactField::LastName), "Second new");
+    m_window->dispatchCommand("Save");
+    QCOMPARE(stored("select contactid from contactsdb order by contactid"), expectedIds);
+}
+
+void TestMainWindow::exitStoresEditAndEnds()
+{
+    QVERIFY(openWindow(abc()));
+    WatchedWindow other;
+    other.show();
+    QTest::keyClicks(line(ContactField::Email1), "ann@example.org");
+    m_window->dispatchCommand("Exit");
+    QCOMPARE(m_terminator->count, 1);
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!other.closeHandlerRan);
+    QCOMPARE(stored("select \"Email Address 1\" from contactsdb where contactid = 1"),
+             QStringList{"ann@example.org"});
+}
+
+void TestMainWindow::exitWhenCommitFails_data()
+{
+    QTest::addColumn<bool>("closeAnyway");
+    QTest::newRow("no keeps the window") << false;
+    QTest::newRow("yes closes and ends") << true;
+}
+
+void TestMainWindow::exitWhenCommitFails()
+{
+    QFETCH(bool, closeAnyway);
+    QVERIFY(openWindow(abc()));
+    m_window->dbData1().setBusyTimeout(50);
+    QTest::keyClicks(line(ContactField::Cell), "555");
+    sqlite::Connection locker;
+    QVERIFY(locker.open(m_folder->databasePath(), sqlite::Connection::Mode::ReadWrite));
+    QVERIFY(locker.exec("BEGIN EXCLUSIVE"));
+    m_boxes->queueAnswer(closeAnyway ? MessageAnswer::Yes : MessageAnswer::No);
+    m_window->dispatchCommand("Exit");
+    QCOMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_boxes->last().buttons, platform::MessageButtons::YesNo);
+    QVERIFY(m_boxes->last().text.contains(m_folder->databasePath()));
+    QVERIFY(m_boxes->last().text.contains("locked"));
+    QCOMPARE(m_terminator->count, closeAnyway ? 1 : 0);
+    QCOMPARE(m_window->isVisible(), !closeAnyway);
+    if (!closeAnyway)
+        QCOMPARE(shown(ContactField::Cell), QStringLiteral("555"));
+}
+
+void TestMainWindow::keysAreExactAndCaseSensitive_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("Search") << "Search" << true;
+    QTest::newRow("search") << "search" << false;
+    QTest::newRow("exit") << "exit" << false;
+    QTest::newRow("Next ") << "Next " << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestMainWindow::keysAreExactAndCaseSensitive()
+{
+    QFETCH(QString, key);
+    QFETCH(bool, opens);
+    QVERIFY(openWindow(abc()));
+    int opened = 0;
+    m_window->setWindowOpener("Search", [&opened] { ++opened; });
+    m_window->dispatchCommand(key);
+    QCOMPARE(opened, opens ? 1 : 0);
+    QCOMPARE(m_boxes->count(), 0);
+    QCOMPARE(m_terminator->count, 0);
+    QCOMPARE(m_window->dbData1().currentRow(), 0);
+}
+
+void TestMainWindow::missingDatabaseIsNotCreated()
+{
+    FrmContactList2 window;
+    QVERIFY(!window.load());
+    QCOMPARE(m_boxes->count(), 1);
+    QVERIFY(m_boxes->last().text.contains(m_folder->databasePath()));
+    QVERIFY(m_boxes->last().text.contains("not found"));
+    QVERIFY(!QFile::exists(m_folder->databasePath()));
+}
+
+void TestMainWindow::unreadableSettingsGiveDefaultOrder()
+{
+    QVERIFY(QDir(m_folder->dataDir()).mkdir("settings.ini"));
+    QVERIFY(openWindow({makeContact("1", "Zed", "Amy"), makeContact("2", "Abel", "Zoe")}));
+    QCOMPARE(m_boxes->count(), 1);
+    QVERIFY(m_boxes->last().text.contains(m_folder->file("Program Data/settings.ini")));
+    QCOMPARE(shown(ContactField::LastName), QStringLiteral("Abel"));
+}
+
+void TestMainWindow::noLengthLimit()
+{
+    QVERIFY(openWindow(abc()));
+    const QString longText(40000, QLatin1Char('x'));
+    line(ContactField::Address)->setFocus();
+    line(ContactField::Address)->insert(longText);
+    QCOMPARE(shown(ContactField::Address).size(), longText.size());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
