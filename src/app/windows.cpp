@@ -2,6 +2,7 @@
 
 #include <contacts/frmcontactlist2.h>
 #include <platform/windowslot.h>
+#include <search/frmsearch2.h>
 
 namespace app {
 
@@ -13,10 +14,20 @@ platform::WindowSlot<FrmContactList2> &mainWindowSlot()
     return slot;
 }
 
+platform::WindowSlot<FrmSearch2> &searchSlot()
+{
+    static platform::WindowSlot<FrmSearch2> slot;
+    return slot;
+}
+
 // Gives the main window the commands that open the other windows.
 void wireWindowOpeners(FrmContactList2 *window)
 {
-    Q_UNUSED(window);
+    window->setWindowOpener(QStringLiteral("Search"), [window] {
+        searchSlot().show([window] { return new FrmSearch2(*window); });
+    });
+    // The search dialog works on the main window's records only: it closes with it.
+    QObject::connect(window, &QObject::destroyed, [] { searchSlot().close(); });
 }
 
 } // namespace
