@@ -1,0 +1,457 @@
+// pelmora_bench: the in-process benchmark harness. It links Pelmora's libraries and drives the
+// real windows (the main window through its toolbar dispatch, the search dialog through its
+// Search button) on a copy of a demo database. Figures go to stdout as tab-separated lines:
+//   figure <records> <name> <median ms> <floor median ms or -> <runs>
+//   memory <records> <what> <VmHWM KiB> <VmRSS KiB>
+// Usage:
+//   pelmora_bench mark <database>                 give the last record unique search values
+//   pelmora_bench store <database> [runs] [walk runs]
+//   pelmora_bench memory <database>
+//   pelmora_bench report <database> [runs]
+#include "benchfolder.h"
+#include "pdftable.h"
+#include "peakmemory.h"
+#include "samples.h"
+#include "searchtarget.h"
+#include "sqlitefloor.h"
+
+#include <app/windows.h>
+#include <contacts/contactlistmodel.h>
+#include <contacts/contactstore.h>
+#include <contacts/frmcontactlist2.h>
+#include <platform/apppath.h>
+#include <platform/fonts.h>
+#include <platform/programexit.h>
+#include <platform/scriptedmessageboxes.h>
+#include <search/frmsearch2.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString recordSource = QStringLiteral("select * from contactsdb order by lastname asc");
+
+[[noreturn]] void die(const QString &message)
+{
+    std::fprintf(stderr, "pelmora_bench: %s\n", qPrintable(message));
+    std::fflush(stdout);
+    std::_Exit(1);
+}
+
+void printFigure(int records, const char *name, const Samples &measured, const Samples &floor)
+{
+    std::printf("figure\t%d\t%s\t%.3f\t", records, name, measured.median());
+    if (floor.isEmpty())
+        std::printf("-");
+    else
+        std::printf("%.3f", floor.median());
+    std::printf("\t%d\n", measured.count());
+    std::fflush(stdout);
+}
+
+void printMemory(int records, const QString &what)
+{
+    std::printf("memory\t%d\t%s\t%lld\t%lld\n", records, qPrintable(what),
+                bench::procStatusKiB(QStringLiteral("VmHWM")),
+                bench::procStatusKiB(QStringLiteral("VmRSS")));
+    std::fflush(stdout);
+}
+
+// Runs what the event loop has pending: deferred layouts, repaints, deletions.
+void drain()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+// Notes when a widget has been painted: the first record counts as shown once the last-name
+// field holding it has been drawn.
+class PaintProbe final : public QObject
+{
+public:
+    explicit PaintProbe(QWidget *widget) { widget->installEventFilter(this); }
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void waitUntilPainted(const PaintProbe &probe)
+{
+    QDeadlineTimer deadline(30000);
+    while (!probe.painted) {
+        if (deadline.hasExpired())
+            die(QStringLiteral("the main window was never painted"));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+class StoreBench
+{
+public:
+    StoreBench(const QString &database, int runs, int walkRuns)
+        : m_folder(database)
+        , m_runs(runs)
+        , m_walkRuns(walkRuns)
+    {
+        if (!m_folder.isValid())
+            die(m_folder.error());
+        platform::setAppPathForTesting(m_folder.path());
+    }
+
+    void run()
+    {
+        m_records = recordsInTable();
+        openStoreAlone();
+        openWindow();
+        refresh();
+        requery();
+        deleteAndRefresh();
+        gridFarRow();
+        search();
+        nextWalk();
+        previousWalk();
+        m_window.reset();
+    }
+
+private:
+    double floor()
+    {
+        const double ms = bench::readStatementInFull(m_folder.databasePath(), recordSource);
+        if (ms < 0)
+            die(QStringLiteral("the floor could not be read"));
+        return ms;
+    }
+
+    int recordsInTable()
+    {
+        int rows = 0;
+        if (bench::readStatementInFull(m_folder.databasePath(), recordSource, &rows) < 0)
+            die(QStringLiteral("cannot read ") + m_folder.databasePath());
+        return rows;
+    }
+
+    // Each run: the floor, then the untimed setup, then the timed action with what the event
+    // loop has pending afterwards (the repaint the user waits for).
+    void measure(const char *name,
+                 int runs,
+                 const std::function<void()> &setup,
+                 const std::function<void()> &action,
+                 const std::function<void()> &check = {})
+    {
+        Samples measured;
+        Samples floorTimes;
+        for (int i = 0; i < runs; ++i) {
+            floorTimes.add(floor());
+            setup();
+            m_boxes.clear();
+            QElapsedTimer timer;
+            timer.start();
+            action();
+            drain();
+            measured.add(elapsedMs(timer));
+            for (const platform::MessageRequest &box : m_boxes.shown()) {
+                // Questions are answered by the script; a lone critical box reports a failure.
+                if (box.icon == platform::MessageIcon::Critical
+                    && box.buttons == platform::MessageButtons::Ok)
+                    die(QStringLiteral("%1: unexpected message: %2").arg(name, box.text));
+            }
+            if (check)
+                check();
+        }
+        printFigure(m_records, name, measured, floorTimes);
+    }
+
+    ContactStore &store() { return m_window->dbData1(); }
+    QTableView *grid() { return m_window->findChild<QTableView *>(QStringLiteral("DBGrid1")); }
+
+    void expectRow(const char *name, int row)
+    {
+        if (store().currentRow() != row)
+            die(QStringLiteral("%1: row %2 is current, not %3")
+                    .arg(QLatin1String(name))
+                    .arg(store().currentRow())
+                    .arg(row));
+    }
+
+    void backToFirst()
+    {
+        if (!store().refresh())
+            die(store().errorMessage());
+        drain();
+    }
+
+    void openStoreAlone()
+    {
+        std::unique_ptr<ContactStore> store;
+        measure(
+            "open: store.open() alone", m_runs,
+            [&] {
+                store = std::make_unique<ContactStore>();
+                store->setDatabaseName(m_folder.databasePath());
+                store->setRecordSource(recordSource);
+            },
+            [&] {
+                if (!store->open())
+                    die(store->errorMessage());
+            });
+    }
+
+    void openWindow()
+    {
+        measure(
+            "open: load + show, first record painted", m_runs,
+            [&] {
+                m_window.reset();
+                drain();
+                m_window = std::make_unique<FrmContactList2>();
+            },
+            [&] {
+                PaintProbe probe(m_window->fieldWidget(ContactField::LastName));
+                if (!m_window->load())
+                    die(QStringLiteral("load failed"));
+                m_window->show();
+                waitUntilPainted(probe);
+            },
+            [&] { expectRow("open", 0); });
+    }
+
+    void refresh()
+    {
+        measure(
+            "Refresh", m_runs, [] {},
+            [&] {
+                if (!store().refresh())
+                    die(store().errorMessage());
+            },
+            [&] { expectRow("Refresh", 0); });
+    }
+
+    void requery()
+    {
+        measure(
+            "Requery (Save)", m_runs, [&] { m_window->dispatchCommand(QStringLiteral("Next")); },
+            [&] { m_window->dispatchCommand(QStringLiteral("Save")); },
+            [&] { expectRow("Save", 0); });
+    }
+
+    void deleteAndRefresh()
+    {
+        int before = 0;
+        measure(
+            "Delete+Refresh", m_runs,
+            [&] {
+                backToFirst();
+                before = store().recordCount();
+            },
+            // The question is answered Yes by the scripted presenter.
+            [&] { m_window->dispatchCommand(QStringLiteral("Delete")); },
+            [&] {
+                if (store().recordCount() != before - 1)
+                    die(QStringLiteral("Delete did not delete"));
+                expectRow("Delete", 0);
+            });
+    }
+
+    void gridFarRow()
+    {
+        measure(
+            "grid: click a row far from the current one", m_runs,
+            [&] {
+                backToFirst();
+                grid()->scrollToBottom();
+                drain();
+            },
+            [&] {
+                const QModelIndex last = grid()->model()->index(store().recordCount() - 1, 0);
+                QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {},
+                                  grid()->visualRect(last).center());
+            },
+            [&] { expectRow("grid", store().recordCount() - 1); });
+    }
+
+    void search()
+    {
+        FrmSearch2 dialog(*m_window);
+        for (const bench::SearchTarget &target : bench::searchTargets()) {
+            const QByteArray name
+                = QByteArrayLiteral("search walk: ") + columnName(target.field).toUtf8();
+            measure(
+                name.constData(), m_walkRuns,
+                [&] {
+                    backToFirst();
+                    dialog.show();
+                    dialog.findChild<QRadioButton *>(QLatin1String(target.option))
+                        ->setChecked(true);
+                    dialog.findChild<QLineEdit *>(QStringLiteral("txtSearch"))
+                        ->setText(target.value);
+                    drain();
+                },
+                [&] { dialog.findChild<QPushButton *>(QStringLiteral("cmdSearch"))->click(); },
+                [&] {
+                    if (m_boxes.last().text != QLatin1String("Match"))
+                        die(QStringLiteral("the search said ") + m_boxes.last().text);
+                    expectRow("search", store().recordCount() - 1);
+                });
+        }
+    }
+
+    void nextWalk()
+    {
+        measure(
+            "Next walk, first to last", m_walkRuns, [&] { backToFirst(); },
+            [&] {
+                for (int i = store().recordCount() - 1; i > 0; --i)
+                    m_window->dispatchCommand(QStringLiteral("Next"));
+            },
+            [&] { expectRow("Next", store().recordCount() - 1); });
+    }
+
+    void previousWalk()
+    {
+        measure(
+            "Previous walk, last to first", m_walkRuns,
+            [&] {
+                if (!store().moveTo(store().recordCount() - 1))
+                    die(store().errorMessage());
+                drain();
+            },
+            [&] {
+                for (int i = store().recordCount() - 1; i > 0; --i)
+                    m_window->dispatchCommand(QStringLiteral("Previous"));
+            },
+            [&] { expectRow("Previous", 0); });
+    }
+
+    BenchFolder m_folder;
+    platform::ScriptedMessageBoxes m_boxes;
+    std::unique_ptr<FrmContactList2> m_window;
+    int m_runs;
+    int m_walkRuns;
+    int m_records = 0;
+};
+
+// Peak memory of the real start-up wiring: the main window as the program opens it, then
+// each window of the toolbar opened and closed in turn.
+void memory(const QString &database)
+{
+    BenchFolder folder(database);
+    if (!folder.isValid())
+        die(folder.error());
+    platform::setAppPathForTesting(folder.path());
+    int records = 0;
+    bench::readStatementInFull(folder.databasePath(), recordSource, &records);
+    platform::ScriptedMessageBoxes boxes;
+
+    drain();
+    printMemory(records, QStringLiteral("toolkit started, no window"));
+    if (!app::showMainWindow())
+        die(QStringLiteral("the main window did not open"));
+    FrmContactList2 *main = app::mainWindow();
+    PaintProbe probe(main->fieldWidget(ContactField::LastName));
+    waitUntilPainted(probe);
+    drain();
+    printMemory(records, QStringLiteral("main window open"));
+
+    for (const char *key : {"Search", "Sort", "Reports", "About"}) {
+        const QWidgetList before = QApplication::topLevelWidgets();
+        main->dispatchCommand(QString::fromLatin1(key));
+        drain();
+        QWidgetList opened;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && !before.contains(widget))
+                opened << widget;
+        }
+        if (opened.isEmpty()) {
+            printMemory(records, QStringLiteral("%1: no window opens").arg(QLatin1String(key)));
+            continue;
+        }
+        for (QWidget *widget : opened)
+            widget->close();
+        drain();
+        printMemory(records, QStringLiteral("after opening and closing %1 (%2)")
+                                 .arg(QLatin1String(key), opened.first()->objectName()));
+    }
+    platform::setProgramTerminator(nullptr);
+}
+
+void report(const QString &database, int runs)
+{
+    BenchFolder folder(database);
+    if (!folder.isValid())
+        die(folder.error());
+    int records = 0;
+    bench::readStatementInFull(folder.databasePath(), recordSource, &records);
+
+    // The phone listing's columns, as a plain table.
+    const QString sql
+        = QStringLiteral("select lastname, firstname, \"Work Phone\", \"Home Phone\", Cell, Fax "
+                         "from contactsdb order by lastname asc, firstname asc");
+    const QStringList header
+        = {QStringLiteral("Last Name"),  QStringLiteral("First Name"), QStringLiteral("Work Phone"),
+           QStringLiteral("Home Phone"), QStringLiteral("Cell"),       QStringLiteral("Fax")};
+    const QString pdf = folder.file(QStringLiteral("reference.pdf"));
+    Samples measured;
+    int pages = 0;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        pages = bench::writePlainPdfTable(pdf, header, bench::readRows(folder.databasePath(), sql));
+        measured.add(elapsedMs(timer));
+        if (pages < 0)
+            die(QStringLiteral("cannot write ") + pdf);
+    }
+    printFigure(records, "report reference: plain PDF table (QPdfWriter)", measured, {});
+    std::fprintf(stderr, "reference PDF: %d pages\n", pages);
+}
+
+int toInt(const QStringList &args, int index, int fallback)
+{
+    bool ok = false;
+    const int value = args.value(index).toInt(&ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    platform::installFontSubstitutions();
+    const QStringList args = application.arguments();
+    const QString command = args.value(1);
+    const QString database = args.value(2);
+    if (database.isEmpty())
+        die(QStringLiteral("usage: pelmora_bench mark|store|memory|report <database> [runs]"));
+
+    if (command == QLatin1String("mark")) {
+        QString error;
+        if (!bench::markLastRecord(database, &error))
+            die(database + QStringLiteral(": ") + error);
+    } else if (command == QLatin1String("store")) {
+        StoreBench(database, toInt(args, 3, 5), toInt(args, 4, 3)).run();
+    } else if (command == QLatin1String("memory")) {
+        memory(database);
+    } else if (command == QLatin1String("report")) {
+        report(database, toInt(args, 3, 5));
+    } else {
+        die(QStringLiteral("unknown command ") + command);
+    }
+    return 0;
+}
