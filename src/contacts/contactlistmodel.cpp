@@ -59,10 +59,6 @@ void ContactListModel::markCurrentRow()
 {
     const int previous = m_markedRow;
     m_markedRow = m_store.currentRow();
-    if (previous == m_markedRow)
-        return;
-    if (previous >= 0 && previous < rowCount())
-        emit headerDataChanged(Qt::Vertical, previous, previous);
-    if (m_markedRow >= 0)
-        emit headerDataChanged(Qt::Vertical, m_markedRow, m_markedRow);
+    if (previous != m_markedRow)
+        emit markerMoved(previous < rowCount() ? previous : -1, m_markedRow);
 }

@@ -19,6 +19,12 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+signals:
+    // The record selector moved from one row to another (-1: no row). The marker changes
+    // without headerDataChanged, which makes a view lay out all its rows again: the view
+    // repaints the two rows' headers instead.
+    void markerMoved(int previousRow, int currentRow);
+
 private:
     void markCurrentRow();
 
