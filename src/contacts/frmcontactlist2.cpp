@@ -5,6 +5,7 @@
 #include "recordsource.h"
 
 #include <platform/apppath.h>
+#include <platform/centring.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/programexit.h>
@@ -19,7 +20,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
@@ -60,6 +60,8 @@ constexpr int firstRowTop = 960;
 constexpr int rowSpacing = 480;
 
 const QString editTitle = QStringLiteral("Pelmora - Edit Contacts");
+const QString notSavedMessage
+    = QStringLiteral("The contact could not be saved. What you typed is still in the fields.");
 
 QString withoutAccessKey(QString caption)
 {
@@ -306,8 +308,7 @@ void FrmContactList2::chooseGridRow(int row)
     if (m_followingStore || row == m_store.currentRow())
         return;
     if (!m_store.moveTo(row)) {
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
         followCurrentRecord();
     }
 }
@@ -364,8 +365,7 @@ void FrmContactList2::addCommand()
         return;
     }
     if (!m_store.addNew()) {
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
         return;
     }
     static_cast<QLineEdit *>(m_fields[fieldIndex(ContactField::ContactId)])
@@ -377,8 +377,7 @@ void FrmContactList2::addCommand()
 void FrmContactList2::saveCommand()
 {
     if (!m_store.requery())
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
 }
 
 bool FrmContactList2::askToDelete()
@@ -432,8 +431,7 @@ void FrmContactList2::nextCommand()
         return;
     }
     if (!m_store.moveNext())
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
 }
 
 void FrmContactList2::previousCommand()
@@ -446,8 +444,7 @@ void FrmContactList2::previousCommand()
         return;
     }
     if (!m_store.movePrevious())
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
 }
 
 void FrmContactList2::closeEvent(QCloseEvent *event)
@@ -480,11 +477,7 @@ void FrmContactList2::showEvent(QShowEvent *event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (const QScreen *screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        platform::centreOnScreen(this);
         m_gridView->setFocus();
     }
     QWidget::showEvent(event);
