@@ -5,8 +5,8 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <deque>
 #include <string>
-#include <vector>
 
 namespace bench {
 
@@ -28,8 +28,9 @@ double readStatementInFull(const QString &databasePath, const QString &sql, int 
         return -1;
     }
     const int columns = sqlite3_column_count(statement);
-    // One string per value, as a program that keeps the rows must at least do.
-    std::vector<std::string> values;
+    // One string per value, as a program that keeps the rows must at least do. A deque
+    // grows without moving what it holds, so the floor pays for no reallocation.
+    std::deque<std::string> values;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         for (int column = 0; column < columns; ++column) {
