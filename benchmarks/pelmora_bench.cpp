@@ -27,6 +27,7 @@
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLineEdit>
@@ -391,24 +392,55 @@ void memory(const QString &database)
     drain();
     printMemory(records, QStringLiteral("main window open"));
 
-    for (const char *key : {"Search", "Sort", "Reports", "About"}) {
+    // Each toolbar window in turn; the report window and the About window lead on to the
+    // report viewer and the program-information window, which are opened through them.
+    const std::pair<const char *, const char *> windows[] = {
+        {"Search", nullptr},
+        {"Sort", nullptr},
+        {"Reports", "cmdViewReport"},
+        {"About", "cmdProgramInfo"},
+    };
+    for (const auto &[key, leadsOn] : windows) {
         const QWidgetList before = QApplication::topLevelWidgets();
+        auto newWindows = [&before] {
+            QWidgetList opened;
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (widget->isVisible() && !before.contains(widget))
+                    opened << widget;
+            }
+            return opened;
+        };
         main->dispatchCommand(QString::fromLatin1(key));
         drain();
-        QWidgetList opened;
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (widget->isVisible() && !before.contains(widget))
-                opened << widget;
-        }
+        QWidgetList opened = newWindows();
         if (opened.isEmpty()) {
             printMemory(records, QStringLiteral("%1: no window opens").arg(QLatin1String(key)));
             continue;
         }
+        QStringList names;
+        for (QWidget *widget : opened)
+            names << widget->objectName();
+        if (leadsOn) {
+            for (QWidget *widget : opened) {
+                if (auto *button = widget->findChild<QAbstractButton *>(QLatin1String(leadsOn))) {
+                    button->click();
+                    drain();
+                    break;
+                }
+            }
+            for (QWidget *widget : newWindows()) {
+                const QString name = widget->objectName().isEmpty()
+                                         ? QString::fromLatin1(widget->metaObject()->className())
+                                         : widget->objectName();
+                if (!names.contains(name))
+                    names << name;
+            }
+            opened = newWindows();
+        }
         for (QWidget *widget : opened)
             widget->close();
         drain();
-        printMemory(records, QStringLiteral("after opening and closing %1 (%2)")
-                                 .arg(QLatin1String(key), opened.first()->objectName()));
+        printMemory(records, QStringLiteral("after opening and closing %1").arg(names.join(", ")));
     }
     platform::setProgramTerminator(nullptr);
 }
