@@ -4,7 +4,10 @@
 #   bash scripts/bench.sh                 all sizes: 1000 10000 32767 100000
 #   bash scripts/bench.sh 1000 10000      chosen sizes
 # Environment: RUNS (runs per figure, default 7), WALK_RUNS (Next/Previous walks and search
-# walks, default 3), START_RUNS (whole-process start-ups, default 7), SEED (demo data, 7).
+# walks, default 3), START_RUNS (whole-process start-ups, default 7), SEED (demo data, 7),
+# PARTS (which parts to run, default "store report start memory"), RESULTS (a file the raw
+# lines are added to, so parts run separately print as one table; without it they go to a
+# fresh build/bench-results.tsv).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +17,8 @@ runs=${RUNS:-7}
 walk_runs=${WALK_RUNS:-3}
 start_runs=${START_RUNS:-7}
 seed=${SEED:-7}
+parts=" ${PARTS:-store report start memory} "
+results=${RESULTS:-build/bench-results.tsv}
 
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMORA_BENCHMARKS=ON >/dev/null
@@ -38,17 +43,25 @@ exec 3>&-
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 display=":$(head -n1 "$work/display")"
 
-results="build/bench-results.tsv"
-: >"$results"
+[ -n "${RESULTS:-}" ] || : >"$results"
+run_part() { [[ "$parts" == *" $1 "* ]]; }
 for size in "${sizes[@]}"; do
   db="$work/demo-$size.mdb"
   echo "bench: $size contacts" >&2
   build/tools/cntdbtool/cntdbtool create "$db" --demo "$size" --seed "$seed"
   QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench mark "$db"
-  QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench store "$db" "$runs" "$walk_runs" >>"$results"
-  QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench report "$db" "$runs" >>"$results"
-  DISPLAY=$display build/benchmarks/pelmora_startbench "$db" "$start_runs" >>"$results"
-  DISPLAY=$display QT_QPA_PLATFORM=xcb build/benchmarks/pelmora_bench memory "$db" >>"$results"
+  if run_part store; then
+    QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench store "$db" "$runs" "$walk_runs" >>"$results"
+  fi
+  if run_part report; then
+    QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench report "$db" "$runs" >>"$results"
+  fi
+  if run_part start; then
+    DISPLAY=$display build/benchmarks/pelmora_startbench "$db" "$start_runs" >>"$results"
+  fi
+  if run_part memory; then
+    DISPLAY=$display QT_QPA_PLATFORM=xcb build/benchmarks/pelmora_bench memory "$db" >>"$results"
+  fi
 done
 
 # The table: one row per figure, one column per size. A cell is the median in ms and, for
