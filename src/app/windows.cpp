@@ -1,7 +1,9 @@
 #include "windows.h"
 
 #include <contacts/frmcontactlist2.h>
+#include <info/frmabout.h>
 #include <platform/windowslot.h>
+#include <settings/frmoptions.h>
 
 namespace app {
 
@@ -16,7 +18,14 @@ platform::WindowSlot<FrmContactList2> &mainWindowSlot()
 // Gives the main window the commands that open the other windows.
 void wireWindowOpeners(FrmContactList2 *window)
 {
-    Q_UNUSED(window);
+    window->setWindowOpener(QStringLiteral("Sort"), [] {
+        static platform::WindowSlot<FrmOptions> slot;
+        slot.show([] { return new FrmOptions; });
+    });
+    window->setWindowOpener(QStringLiteral("About"), [] {
+        static platform::WindowSlot<FrmAbout> slot;
+        slot.show([] { return new FrmAbout([] { showMainWindow(); }); });
+    });
 }
 
 } // namespace
