@@ -10,8 +10,6 @@
 
 #include <QClipboard>
 #include <QDir>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -73,10 +71,6 @@ private slots:
     void closingAbout();
     void unreadableFile_data();
     void unreadableFile();
-    void aboutLayout_data();
-    void aboutLayout();
-    void programInfoLayout_data();
-    void programInfoLayout();
     void windows();
 
 private:
@@ -300,157 +294,6 @@ void TestInfo::unreadableFile()
     // The window is open, with an empty box, behind the message.
     QCOMPARE(textWhileBoxShown, QString());
     QCOMPARE(shownText(), QString());
-}
-
-void TestInfo::aboutLayout_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QRect>("twips"); // width 0: the label is sized to its text
-    QTest::addColumn<qreal>("points");
-    QTest::addColumn<bool>("bold");
-    QTest::addColumn<QColor>("colour"); // invalid: the window's text colour
-
-    const QColor black(Qt::black);
-    const QColor blue(Qt::blue);
-    QTest::newRow("lblTitle") << "lblTitle"
-                              << "frmAbout"
-                              << "Pelmora" << QRect(1560, 120, 4455, 480) << 18.0 << true << black;
-    QTest::newRow("lblVersion") << "lblVersion"
-                                << "frmAbout"
-                                << "Version 3.0.0" << QRect(1560, 600, 4095, 345) << 9.75 << true
-                                << QColor();
-    QTest::newRow("lblDescription")
-        << "lblDescription"
-        << "frmAbout"
-        << "This program is designed with a database to keep your contacts records.  Easy to use "
-           "program for any computer user."
-        << QRect(1560, 960, 4095, 675) << 8.25 << true << black;
-    QTest::newRow("Label2") << "Label2"
-                            << "frmAbout"
-                            << "Programmed by the Pelmora developers" << QRect(1560, 1560, 0, 0)
-                            << 8.25 << true << QColor();
-    QTest::newRow("Label4") << "Label4"
-                            << "frmAbout"
-                            << "Created: July 21, 2007" << QRect(1560, 1800, 0, 0) << 8.25 << true
-                            << QColor();
-    QTest::newRow("Label5") << "Label5"
-                            << "frmAbout"
-                            << "This program is Designed for Windows 2000 and XP Systems."
-                            << QRect(720, 2040, 5055, 495) << 8.25 << true << QColor();
-    QTest::newRow("Label1") << "Label1"
-                            << "frmAbout"
-                            << "Built with C++, Qt 6 and SQLite." << QRect(720, 2640, 5055, 495)
-                            << 8.25 << true << QColor();
-    QTest::newRow("Frame1") << "Frame1"
-                            << "frmAbout"
-                            << "" << QRect(120, 3120, 5895, 1335) << 8.25 << false << QColor();
-    QTest::newRow("Label6") << "Label6"
-                            << "Frame1"
-                            << "Pelmora Software" << QRect(120, 840, 0, 0) << 8.25 << true << black;
-    QTest::newRow("Label3") << "Label3"
-                            << "Frame1"
-                            << "Write to us: pelmora@example.org" << QRect(120, 1095, 0, 0) << 8.25
-                            << false << blue;
-    QTest::newRow("cmdOK") << "cmdOK"
-                           << "frmAbout"
-                           << "OK" << QRect(4440, 3360, 1467, 345) << 8.25 << false << QColor();
-    QTest::newRow("cmdProgramInfo")
-        << "cmdProgramInfo"
-        << "frmAbout"
-        << "&Program Info" << QRect(4440, 3840, 1467, 345) << 8.25 << false << QColor();
-    QTest::newRow("Image1") << "Image1"
-                            << "frmAbout"
-                            << "" << QRect(120, 120, 1320, 1320) << 8.25 << false << QColor();
-    QTest::newRow("Image3") << "Image3"
-                            << "frmAbout"
-                            << "" << QRect(120, 1920, 480, 480) << 8.25 << false << QColor();
-}
-
-// Checks one control's place, text, font and colour.
-static void checkControl(QWidget *window,
-                         const QString &name,
-                         const QString &container,
-                         const QString &text,
-                         const QRect &twips,
-                         qreal points,
-                         bool bold,
-                         const QColor &colour)
-{
-    auto *control = window->findChild<QWidget *>(name);
-    QVERIFY(control);
-    QCOMPARE(control->parentWidget()->objectName(), container);
-    if (twips.width() == 0) {
-        QCOMPARE(control->pos(), QPoint(platform::twips(twips.x()), platform::twips(twips.y())));
-        QCOMPARE(control->size(), control->sizeHint());
-    } else {
-        QCOMPARE(control->geometry(),
-                 platform::twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
-    }
-    QString shown;
-    if (auto *label = qobject_cast<QLabel *>(control))
-        shown = label->pixmap().isNull() ? label->text() : QString();
-    else if (auto *button = qobject_cast<QAbstractButton *>(control))
-        shown = button->text();
-    else if (auto *frame = qobject_cast<QGroupBox *>(control))
-        shown = frame->title();
-    QCOMPARE(shown, text);
-    QCOMPARE(control->font().family(), QStringLiteral("MS Sans Serif"));
-    QCOMPARE(control->font().pointSizeF(), points);
-    QCOMPARE(control->font().bold(), bold);
-    const QColor expected
-        = colour.isValid() ? colour : window->palette().color(QPalette::WindowText);
-    QCOMPARE(control->palette().color(QPalette::WindowText), expected);
-    QVERIFY(!control->accessibleName().isEmpty());
-}
-
-void TestInfo::aboutLayout()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, container);
-    QFETCH(QString, text);
-    QFETCH(QRect, twips);
-    QFETCH(qreal, points);
-    QFETCH(bool, bold);
-    QFETCH(QColor, colour);
-
-    FrmAbout about({});
-    checkControl(&about, name, container, text, twips, points, bold, colour);
-    if (name.startsWith(QLatin1String("Image")))
-        QVERIFY(!qobject_cast<QLabel *>(about.findChild<QWidget *>(name))->pixmap().isNull());
-}
-
-void TestInfo::programInfoLayout_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QRect>("twips");
-
-    QTest::newRow("Image3") << "Image3"
-                            << "frmProgramInfo"
-                            << "" << QRect(120, 120, 480, 480);
-    QTest::newRow("Frame1") << "Frame1"
-                            << "frmProgramInfo"
-                            << "Program Information" << QRect(720, 120, 3855, 1335);
-    QTest::newRow("txtProgramInfo") << "txtProgramInfo"
-                                    << "Frame1"
-                                    << "" << QRect(120, 240, 3615, 975);
-    QTest::newRow("cmdClose") << "cmdClose"
-                              << "frmProgramInfo"
-                              << "&Close" << QRect(3720, 3000, 855, 375);
-}
-
-void TestInfo::programInfoLayout()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, container);
-    QFETCH(QString, text);
-    QFETCH(QRect, twips);
-
-    FrmProgramInfo window;
-    checkControl(&window, name, container, text, twips, 8.25, false, QColor());
 }
 
 void TestInfo::windows()

@@ -8,7 +8,6 @@
 #include <settings/settingsfiles.h>
 
 #include <QDir>
-#include <QGroupBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -58,8 +57,6 @@ private slots:
     void optionShowsItsDescription();
     void closeSavesNothing();
     void everyLoadStartsAtLastName();
-    void layout_data();
-    void layout();
     void windowAndKeyboard();
     void failureKeepsOldFile_data();
     void failureKeepsOldFile();
@@ -213,69 +210,6 @@ void TestSortOptions::everyLoadStartsAtLastName()
     QCOMPARE(description(reopened),
              QStringLiteral("Set this if you would like to sort your database by Lastname."));
     slot.close();
-}
-
-void TestSortOptions::layout_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QRect>("twips");
-
-    QTest::newRow("Label1")
-        << "Label1"
-        << "frmOptions"
-        << "Welcome to Pelmora Record Sort.  Please select what type of sort you would like to "
-           "saved.  This will be loaded and will automatically sort your database.  To save "
-           "your sort setting please click save."
-        << QRect(120, 120, 5415, 735);
-    QTest::newRow("Frame1") << "Frame1"
-                            << "frmOptions"
-                            << "Sort Type" << QRect(120, 960, 2295, 1695);
-    QTest::newRow("optLast") << "optLast"
-                             << "Frame1"
-                             << "Last Name" << QRect(120, 240, 2055, 375);
-    QTest::newRow("optFirst") << "optFirst"
-                              << "Frame1"
-                              << "First Name" << QRect(120, 720, 2055, 375);
-    QTest::newRow("optId") << "optId"
-                           << "Frame1"
-                           << "Contact ID" << QRect(120, 1200, 2055, 375);
-    QTest::newRow("cmdSave") << "cmdSave"
-                             << "frmOptions"
-                             << "&Save" << QRect(3120, 1320, 1815, 495);
-    QTest::newRow("cmdClose") << "cmdClose"
-                              << "frmOptions"
-                              << "&Close" << QRect(3120, 1920, 1815, 495);
-    QTest::newRow("lblDescription")
-        << "lblDescription"
-        << "frmOptions"
-        << "Set this if you would like to sort your database by Lastname."
-        << QRect(480, 2880, 4815, 615);
-}
-
-void TestSortOptions::layout()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, container);
-    QFETCH(QString, text);
-    QFETCH(QRect, twips);
-
-    FrmOptions dialog;
-    auto *control = dialog.findChild<QWidget *>(name);
-    QVERIFY(control);
-    QCOMPARE(control->parentWidget()->objectName(), container);
-    QCOMPARE(control->geometry(),
-             platform::twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
-    QString shown;
-    if (auto *label = qobject_cast<QLabel *>(control))
-        shown = label->text();
-    else if (auto *button = qobject_cast<QAbstractButton *>(control))
-        shown = button->text();
-    else if (auto *frame = qobject_cast<QGroupBox *>(control))
-        shown = frame->title();
-    QCOMPARE(shown, text);
-    QVERIFY(!control->accessibleName().isEmpty());
 }
 
 void TestSortOptions::windowAndKeyboard()
