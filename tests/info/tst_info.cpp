@@ -1,3 +1,4 @@
+#include <support/childprocess.h>
 #include <support/testappfolder.h>
 
 #include <info/frmabout.h>
@@ -10,10 +11,15 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -71,6 +77,7 @@ private slots:
     void closingAbout();
     void unreadableFile_data();
     void unreadableFile();
+    void fileDeniedToTheUser();
     void windows();
 
 private:
@@ -294,6 +301,28 @@ void TestInfo::unreadableFile()
     // The window is open, with an empty box, behind the message.
     QCOMPARE(textWhileBoxShown, QString());
     QCOMPARE(shownText(), QString());
+}
+
+void TestInfo::fileDeniedToTheUser()
+{
+    if (!canDropPrivileges())
+        QSKIP("needs root and setpriv to load the window as an unprivileged user");
+    TestAppFolder folder;
+    QVERIFY(folder.writeFile(infoFile, "secret"));
+    folder.openToEveryone();
+    QCOMPARE(::chmod(QFile::encodeName(folder.file(infoFile)).constData(), 0600), 0);
+
+    const ChildResult result = runAsNobody(QStringLiteral(PROGRAMINFO_CHILD), {folder.path()});
+    QVERIFY(result.started);
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject shown = QJsonDocument::fromJson(result.output).object();
+    QCOMPARE(shown.value(QStringLiteral("text")).toString(), QString());
+    QVERIFY(shown.value(QStringLiteral("visible")).toBool());
+    const QJsonArray boxes = shown.value(QStringLiteral("boxes")).toArray();
+    QCOMPARE(boxes.size(), 1);
+    const QString text = boxes.at(0).toObject().value(QStringLiteral("text")).toString();
+    QVERIFY2(text.contains(QDir::toNativeSeparators(folder.file(infoFile))), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Permission denied")), qPrintable(text));
 }
 
 void TestInfo::windows()
