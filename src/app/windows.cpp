@@ -15,16 +15,25 @@ platform::WindowSlot<FrmContactList2> &mainWindowSlot()
     return slot;
 }
 
+platform::WindowSlot<FrmOptions> &sortSlot()
+{
+    static platform::WindowSlot<FrmOptions> slot;
+    return slot;
+}
+
+platform::WindowSlot<FrmAbout> &aboutSlot()
+{
+    static platform::WindowSlot<FrmAbout> slot;
+    return slot;
+}
+
 // Gives the main window the commands that open the other windows.
 void wireWindowOpeners(FrmContactList2 *window)
 {
-    window->setWindowOpener(QStringLiteral("Sort"), [] {
-        static platform::WindowSlot<FrmOptions> slot;
-        slot.show([] { return new FrmOptions; });
-    });
+    window->setWindowOpener(QStringLiteral("Sort"),
+                            [] { sortSlot().show([] { return new FrmOptions; }); });
     window->setWindowOpener(QStringLiteral("About"), [] {
-        static platform::WindowSlot<FrmAbout> slot;
-        slot.show([] { return new FrmAbout([] { showMainWindow(); }); });
+        aboutSlot().show([] { return new FrmAbout([] { showMainWindow(); }); });
     });
 }
 
