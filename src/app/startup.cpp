@@ -14,8 +14,7 @@
 
 #include <QGuiApplication>
 #include <QTimer>
-
-#include <utility>
+#include <QWindow>
 
 namespace app {
 
@@ -96,17 +95,41 @@ void onFirstTick(FrmSplash *splash)
     handOver(splash);
 }
 
+// Timer1's tick handler. Ticks that arrive before the splash window is on screen and painted
+// do not count yet; a window system that never reports it exposed holds the start-up for no
+// more than a thousand ticks. After the first tick that counts no tick runs anything: Qt holds
+// the timer back while its handler runs, even in a message box's event loop, but the timer
+// ticks on when the handler returned without unloading the window (the program was asked to
+// end, which takes effect only back in the event loop).
+class Timer1Handler
+{
+public:
+    explicit Timer1Handler(FrmSplash *splash)
+        : m_splash(splash)
+    {}
+
+    void operator()()
+    {
+        if (m_entered)
+            return;
+        const QWindow *window = m_splash->windowHandle();
+        if (!(window && window->isExposed()) && ++m_unexposedTicks < maxUnexposedTicks)
+            return;
+        m_entered = true;
+        onFirstTick(m_splash);
+    }
+
+private:
+    static constexpr int maxUnexposedTicks = 1000;
+    FrmSplash *m_splash;
+    int m_unexposedTicks = 0;
+    bool m_entered = false;
+};
+
 FrmSplash *createSplash()
 {
     auto *splash = new FrmSplash;
-    // Qt holds the timer back while its handler runs, even in a message box's event loop, but
-    // the timer ticks on once the handler has returned without unloading the window (the
-    // program was asked to end, and that takes effect only back in the event loop).
-    QObject::connect(splash->timer(), &QTimer::timeout, splash,
-                     [splash, entered = false]() mutable {
-                         if (!std::exchange(entered, true))
-                             onFirstTick(splash);
-                     });
+    QObject::connect(splash->timer(), &QTimer::timeout, splash, Timer1Handler(splash));
     return splash;
 }
 
