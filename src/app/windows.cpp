@@ -2,6 +2,8 @@
 
 #include <contacts/frmcontactlist2.h>
 #include <platform/windowslot.h>
+#include <reportengine/reportviewer.h>
+#include <reports/frmreports.h>
 
 namespace app {
 
@@ -16,7 +18,12 @@ platform::WindowSlot<FrmContactList2> &mainWindowSlot()
 // Gives the main window the commands that open the other windows.
 void wireWindowOpeners(FrmContactList2 *window)
 {
-    Q_UNUSED(window);
+    window->setWindowOpener(QStringLiteral("Reports"), [] {
+        static platform::WindowSlot<FrmReports> reports;
+        reports.show([] { return new FrmReports([] { showMainWindow(); }); });
+    });
+    // Report viewers do not keep the program running; they close with the main window.
+    QObject::connect(window, &QObject::destroyed, [] { reportengine::closeAllReportViewers(); });
 }
 
 } // namespace
