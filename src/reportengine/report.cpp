@@ -97,49 +97,73 @@ Report::create(ReportDefinition definition, ReportData data, const QDate &printD
     return report;
 }
 
-bool Report::resolveFields(QString *error)
+namespace {
+
+QString
+missingField(const ReportDefinition &d, const ReportData &data, const QString &field, int line)
 {
-    auto missing = [&](const QString &field, int line) {
-        if (error)
-            *error = definitionError(m_definition.filePath, line,
-                                     QStringLiteral("the query does not return the field \"%1\"; "
-                                                    "it returns: %2")
-                                         .arg(field, m_data.columns.join(QStringLiteral(", "))));
-        return false;
-    };
-    for (const ReportColumn &column : std::as_const(m_definition.columns)) {
-        QList<int> indexes;
-        for (const ReportPart &part : column.parts) {
-            const int index = m_data.columnIndex(part.field);
-            if (index < 0)
-                return missing(part.field, part.line);
-            indexes.append(index);
+    return definitionError(
+        d.filePath, line,
+        QStringLiteral("the query does not return the field \"%1\"; it returns: %2")
+            .arg(field, data.columns.join(QStringLiteral(", "))));
+}
+
+} // namespace
+
+bool Report::resolveParts(QList<ReportPart> &parts, QString *error)
+{
+    for (ReportPart &part : parts) {
+        if (!part.parts.isEmpty()) {
+            if (!resolveParts(part.parts, error))
+                return false;
+            continue;
         }
-        m_partColumns.append(indexes);
-    }
-    if (m_definition.hasGroup) {
-        m_groupColumn = m_data.columnIndex(m_definition.group.field);
-        if (m_groupColumn < 0)
-            return missing(m_definition.group.field, m_definition.group.line);
+        part.sourceColumn = m_data.columnIndex(part.field);
+        if (part.sourceColumn < 0) {
+            if (error)
+                *error = missingField(m_definition, m_data, part.field, part.line);
+            return false;
+        }
     }
     return true;
 }
 
-QString Report::cellText(int row, int column) const
+bool Report::resolveFields(QString *error)
 {
-    const QStringList &values = m_data.rows.at(row);
-    const QList<ReportPart> &parts = m_definition.columns.at(column).parts;
-    const QList<int> &indexes = m_partColumns.at(column);
+    for (ReportColumn &column : m_definition.columns) {
+        if (!resolveParts(column.parts, error))
+            return false;
+    }
+    if (m_definition.hasGroup) {
+        m_groupColumn = m_data.columnIndex(m_definition.group.field);
+        if (m_groupColumn < 0) {
+            if (error)
+                *error = missingField(m_definition, m_data, m_definition.group.field,
+                                      m_definition.group.line);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString Report::joinParts(const QStringList &values, const QList<ReportPart> &parts) const
+{
     QString text;
-    for (int i = 0; i < parts.size(); ++i) {
-        const QString value = values.at(indexes.at(i)).trimmed();
+    for (const ReportPart &part : parts) {
+        const QString value = part.parts.isEmpty() ? values.at(part.sourceColumn).trimmed()
+                                                   : joinParts(values, part.parts);
         if (value.isEmpty())
             continue;
         if (!text.isEmpty())
-            text += parts.at(i).separator;
-        text += parts.at(i).prefix + value + parts.at(i).suffix;
+            text += part.separator;
+        text += part.prefix + value + part.suffix;
     }
     return text;
+}
+
+QString Report::cellText(int row, int column) const
+{
+    return joinParts(m_data.rows.at(row), m_definition.columns.at(column).parts);
 }
 
 QString Report::groupKey(int row) const

@@ -80,6 +80,8 @@ public:
 private:
     Report() = default;
     bool resolveFields(QString *error);
+    bool resolveParts(QList<ReportPart> &parts, QString *error);
+    QString joinParts(const QStringList &values, const QList<ReportPart> &parts) const;
     void layOut();
     int rowHeight(int row) const;
     QStringList fitLines(const QString &text, int width, bool wrap, const QFont &font) const;
@@ -87,7 +89,6 @@ private:
     ReportDefinition m_definition;
     ReportData m_data;
     QDate m_printDate;
-    QList<QList<int>> m_partColumns; // data column of each part of each column
     int m_groupColumn = -1;
     QStringList m_groupTitles;
 

@@ -418,19 +418,48 @@ public:
         } else if (v.isObject()) {
             const QJsonObject o = v.toObject();
             if (!onlyKeys(o, p,
-                          {QStringLiteral("field"), QStringLiteral("separator"),
-                           QStringLiteral("prefix"), QStringLiteral("suffix")})
-                || !string(o, p, QStringLiteral("field"), &part->field, true)
+                          {QStringLiteral("field"), QStringLiteral("fields"),
+                           QStringLiteral("separator"), QStringLiteral("prefix"),
+                           QStringLiteral("suffix")})
                 || !string(o, p, QStringLiteral("separator"), &part->separator, false)
                 || !string(o, p, QStringLiteral("prefix"), &part->prefix, false)
                 || !string(o, p, QStringLiteral("suffix"), &part->suffix, false))
                 return false;
+            if (o.contains(QStringLiteral("field")) == o.contains(QStringLiteral("fields")))
+                return fail(p, QStringLiteral("each entry needs exactly one of \"field\" and "
+                                              "\"fields\""));
+            if (o.contains(QStringLiteral("field"))) {
+                if (!string(o, p, QStringLiteral("field"), &part->field, true))
+                    return false;
+            } else if (!readParts(o.value(QStringLiteral("fields")), p + QStringLiteral("/fields"),
+                                  QStringLiteral(" "), &part->parts)) {
+                return false;
+            }
+            return true;
         } else {
             return fail(
                 p, QStringLiteral("each entry of \"fields\" must be a field name or an object"));
         }
         if (part->field.isEmpty())
             return fail(p, QStringLiteral("a field name must not be empty"));
+        return true;
+    }
+
+    bool readParts(const QJsonValue &fields,
+                   const QString &p,
+                   const QString &separator,
+                   QList<ReportPart> *parts)
+    {
+        if (!fields.isArray() || fields.toArray().isEmpty())
+            return fail(p,
+                        QStringLiteral("\"%1\" must be a list of at least one field").arg(name(p)));
+        const QJsonArray list = fields.toArray();
+        for (int f = 0; f < list.size(); ++f) {
+            ReportPart part;
+            if (!readPart(list.at(f), p + QLatin1Char('/') + QString::number(f), separator, &part))
+                return false;
+            parts->append(part);
+        }
         return true;
     }
 
@@ -475,20 +504,9 @@ public:
                     return false;
                 column.parts.append(part);
             } else {
-                const QJsonValue fields = o.value(QStringLiteral("fields"));
-                if (!fields.isArray() || fields.toArray().isEmpty())
-                    return fail(cp + QStringLiteral("/fields"),
-                                QStringLiteral("\"fields\" of column %1 must be a list of at "
-                                               "least one field")
-                                    .arg(i + 1));
-                const QJsonArray fl = fields.toArray();
-                for (int f = 0; f < fl.size(); ++f) {
-                    ReportPart part;
-                    if (!readPart(fl.at(f), cp + QStringLiteral("/fields/") + QString::number(f),
-                                  separator, &part))
-                        return false;
-                    column.parts.append(part);
-                }
+                if (!readParts(o.value(QStringLiteral("fields")), cp + QStringLiteral("/fields"),
+                               separator, &column.parts))
+                    return false;
             }
             const QJsonValue wrap = o.value(QStringLiteral("wrap"));
             if (!wrap.isUndefined() && !wrap.isBool())

@@ -7,16 +7,20 @@
 
 namespace reportengine {
 
-// One field of a joined column value. The separator stands before the field's value only
-// when the value is not empty and something came before it; the prefix and suffix belong
-// to the value and vanish with it. So empty fields leave no stray punctuation.
+// One piece of a joined column value: a field, or a nested list of parts joined the same
+// way (such as "City, State  Zip" as one line of an address). The separator stands before
+// the piece's text only when that text is not empty and something came before it; the
+// prefix and suffix belong to the text and vanish with it. So empty fields leave no stray
+// punctuation.
 struct ReportPart
 {
-    QString field;
+    QString field;           // empty for a nested list
+    QList<ReportPart> parts; // the nested list
     QString separator;
     QString prefix;
     QString suffix;
     int line = 0;
+    int sourceColumn = -1; // set when the report's rows are known
 };
 
 struct ReportColumn
