@@ -178,11 +178,16 @@ QString Report::groupKey(int row) const
     return value.left(1).toUpper();
 }
 
-QStringList Report::fitLines(const QString &text, int width, bool wrap, const QFont &font) const
+QStringList Report::fitLines(const QString &text, int width, bool wrap) const
 {
-    const QFontMetricsF metrics(font);
+    const QFontMetricsF &metrics = *m_metrics;
     QStringList lines;
     for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+        // Most values fit as they are: one measurement instead of one per word.
+        if (metrics.horizontalAdvance(paragraph) <= width) {
+            lines.append(paragraph);
+            continue;
+        }
         if (!wrap) {
             lines.append(metrics.elidedText(paragraph, Qt::ElideRight, width));
             continue;
@@ -219,7 +224,7 @@ QStringList Report::fitLines(const QString &text, int width, bool wrap, const QF
 QStringList Report::cellLines(int row, int column) const
 {
     const ReportColumn &c = m_definition.columns.at(column);
-    return fitLines(cellText(row, column), m_columnWidth.at(column) - cellPadding, c.wrap, m_font);
+    return fitLines(cellText(row, column), m_columnWidth.at(column) - cellPadding, c.wrap);
 }
 
 int Report::rowHeight(int row) const
@@ -254,6 +259,7 @@ void Report::layOut()
     m_titleFont = reportFont(d.fontFamily, d.titleFontSize, true);
     m_groupFont = reportFont(d.fontFamily, d.fontSize + 2, true);
     m_lineHeight = lineSpacing(m_font);
+    m_metrics = std::make_shared<QFontMetricsF>(m_font);
     m_pageSize = QSize(mmToTwips(d.pageSizeMm.width()), mmToTwips(d.pageSizeMm.height()));
     m_body = QRect(QPoint(mmToTwips(d.marginLeftMm), mmToTwips(d.marginTopMm)),
                    QPoint(m_pageSize.width() - mmToTwips(d.marginRightMm),

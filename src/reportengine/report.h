@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QList>
 #include <QRect>
 #include <QSize>
@@ -84,7 +85,7 @@ private:
     QString joinParts(const QStringList &values, const QList<ReportPart> &parts) const;
     void layOut();
     int rowHeight(int row) const;
-    QStringList fitLines(const QString &text, int width, bool wrap, const QFont &font) const;
+    QStringList fitLines(const QString &text, int width, bool wrap) const;
 
     ReportDefinition m_definition;
     ReportData m_data;
@@ -96,6 +97,7 @@ private:
     QFont m_boldFont;
     QFont m_titleFont;
     QFont m_groupFont;
+    std::shared_ptr<QFontMetricsF> m_metrics; // of m_font
     int m_lineHeight = 0;
     int m_maxLines = 1;
     QSize m_pageSize;
