@@ -75,10 +75,13 @@ Report::open(const QString &definitionPath, const QDate &printDate, QString *err
         return nullptr;
     ReportData data;
     if (!readReportData(definition.databasePath, definition.query, &data, error)) {
+        // Say which definition named the data source.
+        const QString named = QStringLiteral("\"%1\"").arg(definition.databasePath);
         if (error)
-            *error += QStringLiteral(" (named by \"%1\", line %2)")
-                          .arg(definition.filePath)
-                          .arg(definition.queryLine);
+            error->replace(named, named
+                                      + QStringLiteral(" (named by \"%1\", line %2)")
+                                            .arg(definition.filePath)
+                                            .arg(definition.queryLine));
         return nullptr;
     }
     return create(std::move(definition), std::move(data), printDate, error);
