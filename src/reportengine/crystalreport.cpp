@@ -2,6 +2,8 @@
 
 #include "report.h"
 
+#include <QApplication>
+
 namespace reportengine {
 
 CrystalReport::CrystalReport(ReportControlSettings settings)
@@ -17,7 +19,10 @@ bool CrystalReport::run()
     } else {
         const QDate date
             = m_settings.printDate.isValid() ? m_settings.printDate : QDate::currentDate();
-        if (std::unique_ptr<Report> report = Report::open(m_reportFileName, date, &error)) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        std::unique_ptr<Report> report = Report::open(m_reportFileName, date, &error);
+        QApplication::restoreOverrideCursor();
+        if (report) {
             auto *viewer = new ReportViewer(std::move(report), m_settings.reportError);
             viewer->setZoomPercent(m_settings.zoomPercent);
             viewer->show();

@@ -197,6 +197,8 @@ bool ReportViewer::exportTo(const QString &path, Format format)
 {
     QString error;
     bool ok = false;
+    // A long listing takes seconds to write.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     switch (format) {
     case Format::Pdf:
         ok = exportPdf(*m_report, path, &error);
@@ -208,6 +210,7 @@ bool ReportViewer::exportTo(const QString &path, Format format)
         ok = exportCsv(*m_report, path, &error);
         break;
     }
+    QApplication::restoreOverrideCursor();
     if (!ok && m_reportError)
         m_reportError(m_report->title(), error);
     return ok;
@@ -237,7 +240,10 @@ void ReportViewer::print()
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString error;
-    if (!printReport(*m_report, printer, &error) && m_reportError)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool printed = printReport(*m_report, printer, &error);
+    QApplication::restoreOverrideCursor();
+    if (!printed && m_reportError)
         m_reportError(m_report->title(), error);
 }
 

@@ -1,3 +1,4 @@
+#include <support/childprocess.h>
 #include <support/testappfolder.h>
 
 #include <contacts/contactfields.h>
@@ -293,6 +294,8 @@ private slots:
     void controlOpensViewerAndViewerNavigates();
     void controlReportsFailureAndOpensNothing();
     void viewersCloseTogetherAndDoNotHoldTheProgram();
+    void viewerDoesNotKeepTheProgramRunning();
+    void printerThatCannotStartIsReported();
 };
 
 void TestReportEngine::initTestCase()
@@ -850,6 +853,32 @@ void TestReportEngine::viewersCloseTogetherAndDoNotHoldTheProgram()
     closeAllReportViewers();
     QTRY_VERIFY(openReportViewers().isEmpty());
     QTRY_VERIFY(first.isNull()); // deleted, not just hidden
+}
+
+void TestReportEngine::viewerDoesNotKeepTheProgramRunning()
+{
+    TestAppFolder folder;
+    QVERIFY(installReports(folder, 10));
+    const ChildResult result = runChild(QStringLiteral(VIEWER_QUIT_HELPER),
+                                        {folder.file(QStringLiteral("emaillist.rpt"))});
+    QVERIFY(result.started);
+    QVERIFY2(result.exitCode == 0, result.errors.constData());
+}
+
+void TestReportEngine::printerThatCannotStartIsReported()
+{
+    QString error;
+    const auto report
+        = makeReport(sourceFile(QStringLiteral("data/emaillist.rpt")), contactRows(3), &error);
+    QVERIFY2(report, qPrintable(error));
+    QTemporaryDir dir;
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = dir.filePath(QStringLiteral("no/such/folder/printed.pdf"));
+    printer.setOutputFileName(path);
+    QVERIFY(!printReport(*report, printer, &error));
+    QVERIFY2(error.contains(path) && error.contains(QStringLiteral("Email Listing")),
+             qPrintable(error));
 }
 
 QTEST_MAIN(TestReportEngine)
