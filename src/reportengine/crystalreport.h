@@ -1,23 +1,12 @@
 #pragma once
 
+#include "reportcontrol.h"
 #include "reportviewer.h"
 
 #include <QDate>
 #include <QString>
 
 namespace reportengine {
-
-// What a report window hands to the report engine: a report file, then "run".
-class ReportControl
-{
-public:
-    virtual ~ReportControl() = default;
-    virtual void setReportFileName(const QString &path) = 0;
-    virtual QString reportFileName() const = 0;
-    // Produces the report and shows it in a viewer of its own. Returns false when the
-    // report could not be produced (the error reporter has been told why).
-    virtual bool run() = 0;
-};
 
 // The settings a report control starts from. The report file is not among them: it is
 // set before every run.

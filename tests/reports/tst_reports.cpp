@@ -8,12 +8,14 @@
 #include <reportengine/reportviewer.h>
 #include <reports/frmreports.h>
 
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -73,6 +75,7 @@ private slots:
     void focusSelectsAnOption();
     void viewReportClosesThenRuns_data();
     void viewReportClosesThenRuns();
+    void reportFileIsBesideTheExecutable();
     void mailingLabelsOnlySaysSo();
     void noOptionSelected();
     void eachRunStartsFresh();
@@ -285,6 +288,19 @@ void TestReports::viewReportClosesThenRuns()
     QCOMPARE(m_mainWindowShown, 0);
     QVERIFY(!m_slot.isLoaded());
     QTRY_VERIFY(window.isNull()); // unloaded
+}
+
+void TestReports::reportFileIsBesideTheExecutable()
+{
+    QTemporaryDir elsewhere;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(elsewhere.path()));
+    QVERIFY(m_folder->writeFile(QStringLiteral("Program Data/phonelist.rpt"), "{}"));
+    open();
+    m_window->findChild<QPushButton *>(QStringLiteral("cmdViewReport"))->click();
+    QDir::setCurrent(previous);
+    QCOMPARE(m_log.events.value(2),
+             QStringLiteral("run %1/phonelist.rpt, window closed").arg(m_folder->path()));
 }
 
 void TestReports::mailingLabelsOnlySaysSo()
