@@ -232,6 +232,8 @@ void ReportViewer::exportWithDialog(Format format)
 void ReportViewer::print()
 {
     QPrinter printer(QPrinter::HighResolution);
+    // The report keeps its own margins; the printer's would come on top of them.
+    printer.setFullPage(true);
     printer.setPageSize(QPageSize(QSizeF(m_report->pageSize()) / 20.0, QPageSize::Point));
     printer.setFromTo(1, m_report->pageCount());
     QPrintDialog dialog(&printer, this);
