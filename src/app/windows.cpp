@@ -3,6 +3,8 @@
 #include <contacts/frmcontactlist2.h>
 #include <info/frmabout.h>
 #include <platform/windowslot.h>
+#include <reportengine/reportviewer.h>
+#include <reports/frmreports.h>
 #include <search/frmsearch2.h>
 #include <settings/frmoptions.h>
 
@@ -29,6 +31,12 @@ platform::WindowSlot<FrmOptions> &sortSlot()
     return slot;
 }
 
+platform::WindowSlot<FrmReports> &reportsSlot()
+{
+    static platform::WindowSlot<FrmReports> slot;
+    return slot;
+}
+
 platform::WindowSlot<FrmAbout> &aboutSlot()
 {
     static platform::WindowSlot<FrmAbout> slot;
@@ -43,6 +51,9 @@ void wireWindowOpeners(FrmContactList2 *window)
     });
     window->setWindowOpener(QStringLiteral("Sort"),
                             [] { sortSlot().show([] { return new FrmOptions; }); });
+    window->setWindowOpener(QStringLiteral("Reports"), [] {
+        reportsSlot().show([] { return new FrmReports([] { showMainWindow(); }); });
+    });
     window->setWindowOpener(QStringLiteral("About"), [] {
         aboutSlot().show([] { return new FrmAbout([] { showMainWindow(); }); });
     });
@@ -50,6 +61,7 @@ void wireWindowOpeners(FrmContactList2 *window)
     // keep the program running: both close with the main window.
     QObject::connect(window, &QObject::destroyed, [] {
         searchSlot().close();
+        reportengine::closeAllReportViewers();
     });
 }
 
