@@ -5,7 +5,7 @@
 #   bash scripts/bench.sh 1000 10000      chosen sizes
 # Environment: RUNS (runs per figure, default 7), WALK_RUNS (Next/Previous walks and search
 # walks, default 3), START_RUNS (whole-process start-ups, default 7), SEED (demo data, 7),
-# PARTS (which parts to run, default "store report start memory"), RESULTS (a file the raw
+# PARTS (which parts to run, default "store report splash start memory"), RESULTS (a file the raw
 # lines are added to, so parts run separately print as one table; without it they go to a
 # fresh build/bench-results.tsv).
 set -euo pipefail
@@ -17,7 +17,7 @@ runs=${RUNS:-7}
 walk_runs=${WALK_RUNS:-3}
 start_runs=${START_RUNS:-7}
 seed=${SEED:-7}
-parts=" ${PARTS:-store report start memory} "
+parts=" ${PARTS:-store report splash start memory} "
 results=${RESULTS:-build/bench-results.tsv}
 
 bash scripts/setup.sh
@@ -55,6 +55,9 @@ for size in "${sizes[@]}"; do
   fi
   if run_part report; then
     QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench report "$db" "$runs" >>"$results"
+  fi
+  if run_part splash; then
+    DISPLAY=$display QT_QPA_PLATFORM=xcb build/benchmarks/pelmora_bench splash "$db" "$runs" >>"$results"
   fi
   if run_part start; then
     DISPLAY=$display build/benchmarks/pelmora_startbench "$db" "$start_runs" >>"$results"
