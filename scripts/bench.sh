@@ -54,7 +54,9 @@ for size in "${sizes[@]}"; do
     QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench store "$db" "$runs" "$walk_runs" >>"$results"
   fi
   if run_part report; then
-    QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench report "$db" "$runs" >>"$results"
+    # The offscreen platform says at every viewer that it cannot raise a window.
+    QT_QPA_PLATFORM=offscreen build/benchmarks/pelmora_bench report "$db" "$runs" >>"$results" \
+      2> >(grep -v "This plugin does not support" >&2)
   fi
   if run_part splash; then
     DISPLAY=$display QT_QPA_PLATFORM=xcb build/benchmarks/pelmora_bench splash "$db" "$runs" >>"$results"
