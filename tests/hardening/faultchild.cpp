@@ -1,0 +1,108 @@
+// A child process for the fault tests: runs the contact store where the parent cannot, under
+// a file-size limit or to be killed at any moment.
+//
+//   faultchild commit-loop <db>           adds contacts one by one, committing each, until it
+//                                         is killed; prints "<contactid>" after each commit
+//                                         returned (an acknowledged commit) and flushes.
+//   faultchild disk-full <db> <bytes>     limits the size of every file it writes to <bytes>,
+//                                         then types a 1 MB note into the first contact and
+//                                         commits; prints "ok" or "failed: <reason>", then
+//                                         "after: <reason or ok>" for a second, small commit.
+//
+// Exit code 0 when the commands ran (whatever their outcome), 2 when the database could not
+// be opened, 3 on bad arguments.
+#include <contacts/contactstore.h>
+#include <contacts/fieldbinding.h>
+#include <contacts/recordsource.h>
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+#include <sys/resource.h>
+
+namespace {
+
+struct OpenStore
+{
+    MemoryFieldBinding fields;
+    ContactStore store;
+};
+
+bool openStore(OpenStore &open, const char *path)
+{
+    open.store.setFieldBinding(&open.fields);
+    open.store.setBusyTimeout(2000);
+    open.store.setDatabaseName(QString::fromLocal8Bit(path));
+    open.store.setRecordSource(recordSourceForSortType(QStringLiteral("contactid")));
+    if (open.store.open())
+        return true;
+    std::printf("open failed: %s\n", qPrintable(open.store.errorMessage()));
+    return false;
+}
+
+void type(OpenStore &open, ContactField field, const QString &text)
+{
+    open.fields.setFieldText(field, text);
+    open.store.markChanged(field);
+}
+
+int commitLoop(const char *path)
+{
+    OpenStore open;
+    if (!openStore(open, path))
+        return 2;
+    for (;;) {
+        const qint64 id = open.store.nextContactId();
+        if (id < 0 || !open.store.addNew()) {
+            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+            return 0;
+        }
+        type(open, ContactField::ContactId, QString::number(id));
+        type(open, ContactField::LastName, QStringLiteral("Crash %1").arg(id));
+        type(open, ContactField::Notes, QString(500, QLatin1Char('n')));
+        if (!open.store.commit()) {
+            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+            return 0;
+        }
+        std::printf("%lld\n", id);
+        std::fflush(stdout);
+    }
+}
+
+int diskFull(const char *path, const char *limit)
+{
+    OpenStore open;
+    if (!openStore(open, path))
+        return 2;
+    // Writing past the limit fails with EFBIG instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit size{rlim_t(std::atoll(limit)), rlim_t(std::atoll(limit))};
+    if (::setrlimit(RLIMIT_FSIZE, &size) != 0) {
+        std::printf("setrlimit failed\n");
+        return 3;
+    }
+    type(open, ContactField::Notes, QString(1024 * 1024, QLatin1Char('x')));
+    if (open.store.commit())
+        std::printf("ok\n");
+    else
+        std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+    // The typed text is still there; a small change in its place fits and is stored.
+    type(open, ContactField::Notes, QStringLiteral("small"));
+    std::printf("after: %s\n", open.store.commit() ? "ok" : qPrintable(open.store.errorMessage()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (mode == "commit-loop" && argc == 3)
+        return commitLoop(argv[2]);
+    if (mode == "disk-full" && argc == 4)
+        return diskFull(argv[2], argv[3]);
+    return 3;
+}
