@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTableView>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -252,8 +253,12 @@ bool FrmContactList2::load()
 QString FrmContactList2::fieldText(ContactField field) const
 {
     QWidget *editor = m_fields[fieldIndex(field)];
-    if (auto *notes = qobject_cast<QPlainTextEdit *>(editor))
-        return notes->toPlainText();
+    if (auto *notes = qobject_cast<QPlainTextEdit *>(editor)) {
+        // toPlainText() would turn no-break spaces into spaces and line separators into
+        // line feeds, changing a whole note when one letter of it was edited. The raw text
+        // keeps them; only the paragraph separators between its lines become line feeds.
+        return notes->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    }
     return static_cast<QLineEdit *>(editor)->text();
 }
 
