@@ -5,6 +5,7 @@
 #include "recordsource.h"
 
 #include <platform/apppath.h>
+#include <platform/centring.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/programexit.h>
@@ -19,7 +20,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QTableView>
 #include <QTextDocument>
 #include <QToolBar>
@@ -61,6 +61,8 @@ constexpr int firstRowTop = 960;
 constexpr int rowSpacing = 480;
 
 const QString editTitle = QStringLiteral("Pelmora - Edit Contacts");
+const QString notSavedMessage
+    = QStringLiteral("The contact could not be saved. What you typed is still in the fields.");
 
 QString withoutAccessKey(QString caption)
 {
@@ -300,8 +302,7 @@ void FrmContactList2::chooseGridRow(int row)
     if (m_followingStore || row == m_store.currentRow())
         return;
     if (!m_store.moveTo(row)) {
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
         followCurrentRecord();
     }
 }
@@ -358,8 +359,7 @@ void FrmContactList2::addCommand()
         return;
     }
     if (!m_store.addNew()) {
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
         return;
     }
     static_cast<QLineEdit *>(m_fields[fieldIndex(ContactField::ContactId)])
@@ -371,8 +371,7 @@ void FrmContactList2::addCommand()
 void FrmContactList2::saveCommand()
 {
     if (!m_store.requery())
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
 }
 
 bool FrmContactList2::askToDelete()
@@ -426,8 +425,7 @@ void FrmContactList2::nextCommand()
         return;
     }
     if (!m_store.moveNext())
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
 }
 
 void FrmContactList2::previousCommand()
@@ -440,8 +438,7 @@ void FrmContactList2::previousCommand()
         return;
     }
     if (!m_store.movePrevious())
-        reportStoreFailure(QStringLiteral("The contact could not be saved. What you typed is "
-                                          "still in the fields."));
+        reportStoreFailure(notSavedMessage);
 }
 
 void FrmContactList2::closeEvent(QCloseEvent *event)
@@ -474,11 +471,7 @@ void FrmContactList2::showEvent(QShowEvent *event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (const QScreen *screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        platform::centreOnScreen(this);
         m_gridView->setFocus();
     }
     QWidget::showEvent(event);

@@ -2,6 +2,7 @@
 
 #include <contacts/contactstore.h>
 #include <contacts/frmcontactlist2.h>
+#include <platform/centring.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/twips.h>
@@ -11,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 
 #include <limits>
 
@@ -157,10 +157,6 @@ void FrmSearch2::search()
 void FrmSearch2::showEvent(QShowEvent *event)
 {
     // Centred at every showing.
-    if (const QScreen *screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    platform::centreOnScreen(this);
     QWidget::showEvent(event);
 }

@@ -103,6 +103,7 @@ private slots:
     void missingDatabaseIsNotCreated();
     void unreadableSettingsGiveDefaultOrder();
     void noLengthLimit();
+    void statusBarIndicators();
 };
 
 void TestMainWindow::init()
@@ -468,6 +469,29 @@ void TestMainWindow::noLengthLimit()
     line(ContactField::Address)->setFocus();
     line(ContactField::Address)->insert(longText);
     QCOMPARE(shown(ContactField::Address).size(), longText.size());
+}
+
+void TestMainWindow::statusBarIndicators()
+{
+    QVERIFY(openWindow(abc()));
+    auto panel = [this](const char *name) {
+        return m_window->findChild<QLabel *>(name);
+    };
+    QVERIFY(!panel("panelDate")->text().isEmpty());
+    QVERIFY(!panel("panelTime")->text().isEmpty());
+    // Off at start; the Insert key toggles the program's own insert mode.
+    QVERIFY(!panel("panelIns")->isEnabled());
+    line(ContactField::City)->setFocus();
+    QTest::keyClick(line(ContactField::City), Qt::Key_Insert);
+    QVERIFY(panel("panelIns")->isEnabled());
+    QTest::keyClick(line(ContactField::City), Qt::Key_Insert);
+    QVERIFY(!panel("panelIns")->isEnabled());
+    // Without X11 the lock indicators cannot be read: dimmed.
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        QVERIFY(!panel("panelCaps")->isEnabled());
+        QVERIFY(!panel("panelNum")->isEnabled());
+        QVERIFY(!panel("panelScrl")->isEnabled());
+    }
 }
 
 QTEST_MAIN(TestMainWindow)
