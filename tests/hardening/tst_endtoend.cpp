@@ -123,10 +123,12 @@ void TestEndToEnd::stepTypeAndClose()
     pelmora.setWorkingDirectory(QDir::tempPath()); // never the application folder
     pelmora.start(program, {});
     QVERIFY2(pelmora.waitForStarted(), qPrintable(pelmora.errorString()));
+    QByteArray output;
     auto diagnose = [&] {
+        output += pelmora.readAll();
         return QStringLiteral("windows: %1; output: %2")
             .arg(visibleWindows(QStringLiteral(".")).join(QLatin1Char(' ')),
-                 QString::fromLocal8Bit(pelmora.readAll()));
+                 QString::fromLocal8Bit(output));
     };
 
     QStringList windows;
