@@ -4,10 +4,12 @@
 //   faultchild commit-loop <db>           adds contacts one by one, committing each, until it
 //                                         is killed; prints "<contactid>" after each commit
 //                                         returned (an acknowledged commit) and flushes.
-//   faultchild disk-full <db> <bytes>     limits the size of every file it writes to <bytes>,
+//   faultchild disk-full <db> <bytes> [retry-small]
+//                                         limits the size of every file it writes to <bytes>,
 //                                         then types a 1 MB note into the first contact and
-//                                         commits; prints "ok" or "failed: <reason>", then
-//                                         "after: <reason or ok>" for a second, small commit.
+//                                         commits; prints "ok" or "failed: <reason>". With
+//                                         retry-small it then puts a short note in its place
+//                                         and commits again: "after: ok" or "after: <reason>".
 //
 // Exit code 0 when the commands ran (whatever their outcome), 2 when the database could not
 // be opened, 3 on bad arguments.
@@ -71,7 +73,7 @@ int commitLoop(const char *path)
     }
 }
 
-int diskFull(const char *path, const char *limit)
+int diskFull(const char *path, const char *limit, bool retrySmall)
 {
     OpenStore open;
     if (!openStore(open, path))
@@ -88,6 +90,8 @@ int diskFull(const char *path, const char *limit)
         std::printf("ok\n");
     else
         std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+    if (!retrySmall)
+        return 0;
     // The typed text is still there; a small change in its place fits and is stored.
     type(open, ContactField::Notes, QStringLiteral("small"));
     std::printf("after: %s\n", open.store.commit() ? "ok" : qPrintable(open.store.errorMessage()));
@@ -102,7 +106,7 @@ int main(int argc, char *argv[])
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     if (mode == "commit-loop" && argc == 3)
         return commitLoop(argv[2]);
-    if (mode == "disk-full" && argc == 4)
-        return diskFull(argv[2], argv[3]);
+    if (mode == "disk-full" && (argc == 4 || argc == 5))
+        return diskFull(argv[2], argv[3], argc == 5 && QByteArray(argv[4]) == "retry-small");
     return 3;
 }
