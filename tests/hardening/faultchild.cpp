@@ -1,9 +1,10 @@
 // A child process for the fault tests: runs the contact store where the parent cannot, under
 // a file-size limit or to be killed at any moment.
 //
-//   faultchild commit-loop <db>           adds contacts one by one, committing each, until it
-//                                         is killed; prints "<contactid>" after each commit
-//                                         returned (an acknowledged commit) and flushes.
+//   faultchild commit-loop <db>           adds contacts one by one until it is killed, and
+//                                         edits each after adding it; prints "<contactid>"
+//                                         after the insert's commit returned (acknowledged)
+//                                         and "<contactid> edited" after the edit's, flushing.
 //   faultchild disk-full <db> <bytes> [retry-small]
 //                                         limits the size of every file it writes to <bytes>,
 //                                         then types a 1 MB note into the first contact and
@@ -69,6 +70,18 @@ int commitLoop(const char *path)
             return 0;
         }
         std::printf("%lld\n", id);
+        std::fflush(stdout);
+        // And an edit of the contact just stored, which is an update rather than an insert.
+        if (!open.store.moveTo(open.store.recordCount() - 1)) {
+            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+            return 0;
+        }
+        type(open, ContactField::City, QStringLiteral("edited"));
+        if (!open.store.commit()) {
+            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+            return 0;
+        }
+        std::printf("%lld edited\n", id);
         std::fflush(stdout);
     }
 }

@@ -8,6 +8,7 @@
 #include <support/testappfolder.h>
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
@@ -39,6 +40,7 @@ void TestCrashSafety::killedAtRandomPoints()
     QVERIFY(folder.createDatabase({makeContact("1", "First", "")}));
     const QString path = folder.databasePath();
     QSet<QString> acknowledged{QStringLiteral("1")};
+    QSet<QString> edited;
     constexpr int kills = 100;
     int killedMidRun = 0;
 
@@ -68,29 +70,35 @@ void TestCrashSafety::killedAtRandomPoints()
         // Only whole lines are acknowledged commits.
         const qsizetype lastEnd = output.lastIndexOf('\n');
         for (const QByteArray &line : output.left(lastEnd + 1).split('\n')) {
-            if (!line.isEmpty())
+            if (line.endsWith(" edited"))
+                edited.insert(QString::fromLatin1(line.chopped(7)));
+            else if (!line.isEmpty())
                 acknowledged.insert(QString::fromLatin1(line));
         }
 
         QCOMPARE(integrity(path), QStringLiteral("ok"));
-        const QStringList stored = queryColumn(path, QStringLiteral("select contactid from "
-                                                                    "contactsdb"));
-        const QSet<QString> storedIds(stored.cbegin(), stored.cend());
-        for (const QString &id : std::as_const(acknowledged))
-            QVERIFY2(storedIds.contains(id),
-                     qPrintable(QStringLiteral("run %1 (seed %2): acknowledged contact %3 is "
-                                               "missing")
-                                    .arg(run)
-                                    .arg(seed)
-                                    .arg(id)));
+        const QStringList stored = queryColumn(path, QStringLiteral("select contactid || '/' || "
+                                                                    "City from contactsdb"));
+        QHash<QString, QString> cityOf;
+        for (const QString &row : stored)
+            cityOf.insert(row.section(QLatin1Char('/'), 0, 0), row.section(QLatin1Char('/'), 1));
+        for (const QString &id : std::as_const(acknowledged)) {
+            const auto where
+                = QStringLiteral("run %1 (seed %2), contact %3").arg(run).arg(seed).arg(id);
+            QVERIFY2(cityOf.contains(id), qPrintable(where + QStringLiteral(" is missing")));
+            if (edited.contains(id))
+                QVERIFY2(cityOf.value(id) == QStringLiteral("edited"),
+                         qPrintable(where + QStringLiteral(" lost its acknowledged edit")));
+        }
         // Nothing half-written: every stored contact has the values it was written with.
         QCOMPARE(queryColumn(path, QStringLiteral("select count(*) from contactsdb where "
                                                   "contactid > 1 and (lastname <> 'Crash ' || "
-                                                  "contactid or length(Notes) <> 500)")),
+                                                  "contactid or length(Notes) <> 500 or "
+                                                  "City not in ('', 'edited'))")),
                  QStringList{"0"});
     }
-    qInfo("%d kills, %d while the child ran, %lld contacts acknowledged", kills, killedMidRun,
-          qint64(acknowledged.size()));
+    qInfo("%d kills, %d while the child ran; %lld inserts and %lld edits acknowledged", kills,
+          killedMidRun, qint64(acknowledged.size()), qint64(edited.size()));
     QVERIFY(acknowledged.size() > 1);
 }
 
