@@ -11,14 +11,26 @@
 //                                         commits; prints "ok" or "failed: <reason>". With
 //                                         retry-small it then puts a short note in its place
 //                                         and commits again: "after: ok" or "after: <reason>".
+//   faultchild window-edit <app folder> <characters> [<bytes>]
+//                                         the main window over the folder's database (with
+//                                         message boxes recorded, not shown): types that many
+//                                         characters into Last Name of the first contact and
+//                                         steps to the next, with every file it writes limited
+//                                         to <bytes> if given. Prints each box as "box: <text>"
+//                                         (line breaks as " | ") and "kept: yes" or "kept: no"
+//                                         for the typed text still being in the field.
 //
 // Exit code 0 when the commands ran (whatever their outcome), 2 when the database could not
 // be opened, 3 on bad arguments.
 #include <contacts/contactstore.h>
 #include <contacts/fieldbinding.h>
+#include <contacts/frmcontactlist2.h>
 #include <contacts/recordsource.h>
+#include <platform/apppath.h>
+#include <platform/scriptedmessageboxes.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QLineEdit>
 
 #include <csignal>
 #include <cstdio>
@@ -86,18 +98,24 @@ int commitLoop(const char *path)
     }
 }
 
+bool limitFileSize(const char *limit)
+{
+    // Writing past the limit fails with EFBIG instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit size{rlim_t(std::atoll(limit)), rlim_t(std::atoll(limit))};
+    if (::setrlimit(RLIMIT_FSIZE, &size) == 0)
+        return true;
+    std::printf("setrlimit failed\n");
+    return false;
+}
+
 int diskFull(const char *path, const char *limit, bool retrySmall)
 {
     OpenStore open;
     if (!openStore(open, path))
         return 2;
-    // Writing past the limit fails with EFBIG instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit size{rlim_t(std::atoll(limit)), rlim_t(std::atoll(limit))};
-    if (::setrlimit(RLIMIT_FSIZE, &size) != 0) {
-        std::printf("setrlimit failed\n");
+    if (!limitFileSize(limit))
         return 3;
-    }
     type(open, ContactField::Notes, QString(1024 * 1024, QLatin1Char('x')));
     if (open.store.commit())
         std::printf("ok\n");
@@ -111,12 +129,44 @@ int diskFull(const char *path, const char *limit, bool retrySmall)
     return 0;
 }
 
+int windowEdit(const char *folder, const char *characters, const char *limit)
+{
+    platform::setAppPathForTesting(QString::fromLocal8Bit(folder));
+    platform::ScriptedMessageBoxes boxes;
+    int result = 0;
+    {
+        FrmContactList2 window;
+        if (!window.load()) {
+            result = 2;
+        } else if (limit && !limitFileSize(limit)) {
+            result = 3;
+        } else {
+            auto *field = static_cast<QLineEdit *>(window.fieldWidget(ContactField::LastName));
+            const QString typed(std::atoi(characters), QLatin1Char('t'));
+            field->selectAll();
+            field->insert(typed);
+            window.dispatchCommand(QStringLiteral("Next"));
+            std::printf("kept: %s\n", field->text() == typed ? "yes" : "no");
+        }
+        // Gone without closing: closing would commit again and ask whether to give up.
+        window.dbData1().close();
+    }
+    for (const platform::MessageRequest &box : boxes.shown())
+        std::printf("box: %s\n",
+                    qPrintable(QString(box.text).replace(QLatin1Char('\n'), QLatin1String(" | "))));
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (mode == "window-edit" && (argc == 4 || argc == 5)) {
+        QApplication app(argc, argv);
+        return windowEdit(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    }
+    QCoreApplication app(argc, argv);
     if (mode == "commit-loop" && argc == 3)
         return commitLoop(argv[2]);
     if (mode == "disk-full" && (argc == 4 || argc == 5))

@@ -66,6 +66,8 @@ private slots:
     void readOnlyFolder();
     void diskFullDuringCommit_data();
     void diskFullDuringCommit();
+    void windowSaysWhichFileAndWhy_data();
+    void windowSaysWhichFileAndWhy();
     void secondInstanceOpensAndReads();
     void secondInstanceCommitWhileFirstWrites();
     void editsOfDifferentFieldsBothSurvive();
@@ -133,6 +135,56 @@ void TestStoreFaults::diskFullDuringCommit()
     QCOMPARE(queryColumn(folder.databasePath(),
                          QStringLiteral("select lastname from contactsdb order by contactid")),
              (QStringList{"Adams", "Baker", "Carter"}));
+}
+
+void TestStoreFaults::windowSaysWhichFileAndWhy_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("read-only folder") << "read-only folder"
+                                      << "does not allow changes";
+    QTest::newRow("disk full") << "disk full"
+                               << "File too large";
+}
+
+// The same faults seen by the user: the main window's message names the database file and
+// the reason, and what was typed stays in the field.
+void TestStoreFaults::windowSaysWhichFileAndWhy()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    const bool asNobody = fault == "read-only folder";
+    if (asNobody && !canDropPrivileges())
+        QSKIP("needs root and setpriv to drop privileges");
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase(threeContacts()));
+    const QByteArray settings("[settings]\r\nsorttype=contactid\r\n");
+    QVERIFY(folder.writeFile(QStringLiteral("Program Data/settings.ini"), settings));
+    const QByteArray before = fileBytes(folder.databasePath());
+    QStringList arguments{QStringLiteral("window-edit"), folder.path()};
+    ChildResult child;
+    if (asNobody) {
+        folder.openToEveryone();
+        QVERIFY(chmodPath(folder.path(), 0755));
+        QVERIFY(chmodPath(folder.databasePath(), 0666));
+        arguments << QStringLiteral("10");
+        child = runAsNobody(QStringLiteral(FAULTCHILD_PATH), arguments);
+    } else {
+        arguments << QString::number(1024 * 1024) << QString::number(before.size() + 64 * 1024);
+        child = runChild(QStringLiteral(FAULTCHILD_PATH), arguments);
+    }
+    QVERIFY2(child.started, "faultchild did not start");
+    QVERIFY2(child.exitCode == 0, child.output.constData());
+    const QList<QByteArray> lines = child.output.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QByteArray("kept: yes"));
+    const QString box = QString::fromLocal8Bit(lines[1]);
+    QVERIFY2(box.startsWith(QLatin1String("box: ")), qPrintable(box));
+    QVERIFY2(box.contains(folder.databasePath()), qPrintable(box));
+    QVERIFY2(box.contains(reason), qPrintable(box));
+    QVERIFY(fileBytes(folder.databasePath()) == before);
+    QCOMPARE(folder.readFile(QStringLiteral("Program Data/settings.ini")), settings);
+    QCOMPARE(integrity(folder.databasePath()), QStringLiteral("ok"));
 }
 
 void TestStoreFaults::secondInstanceOpensAndReads()
