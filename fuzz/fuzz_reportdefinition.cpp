@@ -20,7 +20,7 @@ void fail(const char *what, const QString &detail)
     std::abort();
 }
 
-bool finite(double value)
+bool usable(double value)
 {
     return std::isfinite(value);
 }
@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     reportengine::ReportDefinition definition;
     QString error;
     if (!reportengine::parseReportDefinition(json, definitionPath, &definition, &error)) {
-        if (!error.startsWith(QStringLiteral("Definition \"") + definitionPath + QLatin1Char('"')))
-            fail("a message that does not name the file", error);
+        if (!error.contains(QLatin1Char('"') + definitionPath + QStringLiteral("\", line ")))
+            fail("a message that does not name the file and a line", error);
         return 0;
     }
     if (!error.isEmpty())
@@ -53,16 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         = definition.pageSizeMm.width() - definition.marginLeftMm - definition.marginRightMm;
     const double height
         = definition.pageSizeMm.height() - definition.marginTopMm - definition.marginBottomMm;
-    if (!finite(width) || !finite(height) || width <= 0 || height <= 0)
+    if (!usable(width) || !usable(height) || width <= 0 || height <= 0)
         fail("no room on the page",
              QString::number(width) + QLatin1Char('x') + QString::number(height));
-    if (!finite(definition.fontSize) || definition.fontSize <= 0
-        || !finite(definition.titleFontSize) || definition.titleFontSize <= 0)
+    if (!usable(definition.fontSize) || definition.fontSize <= 0
+        || !usable(definition.titleFontSize) || definition.titleFontSize <= 0)
         fail("an unusable font size", QString::number(definition.fontSize));
     if (definition.columns.isEmpty())
         fail("a definition without columns", definition.title);
     for (const reportengine::ReportColumn &column : definition.columns) {
-        if (!finite(column.widthMm) || column.widthMm <= 0)
+        if (!usable(column.widthMm) || column.widthMm <= 0)
             fail("an unusable column width", QString::number(column.widthMm));
         if (column.parts.isEmpty())
             fail("a column without fields", column.caption);

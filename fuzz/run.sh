@@ -25,7 +25,7 @@ for target in "$build"/fuzz_*; do
         "$scratch" "fuzz/corpus/$name" >"$log" 2>&1
     status=$?
     set -e
-    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY|INFO: seed)' "$log" || true
+    grep -E '^(Done [0-9]+ runs|#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY|INFO: seed)' "$log" || true
     rm -rf "$scratch"
     if [ "$status" -ne 0 ]; then
         tail -n 40 "$log"
