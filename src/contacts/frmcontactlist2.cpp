@@ -10,6 +10,7 @@
 #include <platform/messagebox.h>
 #include <platform/programexit.h>
 #include <platform/twips.h>
+#include <platform/wrappingtextedit.h>
 #include <settings/inireader.h>
 #include <settings/settingsfiles.h>
 
@@ -200,7 +201,7 @@ void FrmContactList2::buildFields()
 
         QWidget *editor = nullptr;
         if (field == ContactField::Notes) {
-            auto *notes = new QPlainTextEdit(this);
+            auto *notes = new platform::WrappingTextEdit(this);
             notes->setLineWrapMode(QPlainTextEdit::WidgetWidth);
             notes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             notes->setTabChangesFocus(true);
@@ -268,8 +269,8 @@ void FrmContactList2::showValues(const ContactValues &values, bool editable)
 {
     m_filling = true;
     for (int i = 0; i < contactFieldCount; ++i) {
-        if (auto *notes = qobject_cast<QPlainTextEdit *>(m_fields[i])) {
-            notes->setPlainText(values[i]);
+        if (auto *notes = qobject_cast<platform::WrappingTextEdit *>(m_fields[i])) {
+            notes->showText(values[i]);
             notes->setReadOnly(!editable);
         } else {
             auto *line = static_cast<QLineEdit *>(m_fields[i]);
