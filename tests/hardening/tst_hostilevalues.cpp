@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -67,6 +68,7 @@ class TestHostileValues : public QObject
 private slots:
     void roundTrip_data();
     void roundTrip();
+    void pastedNoteWithoutBlanks();
     void defaultBoxShowsTypedNamesAsText();
 };
 
@@ -156,6 +158,38 @@ void TestHostileValues::roundTrip()
     }
     QVERIFY(fileBytes(folder.databasePath()) == before);
     QCOMPARE(boxes.count(), 1);
+}
+
+// A megabyte without a single blank (a pasted key or picture as text) is stored and shown
+// again like any note. The box would lay such a line out for minutes if it wrapped at
+// words, so this test also times out if that comes back.
+void TestHostileValues::pastedNoteWithoutBlanks()
+{
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase({makeContact("1", "Plain", "Jane")}));
+    platform::ScriptedMessageBoxes boxes;
+    QString note = QStringLiteral("Key: ");
+    for (int i = 0; note.size() < 1024 * 1024; ++i)
+        note += QString::number(i, 36);
+    {
+        FrmContactList2 window;
+        QVERIFY(window.load());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *notes = qobject_cast<QPlainTextEdit *>(window.fieldWidget(ContactField::Notes));
+        notes->setFocus();
+        QApplication::clipboard()->setText(note);
+        notes->paste();
+        QCOMPARE(window.fieldText(ContactField::Notes), note);
+        window.dispatchCommand(QStringLiteral("Next"));
+    }
+    QVERIFY(storedValue(folder.databasePath(), ContactField::Notes) == note);
+    FrmContactList2 window;
+    QVERIFY(window.load());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.fieldText(ContactField::Notes) == note);
+    QCOMPARE(boxes.count(), 0);
 }
 
 void TestHostileValues::defaultBoxShowsTypedNamesAsText()
