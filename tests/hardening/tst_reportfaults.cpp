@@ -55,13 +55,13 @@ void TestReportFaults::refusedWithReason_data()
                                          << "JSON";
     QTest::newRow("definition is a folder") << "definition folder"
                                             << "definition"
-                                            << "";
+                                            << "directory";
     QTest::newRow("data source is not a database") << "text database"
                                                    << "database"
                                                    << "not a database";
     QTest::newRow("data source is a folder") << "database folder"
                                              << "database"
-                                             << "";
+                                             << "directory";
     QTest::newRow("data source has no contactsdb") << "no table"
                                                    << "database"
                                                    << "contactsdb";
