@@ -1,17 +1,149 @@
 #include "startup.h"
 
+#include "frmsplash.h"
 #include "windows.h"
 
+#include <platform/apppath.h>
 #include <platform/commoncontrols.h>
+#include <platform/messagebox.h>
 #include <platform/programexit.h>
+#include <platform/programlauncher.h>
+#include <platform/windowslot.h>
+#include <settings/inireader.h>
+#include <settings/settingsfiles.h>
+
+#include <QGuiApplication>
+#include <QTimer>
+#include <QWindow>
 
 namespace app {
+
+namespace {
+
+platform::WindowSlot<FrmSplash> &splashSlot()
+{
+    static platform::WindowSlot<FrmSplash> slot;
+    return slot;
+}
+
+// Offers the report engine's installer; the program ends whatever the answer.
+void offerInstaller()
+{
+    const platform::MessageAnswer answer = platform::showMessage(
+        QStringLiteral("Program Required"),
+        QStringLiteral("Crystal Reports has not been installed on this machine. Crystal Reports is "
+                       "required to be installed to view reports. To begin the installation of "
+                       "Crystal Reports click 'ok'."),
+        platform::MessageIcon::Critical, platform::MessageButtons::OkCancel);
+    if (answer == platform::MessageAnswer::Ok) {
+        const QString installer = platform::appFile(QStringLiteral("crystl32/crystl32.exe"));
+        QString reason;
+        if (!platform::startProgram(installer, &reason)) {
+            platform::showMessage(
+                {},
+                QStringLiteral("The Crystal Reports installer could not be started.\n\n%1\n%2")
+                    .arg(installer, reason),
+                platform::MessageIcon::Critical);
+        }
+    }
+    platform::endProgram();
+}
+
+// The progress animation is only a delay: 20,001 assignments, no sleeping and no events.
+void animateProgress(FrmSplash *splash)
+{
+    splash->setProgressValue(0);
+    for (int value = 5; value <= 100; value += 5) {
+        for (int i = 1; i <= 1000; ++i)
+            splash->setProgressValue(value);
+    }
+}
+
+// Unloads the splash window and shows the main window in its place.
+void handOver(FrmSplash *splash)
+{
+    // For a moment no window is open. A splash-screen window never counts as the last window
+    // in Qt; this keeps that so whatever type the splash window has.
+    const bool quitOnLastWindowClosed = QGuiApplication::quitOnLastWindowClosed();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    splash->close();
+    const bool shown = showMainWindow();
+    QGuiApplication::setQuitOnLastWindowClosed(quitOnLastWindowClosed);
+    if (!shown)
+        platform::endProgram();
+}
+
+// The rest of the start-up, run by the first tick of Timer1.
+void onFirstTick(FrmSplash *splash)
+{
+    const settings::IniReadResult installed = settings::ReadIniKey(
+        settings::crystlIniPath(), settings::settingsSection, settings::installedKey);
+    if (!installed.ok()) {
+        platform::showMessage({},
+                              QStringLiteral("Pelmora cannot start: the file that records whether "
+                                             "Crystal Reports is installed cannot be read.\n\n%1")
+                                  .arg(installed.error),
+                              platform::MessageIcon::Critical);
+        platform::endProgram();
+        return;
+    }
+    if (installed.value == QLatin1String("0")) {
+        offerInstaller();
+        return;
+    }
+    animateProgress(splash);
+    handOver(splash);
+}
+
+// Timer1's tick handler. Ticks that arrive before the splash window is on screen and painted
+// do not count yet; a window system that never reports it exposed holds the start-up for no
+// more than a thousand ticks. After the first tick that counts no tick runs anything: Qt holds
+// the timer back while its handler runs, even in a message box's event loop, but the timer
+// ticks on when the handler returned without unloading the window (the program was asked to
+// end, which takes effect only back in the event loop).
+class Timer1Handler
+{
+public:
+    explicit Timer1Handler(FrmSplash *splash)
+        : m_splash(splash)
+    {}
+
+    void operator()()
+    {
+        if (m_entered)
+            return;
+        const QWindow *window = m_splash->windowHandle();
+        if (!(window && window->isExposed()) && ++m_unexposedTicks < maxUnexposedTicks)
+            return;
+        m_entered = true;
+        onFirstTick(m_splash);
+    }
+
+private:
+    static constexpr int maxUnexposedTicks = 1000;
+    FrmSplash *m_splash;
+    int m_unexposedTicks = 0;
+    bool m_entered = false;
+};
+
+FrmSplash *createSplash()
+{
+    auto *splash = new FrmSplash;
+    QObject::connect(splash->timer(), &QTimer::timeout, splash, Timer1Handler(splash));
+    return splash;
+}
+
+} // namespace
 
 void startup()
 {
     platform::InitCommonCtls();
-    if (!showMainWindow())
-        platform::endProgram();
+    splashSlot().show(createSplash);
+}
+
+FrmSplash *splashWindow()
+{
+    return splashSlot().window();
 }
 
 } // namespace app

@@ -1,9 +1,15 @@
 #pragma once
 
+class FrmSplash;
+
 namespace app {
 
 // The start-up routine: registers the common controls and shows the splash window, whose
-// first timer tick runs the rest of the start-up.
+// first timer tick runs the rest of the start-up once: the report-engine check, the progress
+// animation, then the main window in place of the splash window.
 void startup();
+
+// The one splash window while it is loaded, or nullptr.
+FrmSplash *splashWindow();
 
 } // namespace app

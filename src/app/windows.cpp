@@ -1,13 +1,18 @@
 #include "windows.h"
 
 #include <contacts/frmcontactlist2.h>
+#include <info/frmabout.h>
 #include <platform/windowslot.h>
+#include <reportengine/reportviewer.h>
+#include <reports/frmreports.h>
 #include <search/frmsearch2.h>
+#include <settings/frmoptions.h>
 
 namespace app {
 
 namespace {
 
+// The one instance of each window.
 platform::WindowSlot<FrmContactList2> &mainWindowSlot()
 {
     static platform::WindowSlot<FrmContactList2> slot;
@@ -20,14 +25,44 @@ platform::WindowSlot<FrmSearch2> &searchSlot()
     return slot;
 }
 
+platform::WindowSlot<FrmOptions> &sortSlot()
+{
+    static platform::WindowSlot<FrmOptions> slot;
+    return slot;
+}
+
+platform::WindowSlot<FrmReports> &reportsSlot()
+{
+    static platform::WindowSlot<FrmReports> slot;
+    return slot;
+}
+
+platform::WindowSlot<FrmAbout> &aboutSlot()
+{
+    static platform::WindowSlot<FrmAbout> slot;
+    return slot;
+}
+
 // Gives the main window the commands that open the other windows.
 void wireWindowOpeners(FrmContactList2 *window)
 {
     window->setWindowOpener(QStringLiteral("Search"), [window] {
         searchSlot().show([window] { return new FrmSearch2(*window); });
     });
-    // The search dialog works on the main window's records only: it closes with it.
-    QObject::connect(window, &QObject::destroyed, [] { searchSlot().close(); });
+    window->setWindowOpener(QStringLiteral("Sort"),
+                            [] { sortSlot().show([] { return new FrmOptions; }); });
+    window->setWindowOpener(QStringLiteral("Reports"), [] {
+        reportsSlot().show([] { return new FrmReports([] { showMainWindow(); }); });
+    });
+    window->setWindowOpener(QStringLiteral("About"), [] {
+        aboutSlot().show([] { return new FrmAbout([] { showMainWindow(); }); });
+    });
+    // The search dialog works on the main window's records only, and report viewers never
+    // keep the program running: both close with the main window.
+    QObject::connect(window, &QObject::destroyed, [] {
+        searchSlot().close();
+        reportengine::closeAllReportViewers();
+    });
 }
 
 } // namespace

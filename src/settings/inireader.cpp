@@ -2,6 +2,7 @@
 
 #include <platform/textdecoding.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -24,7 +25,9 @@ QString failure(const QString &path, const QString &reason)
 }
 
 // Matches one line at a time while the bytes stream past, keeping only what a match needs:
-// the first bytes of the line, whether it holds "[", and the value of a candidate key line.
+// the first bytes of the line, whether it holds "[", and where a candidate key line's value
+// starts in the file. The value is read back from there once the line has matched, so a
+// long line costs no memory even when a late "[" rules it out.
 class LineMatcher
 {
 public:
@@ -34,22 +37,21 @@ public:
         , m_headLimit(std::max(m_header.size(), m_keyPrefix.size()))
     {}
 
-    void addByte(char c)
+    // Adds the byte found at this offset of the file.
+    void addByte(char c, qint64 offset)
     {
         ++m_length;
         if (c == '[') {
-            // Such a line is never a key line: drop what was kept for it.
+            // Such a line is never a key line.
             m_hasBracket = true;
             m_candidate = false;
-            m_value.clear();
         }
         if (m_head.size() < m_headLimit)
             m_head.append(c);
-        if (m_length == m_keyPrefix.size())
-            m_candidate
-                = m_inSection && !m_hasBracket && asciiLower(m_head.left(m_length)) == m_keyPrefix;
-        else if (m_candidate && m_length > m_keyPrefix.size())
-            m_value.append(c);
+        if (m_length == m_keyPrefix.size()) {
+            m_candidate = m_inSection && !m_hasBracket && asciiLower(m_head) == m_keyPrefix;
+            m_valueOffset = offset + 1;
+        }
     }
 
     // Ends the current line; returns true when it was the wanted key line.
@@ -62,9 +64,8 @@ public:
             m_inSection = true;
         else if (m_candidate)
             found = true;
+        m_valueLength = found ? m_length - m_keyPrefix.size() : 0;
         m_head.clear();
-        if (!found)
-            m_value.clear();
         m_hasBracket = false;
         m_candidate = false;
         m_length = 0;
@@ -72,19 +73,32 @@ public:
     }
 
     bool lineStarted() const { return m_length > 0; }
-    QByteArray value() const { return m_value; }
+    // Where the value of the matched key line lies in the file.
+    qint64 valueOffset() const { return m_valueOffset; }
+    qint64 valueLength() const { return m_valueLength; }
 
 private:
     const QByteArray m_header;
     const QByteArray m_keyPrefix;
     const qsizetype m_headLimit;
     QByteArray m_head;
-    QByteArray m_value;
     qint64 m_length = 0;
+    qint64 m_valueOffset = 0;
+    qint64 m_valueLength = 0;
     bool m_hasBracket = false;
     bool m_candidate = false;
     bool m_inSection = false;
 };
+
+IniReadResult readValue(QFile &file, const QString &path, const LineMatcher &matcher)
+{
+    if (!file.seek(matcher.valueOffset()))
+        return {{}, failure(path, file.errorString())};
+    const QByteArray value = file.read(matcher.valueLength());
+    if (value.size() != matcher.valueLength())
+        return {{}, failure(path, QStringLiteral("the file changed while it was read"))};
+    return {platform::decodeText(value), {}};
+}
 
 } // namespace
 
@@ -96,6 +110,11 @@ IniReadResult ReadIniKey(const QString &path, const QString &section, const QStr
 
     QFile file(path);
     if (!info.exists()) {
+        const QFileInfo folder(info.absolutePath());
+        if (!folder.isDir())
+            return {{},
+                    failure(path, QStringLiteral("the folder %1 does not exist")
+                                      .arg(QDir::toNativeSeparators(folder.filePath())))};
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return {{}, failure(path, file.errorString())};
         file.close();
@@ -113,13 +132,14 @@ IniReadResult ReadIniKey(const QString &path, const QString &section, const QStr
     LineMatcher matcher("[" + asciiLower(section.toUtf8()) + "]", asciiLower(key.toUtf8()) + "=");
     bool afterCarriageReturn = false;
     char buffer[64 * 1024];
+    qint64 offset = 0;
     for (;;) {
         const qint64 read = file.read(buffer, sizeof buffer);
         if (read < 0)
             return {{}, failure(path, file.errorString())};
         if (read == 0)
             break;
-        for (qint64 i = 0; i < read; ++i) {
+        for (qint64 i = 0; i < read; ++i, ++offset) {
             const char c = buffer[i];
             if (c == '\n' && afterCarriageReturn) {
                 afterCarriageReturn = false;
@@ -128,14 +148,14 @@ IniReadResult ReadIniKey(const QString &path, const QString &section, const QStr
             afterCarriageReturn = c == '\r';
             if (c == '\r' || c == '\n') {
                 if (matcher.endLine())
-                    return {platform::decodeText(matcher.value()), {}};
+                    return readValue(file, path, matcher);
             } else {
-                matcher.addByte(c);
+                matcher.addByte(c, offset);
             }
         }
     }
     if (matcher.lineStarted() && matcher.endLine())
-        return {platform::decodeText(matcher.value()), {}};
+        return readValue(file, path, matcher);
     return {};
 }
 

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace reportengine {
+
+// What a report window hands to the report engine: a report file, then "run".
+class ReportControl
+{
+public:
+    virtual ~ReportControl() = default;
+    virtual void setReportFileName(const QString &path) = 0;
+    virtual QString reportFileName() const = 0;
+    // Produces the report and shows it in a viewer of its own. Returns false when the
+    // report could not be produced (the error reporter has been told why).
+    virtual bool run() = 0;
+};
+
+} // namespace reportengine

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QScrollArea;
+class QSpinBox;
+
+namespace reportengine {
+
+class Report;
+class PageView;
+
+// Tells the user about a failure: a title and a sentence that names the file and the reason.
+using ErrorReporter = std::function<void(const QString &title, const QString &text)>;
+
+// A report on screen in a top-level window of its own, titled with the report's title:
+// page navigation, zoom, Print and Export (PDF, HTML, CSV). Only the page in view is
+// painted. A viewer deletes itself when closed and never keeps the program running.
+class ReportViewer : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum class Format { Pdf, Html, Csv };
+
+    ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportError);
+    ~ReportViewer() override;
+
+    const Report &report() const { return *m_report; }
+    int currentPage() const { return m_page; } // 0-based
+    void setCurrentPage(int page);
+    int zoomPercent() const { return m_zoom; }
+    void setZoomPercent(int percent);
+
+    // Writes the report to path; a failure is reported through the error reporter.
+    bool exportTo(const QString &path, Format format);
+    // Asks for a file name, then exports.
+    void exportWithDialog(Format format);
+    // Shows the system print dialog, then prints.
+    void print();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void updateControls();
+
+    std::unique_ptr<Report> m_report;
+    ErrorReporter m_reportError;
+    int m_page = 0;
+    int m_zoom = 100;
+    PageView *m_view = nullptr;
+    QScrollArea *m_scroll = nullptr;
+    QSpinBox *m_pageBox = nullptr;
+    QLabel *m_pageCount = nullptr;
+    QComboBox *m_zoomBox = nullptr;
+};
+
+// Closes every open report viewer. The application calls it when its main window closes.
+void closeAllReportViewers();
+// The viewers now open, oldest first.
+QList<ReportViewer *> openReportViewers();
+
+} // namespace reportengine

@@ -1,0 +1,224 @@
+#include "frmreports.h"
+
+#include <platform/apppath.h>
+#include <platform/fonts.h>
+#include <platform/messagebox.h>
+#include <platform/twips.h>
+#include <reportengine/crystalreport.h>
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+namespace {
+
+const QString reportsTitle = QStringLiteral("Pelmora - Reports");
+
+QString withoutAccessKey(QString caption)
+{
+    return caption.remove(QLatin1Char('&'));
+}
+
+} // namespace
+
+QString FrmReports::phoneDescription()
+{
+    return QStringLiteral(
+        "This report will display your contacts information in a phone book catalog "
+        "style.  This report is common for having all work / home, cell, and fax "
+        "numbers all in one report.");
+}
+
+QString FrmReports::addressDescription()
+{
+    return QStringLiteral(
+        "This report will display your contacts information in an address book "
+        "catalog style.  This report is common for having all your mailing address "
+        "information all in one report.");
+}
+
+QString FrmReports::emailDescription()
+{
+    return QStringLiteral("This report will display your contacts email address in an address book "
+                          "catalog style.  This report is common for having all your email address "
+                          "information all in one report.");
+}
+
+QString FrmReports::mailingDescription()
+{
+    return QStringLiteral(
+        "This report will create mailing labels of your contacts information.  This "
+        "report is common for having all your address information on a label per "
+        "contact record.");
+}
+
+FrmReports::FrmReports(std::function<void()> showMainWindow, ReportControlFactory makeReportControl)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    , m_showMainWindow(std::move(showMainWindow))
+    , m_makeReportControl(std::move(makeReportControl))
+{
+    setObjectName(QStringLiteral("frmReports"));
+    setWindowTitle(reportsTitle);
+    setAccessibleName(reportsTitle);
+    setFont(platform::msSansSerif(8.25));
+    resize(platform::twipsSize(5295, 4515));
+
+    auto *label1
+        = new QLabel(QStringLiteral("Welcome to Pelmora Reports.  Please select a report style "
+                                    "and then click 'View Report' to display the desired "
+                                    "report.  These reports can be exported and printed."),
+                     this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->setAccessibleName(label1->text());
+    label1->setWordWrap(true);
+    label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label1->setGeometry(platform::twipsRect(120, 120, 4935, 735));
+
+    auto *frame1 = new QGroupBox(QStringLiteral("Report Style"), this);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    frame1->setAccessibleName(frame1->title());
+    frame1->setGeometry(platform::twipsRect(480, 1080, 2295, 2175));
+
+    auto option = [&](const char *name, const QString &caption, int top) {
+        auto *button = new QRadioButton(caption, frame1);
+        button->setObjectName(QLatin1String(name));
+        button->setAccessibleName(caption);
+        button->setGeometry(platform::twipsRect(120, top, 2055, 375));
+        button->installEventFilter(this);
+        connect(button, &QRadioButton::clicked, this, [this, button] { optionClick(button); });
+        return button;
+    };
+    m_optPhone = option("optPhone", QStringLiteral("Phone Listing"), 240);
+    m_optAddress = option("optAddress", QStringLiteral("Address Listing"), 720);
+    m_optEmail = option("optEmail", QStringLiteral("Email Listing"), 1200);
+    m_optMailing = option("optMailing", QStringLiteral("Mailing Labels"), 1680);
+
+    auto button = [&](const char *name, const QString &caption, int top) {
+        auto *b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setAccessibleName(withoutAccessKey(caption));
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        b->setGeometry(platform::twipsRect(3120, top, 1815, 495));
+        return b;
+    };
+    QPushButton *cmdViewReport = button("cmdViewReport", QStringLiteral("&View Report"), 1200);
+    QPushButton *cmdClose = button("cmdClose", QStringLiteral("&Close"), 1800);
+    connect(cmdViewReport, &QPushButton::clicked, this, &FrmReports::cmdViewReportClick);
+    connect(cmdClose, &QPushButton::clicked, this, &FrmReports::cmdCloseClick);
+
+    m_lblDescription = new QLabel(
+        QStringLiteral("Select a Report Style and This will Describe the Report."), this);
+    m_lblDescription->setObjectName(QStringLiteral("lblDescription"));
+    m_lblDescription->setAccessibleName(QStringLiteral("Description"));
+    m_lblDescription->setWordWrap(true);
+    m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_lblDescription->setGeometry(platform::twipsRect(240, 3360, 4815, 975));
+
+    setTabOrder(m_optPhone, m_optAddress);
+    setTabOrder(m_optAddress, m_optEmail);
+    setTabOrder(m_optEmail, m_optMailing);
+    setTabOrder(m_optMailing, cmdViewReport);
+    setTabOrder(cmdViewReport, cmdClose);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+FrmReports::~FrmReports() = default;
+
+std::unique_ptr<reportengine::ReportControl> FrmReports::storedReportControl()
+{
+    reportengine::ReportControlSettings settings;
+    settings.reportError = [](const QString &title, const QString &text) {
+        platform::showMessage(title, text, platform::MessageIcon::Critical,
+                              platform::MessageButtons::Ok);
+    };
+    return std::make_unique<reportengine::CrystalReport>(settings);
+}
+
+void FrmReports::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_opened)
+        return;
+    m_opened = true;
+    // The first control that takes the focus is optPhone, and an option that receives the
+    // focus is selected. Do it here as well, since an inactive window gets no focus event.
+    m_optPhone->setFocus(Qt::TabFocusReason);
+    if (!m_optPhone->isChecked()) {
+        m_optPhone->setChecked(true);
+        optionClick(m_optPhone);
+    }
+}
+
+bool FrmReports::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        auto *option = qobject_cast<QRadioButton *>(watched);
+        if (option && !option->isChecked()) {
+            option->setChecked(true);
+            optionClick(option);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FrmReports::optionClick(QRadioButton *option)
+{
+    if (option == m_optPhone)
+        m_lblDescription->setText(phoneDescription());
+    else if (option == m_optAddress)
+        m_lblDescription->setText(addressDescription());
+    else if (option == m_optEmail)
+        m_lblDescription->setText(emailDescription());
+    else if (option == m_optMailing)
+        m_lblDescription->setText(mailingDescription());
+}
+
+void FrmReports::cmdViewReportClick()
+{
+    const bool phone = m_optPhone->isChecked();
+    const bool address = m_optAddress->isChecked();
+    const bool email = m_optEmail->isChecked();
+    const bool mailing = m_optMailing->isChecked();
+    QString reportFile;
+    if (phone && !address && !mailing && !email) {
+        reportFile = QStringLiteral("phonelist.rpt");
+    } else if (address && !phone && !mailing && !email) {
+        reportFile = QStringLiteral("addresslist.rpt");
+    } else if (mailing && !phone && !address && !email) {
+        platform::showMessage(reportsTitle, QStringLiteral("Working on this section now."),
+                              platform::MessageIcon::Information, platform::MessageButtons::Ok);
+        return;
+    } else if (email && !phone && !address && !mailing) {
+        reportFile = QStringLiteral("emaillist.rpt");
+    } else {
+        platform::showMessage(reportsTitle,
+                              QStringLiteral("Please Select the Style of Report you would like."),
+                              platform::MessageIcon::Information, platform::MessageButtons::Ok);
+        return;
+    }
+    // The window goes first; the report control is made afresh from the stored settings,
+    // so nothing of an earlier run carries over, and it does not live in this window.
+    const ReportControlFactory makeReportControl = m_makeReportControl;
+    close();
+    std::unique_ptr<reportengine::ReportControl> crystalReport1 = makeReportControl();
+    crystalReport1->setReportFileName(platform::appFile(reportFile));
+    crystalReport1->run();
+}
+
+void FrmReports::cmdCloseClick()
+{
+    const std::function<void()> showMainWindow = m_showMainWindow;
+    close();
+    if (showMainWindow)
+        showMainWindow();
+}

@@ -1,0 +1,161 @@
+#include "frmoptions.h"
+
+#include "settingsfiles.h"
+#include "settingswriter.h"
+
+#include <platform/fonts.h>
+#include <platform/messagebox.h>
+#include <platform/twips.h>
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+namespace {
+
+const QString lastNameDescription
+    = QStringLiteral("Set this if you would like to sort your database by Lastname.");
+const QString firstNameDescription
+    = QStringLiteral("Set this if you would like to sort your database by Firstname.");
+const QString contactIdDescription
+    = QStringLiteral("Set this if you would like to sort your database by Contact ID.");
+
+QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, const QRect &rect)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setAccessibleName(text);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setGeometry(rect);
+    return label;
+}
+
+QRadioButton *
+makeOption(QWidget *parent, const QString &name, const QString &caption, const QRect &rect)
+{
+    auto *option = new QRadioButton(caption, parent);
+    option->setObjectName(name);
+    option->setAccessibleName(caption);
+    option->setGeometry(rect);
+    return option;
+}
+
+QPushButton *
+makeButton(QWidget *parent, const QString &name, const QString &caption, const QRect &rect)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
+    button->setAutoDefault(false);
+    button->setGeometry(rect);
+    return button;
+}
+
+} // namespace
+
+FrmOptions::FrmOptions(QWidget *parent)
+    : QWidget(parent)
+{
+    // A dialog frame keeps the window out of the taskbar; no minimise or maximise button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setObjectName(QStringLiteral("frmOptions"));
+    setWindowTitle(QStringLiteral("Pelmora - Sort Type"));
+    setAccessibleName(windowTitle());
+    // The window has no icon: a transparent one keeps it from taking the application's.
+    QPixmap noIcon(16, 16);
+    noIcon.fill(Qt::transparent);
+    setWindowIcon(QIcon(noIcon));
+    setFont(platform::msSansSerif(8.25));
+    setFixedSize(platform::twipsSize(5655, 3735));
+
+    m_label1 = makeLabel(
+        this, QStringLiteral("Label1"),
+        QStringLiteral("Welcome to Pelmora Record Sort.  Please select what type of sort you would "
+                       "like to saved.  This will be loaded and will automatically sort your "
+                       "database.  To save your sort setting please click save."),
+        platform::twipsRect(120, 120, 5415, 735));
+
+    m_frame1 = new QGroupBox(QStringLiteral("Sort Type"), this);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    m_frame1->setAccessibleName(m_frame1->title());
+    m_frame1->setGeometry(platform::twipsRect(120, 960, 2295, 1695));
+    m_optLast = makeOption(m_frame1, QStringLiteral("optLast"), QStringLiteral("Last Name"),
+                           platform::twipsRect(120, 240, 2055, 375));
+    m_optFirst = makeOption(m_frame1, QStringLiteral("optFirst"), QStringLiteral("First Name"),
+                            platform::twipsRect(120, 720, 2055, 375));
+    m_optId = makeOption(m_frame1, QStringLiteral("optId"), QStringLiteral("Contact ID"),
+                         platform::twipsRect(120, 1200, 2055, 375));
+    m_optLast->setChecked(true);
+
+    m_cmdSave = makeButton(this, QStringLiteral("cmdSave"), QStringLiteral("&Save"),
+                           platform::twipsRect(3120, 1320, 1815, 495));
+    m_cmdClose = makeButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
+                            platform::twipsRect(3120, 1920, 1815, 495));
+
+    m_lblDescription = makeLabel(this, QStringLiteral("lblDescription"), lastNameDescription,
+                                 platform::twipsRect(480, 2880, 4815, 615));
+
+    // Keyboard order: Close, Save, then the options from the bottom up.
+    setTabOrder(m_cmdClose, m_cmdSave);
+    setTabOrder(m_cmdSave, m_optId);
+    setTabOrder(m_optId, m_optFirst);
+    setTabOrder(m_optFirst, m_optLast);
+    m_cmdClose->setFocus();
+
+    // toggled, not clicked: the arrow keys select an option without a click.
+    connect(m_optLast, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            showDescription(lastNameDescription);
+    });
+    connect(m_optFirst, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            showDescription(firstNameDescription);
+    });
+    connect(m_optId, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            showDescription(contactIdDescription);
+    });
+    connect(m_cmdSave, &QPushButton::clicked, this, &FrmOptions::save);
+    connect(m_cmdClose, &QPushButton::clicked, this, &QWidget::close);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->geometry().center());
+        move(frame.topLeft());
+    }
+}
+
+FrmOptions::~FrmOptions() = default;
+
+void FrmOptions::save()
+{
+    const settings::SortType type = m_optFirst->isChecked() ? settings::SortType::FirstName
+                                    : m_optId->isChecked()  ? settings::SortType::ContactId
+                                                            : settings::SortType::LastName;
+    const settings::IniWriteResult result
+        = settings::writeSortType(settings::settingsIniPath(), type);
+    if (!result.ok()) {
+        platform::showMessage(
+            QStringLiteral("Sort Type"),
+            QStringLiteral("Your Sort Type could not be saved.\n\n%1").arg(result.error),
+            platform::MessageIcon::Critical);
+        return;
+    }
+    platform::showMessage(QStringLiteral("Sort Type"),
+                          QStringLiteral("Your Sort Type has been Saved. This setting will be "
+                                         "updated when you restart the program."),
+                          platform::MessageIcon::Information);
+}
+
+void FrmOptions::showDescription(const QString &text)
+{
+    m_lblDescription->setText(text);
+    m_lblDescription->setAccessibleName(text);
+}

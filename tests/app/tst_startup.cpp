@@ -1,0 +1,436 @@
+#include <app/frmsplash.h>
+#include <app/startup.h>
+#include <app/windows.h>
+#include <contacts/frmcontactlist2.h>
+#include <platform/messagebox.h>
+#include <platform/programexit.h>
+#include <platform/programlauncher.h>
+#include <platform/scriptedmessageboxes.h>
+#include <support/testappfolder.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using platform::MessageAnswer;
+
+namespace {
+
+const QString installedZeroText = QStringLiteral(
+    "Crystal Reports has not been installed on this machine. Crystal Reports is required to be "
+    "installed to view reports. To begin the installation of Crystal Reports click 'ok'.");
+
+class RecordingTerminator final : public platform::ProgramTerminator
+{
+public:
+    void endNow() override { ++m_calls; }
+    int calls() const { return m_calls; }
+
+private:
+    int m_calls = 0;
+};
+
+class RecordingLauncher final : public platform::ProgramLauncher
+{
+public:
+    bool start(const QString &program, QString *) override
+    {
+        m_started.append(program);
+        return true;
+    }
+    const QStringList &started() const { return m_started; }
+
+private:
+    QStringList m_started;
+};
+
+QList<QWidget *> topLevelWindows(const QString &objectName)
+{
+    QList<QWidget *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == objectName && !widget->testAttribute(Qt::WA_WState_Hidden))
+            found.append(widget);
+    }
+    return found;
+}
+
+// Records, when the main window is first shown, whether the splash window was still there and
+// how many progress assignments had been made.
+class MainWindowShowWatcher final : public QObject
+{
+public:
+    explicit MainWindowShowWatcher(const QList<int> *progress)
+        : m_progress(progress)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~MainWindowShowWatcher() override { qApp->removeEventFilter(this); }
+
+    bool shown = false;
+    bool splashVisibleAtShow = true;
+    qsizetype assignmentsAtShow = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!shown && event->type() == QEvent::Show
+            && watched->objectName() == QLatin1String("frmContactList2")) {
+            shown = true;
+            splashVisibleAtShow = !topLevelWindows(QStringLiteral("frmSplash")).isEmpty();
+            assignmentsAtShow = m_progress->size();
+        }
+        return false;
+    }
+
+private:
+    const QList<int> *m_progress;
+};
+
+} // namespace
+
+class TstStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void reportEngineCheck_data();
+    void reportEngineCheck();
+    void okStartsTheInstallerAndEnds();
+    void installerCannotStart_data();
+    void installerCannotStart();
+    void dataDirMissing();
+    void progressThenMainWindow();
+    void secondTickDuringTheBox();
+    void splashShownBeforeTheFirstTick();
+    void handOverKeepsTheProgramRunning();
+
+private:
+    // Runs the start-up routine and the event loop until it has shown the main window or
+    // asked to end the program.
+    void startAndSettle();
+    void writeMarker(const QByteArray &content);
+
+    std::unique_ptr<TestAppFolder> m_folder;
+    std::unique_ptr<platform::ScriptedMessageBoxes> m_boxes;
+    RecordingTerminator m_terminator;
+};
+
+void TstStartup::init()
+{
+    m_folder = std::make_unique<TestAppFolder>();
+    QVERIFY(m_folder->isValid());
+    QVERIFY(m_folder->createDatabase({makeContact("1", "Ames", "Ann")}));
+    m_boxes = std::make_unique<platform::ScriptedMessageBoxes>();
+    m_terminator = RecordingTerminator();
+    platform::setProgramTerminator(&m_terminator);
+}
+
+void TstStartup::cleanup()
+{
+    // A start-up that ended early leaves its splash window behind (the real program would
+    // have ended); unload every window before the next test.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        widget->setAttribute(Qt::WA_DeleteOnClose);
+        widget->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!app::splashWindow());
+    QVERIFY(!app::mainWindow());
+    platform::setProgramTerminator(nullptr);
+    platform::setProgramLauncher(nullptr);
+    m_boxes.reset();
+    m_folder.reset();
+}
+
+void TstStartup::startAndSettle()
+{
+    app::startup();
+    QTRY_VERIFY(m_terminator.calls() > 0 || app::mainWindow());
+}
+
+void TstStartup::writeMarker(const QByteArray &content)
+{
+    QVERIFY(m_folder->writeFile(QStringLiteral("Program Data/crystl32.ini"), content));
+}
+
+void TstStartup::reportEngineCheck_data()
+{
+    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("offersInstaller");
+
+    QTest::newRow("installed=1") << true << QByteArray("[settings]\r\ninstalled=1\r\n") << false;
+    QTest::newRow("file missing") << false << QByteArray() << false;
+    QTest::newRow("key missing") << true << QByteArray("[settings]\r\n") << false;
+    QTest::newRow("empty value") << true << QByteArray("[settings]\r\ninstalled=\r\n") << false;
+    QTest::newRow("other text") << true << QByteArray("[settings]\r\ninstalled=no\r\n") << false;
+    QTest::newRow("0 then a space")
+        << true << QByteArray("[settings]\r\ninstalled=0 \r\n") << false;
+    QTest::newRow("space before =")
+        << true << QByteArray("[settings]\r\ninstalled =0\r\n") << false;
+    QTest::newRow("installed=0") << true << QByteArray("[settings]\r\ninstalled=0\r\n") << true;
+    QTest::newRow("capitals") << true << QByteArray("[SETTINGS]\r\nINSTALLED=0\r\n") << true;
+    QTest::newRow("0 without final line end")
+        << true << QByteArray("[settings]\ninstalled=0") << true;
+}
+
+// "0" offers the installer; Cancel ends the program without starting anything. Everything
+// else goes on to the main window without a word.
+void TstStartup::reportEngineCheck()
+{
+    QFETCH(bool, fileExists);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, offersInstaller);
+
+    if (fileExists)
+        writeMarker(content);
+    RecordingLauncher launcher;
+    platform::setProgramLauncher(&launcher);
+    m_boxes->queueAnswer(MessageAnswer::Cancel);
+
+    startAndSettle();
+
+    QVERIFY(launcher.started().isEmpty());
+    if (offersInstaller) {
+        QCOMPARE(m_boxes->count(), 1);
+        const platform::MessageRequest box = m_boxes->last();
+        QCOMPARE(box.title, QStringLiteral("Program Required"));
+        QCOMPARE(box.text, installedZeroText);
+        QCOMPARE(box.icon, platform::MessageIcon::Critical);
+        QCOMPARE(box.buttons, platform::MessageButtons::OkCancel);
+        QCOMPARE(m_terminator.calls(), 1);
+        QVERIFY(!app::mainWindow());
+        QVERIFY(topLevelWindows(QStringLiteral("frmContactList2")).isEmpty());
+    } else {
+        QCOMPARE(m_boxes->count(), 0);
+        QCOMPARE(m_terminator.calls(), 0);
+        QVERIFY(app::mainWindow());
+        QCOMPARE(app::mainWindow()->objectName(), QStringLiteral("frmContactList2"));
+        QVERIFY(app::mainWindow()->isVisible());
+        QCOMPARE(topLevelWindows(QStringLiteral("frmContactList2")).size(), 1);
+        QVERIFY(topLevelWindows(QStringLiteral("frmSplash")).isEmpty());
+    }
+    // The marker is only read, never written (a missing one is left behind empty).
+    QCOMPARE(m_folder->readFile(QStringLiteral("Program Data/crystl32.ini")), content);
+    QVERIFY(QFileInfo::exists(m_folder->file(QStringLiteral("Program Data/crystl32.ini"))));
+}
+
+// OK starts AppPath/crystl32/crystl32.exe (here a script that leaves a file behind) and
+// ends the program.
+void TstStartup::okStartsTheInstallerAndEnds()
+{
+    writeMarker("[settings]\r\ninstalled=0\r\n");
+    const QString started = m_folder->file(QStringLiteral("installer-started"));
+    const QString installer = QStringLiteral("crystl32/crystl32.exe");
+    QVERIFY(m_folder->writeFile(installer, "#!/bin/sh\necho \"$PWD\" > '"
+                                               + QFile::encodeName(started) + "'\n"));
+    QVERIFY(QFile::setPermissions(m_folder->file(installer),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    m_boxes->queueAnswer(MessageAnswer::Ok);
+
+    startAndSettle();
+
+    QCOMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_boxes->last().title, QStringLiteral("Program Required"));
+    QCOMPARE(m_terminator.calls(), 1);
+    QVERIFY(!app::mainWindow());
+    QTRY_VERIFY(QFileInfo(started).size() > 0);
+    // Ended at once: no further tick starts anything else.
+    QSignalSpy ticks(app::splashWindow()->timer(), &QTimer::timeout);
+    QTRY_VERIFY(ticks.size() >= 3);
+    QCOMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_terminator.calls(), 1);
+}
+
+void TstStartup::installerCannotStart_data()
+{
+    QTest::addColumn<QByteArray>("installerContent"); // null: no file at all
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing") << QByteArray() << "The file does not exist.";
+    QTest::newRow("not executable")
+        << QByteArray("#!/bin/sh\n") << "The file is not an executable program.";
+}
+
+void TstStartup::installerCannotStart()
+{
+    QFETCH(QByteArray, installerContent);
+    QFETCH(QString, reason);
+
+    writeMarker("[settings]\r\ninstalled=0\r\n");
+    const QString installer = m_folder->file(QStringLiteral("crystl32/crystl32.exe"));
+    if (!installerContent.isNull())
+        QVERIFY(m_folder->writeFile(QStringLiteral("crystl32/crystl32.exe"), installerContent));
+    m_boxes->queueAnswer(MessageAnswer::Ok);
+
+    startAndSettle();
+
+    QCOMPARE(m_boxes->count(), 2);
+    const platform::MessageRequest box = m_boxes->last();
+    QVERIFY2(box.text.contains(installer), qPrintable(box.text));
+    QVERIFY2(box.text.contains(reason), qPrintable(box.text));
+    QCOMPARE(box.icon, platform::MessageIcon::Critical);
+    QCOMPARE(m_terminator.calls(), 1);
+    QVERIFY(!app::mainWindow());
+}
+
+void TstStartup::dataDirMissing()
+{
+    QVERIFY(QDir(m_folder->dataDir()).removeRecursively());
+
+    startAndSettle();
+
+    QCOMPARE(m_boxes->count(), 1);
+    const platform::MessageRequest box = m_boxes->last();
+    QVERIFY2(box.text.contains(QStringLiteral("the folder %1 does not exist")
+                                   .arg(QDir::toNativeSeparators(m_folder->dataDir()))),
+             qPrintable(box.text));
+    QCOMPARE(box.icon, platform::MessageIcon::Critical);
+    QCOMPARE(m_terminator.calls(), 1);
+    QVERIFY(!app::mainWindow());
+    QVERIFY(!QFileInfo::exists(m_folder->dataDir()));
+}
+
+// The bar is set to 0 once, then 1000 times to each multiple of 5 up to 100; only after that
+// and after the splash window has gone does the main window appear.
+void TstStartup::progressThenMainWindow()
+{
+    writeMarker("[settings]\r\ninstalled=1\r\n");
+    QList<int> progress;
+    MainWindowShowWatcher watcher(&progress);
+    app::startup();
+    FrmSplash *splash = app::splashWindow();
+    QVERIFY(splash);
+    const QPointer<FrmSplash> splashAlive(splash);
+    connect(splash, &FrmSplash::progressAssigned, this,
+            [&progress](int value) { progress.append(value); });
+    QSignalSpy shownValues(splash->progressBar(), &QProgressBar::valueChanged);
+
+    QTRY_VERIFY(app::mainWindow());
+
+    QCOMPARE(progress.size(), 20001);
+    QCOMPARE(progress.first(), 0);
+    for (qsizetype i = 1; i < progress.size(); ++i) {
+        const int expected = int(5 * ((i - 1) / 1000 + 1));
+        if (progress.at(i) != expected)
+            QFAIL(qPrintable(QStringLiteral("assignment %1 was %2, not %3")
+                                 .arg(i)
+                                 .arg(progress.at(i))
+                                 .arg(expected)));
+    }
+    QList<int> shown;
+    for (const QList<QVariant> &arguments : std::as_const(shownValues))
+        shown.append(arguments.first().toInt());
+    QList<int> expectedShown{0};
+    for (int value = 5; value <= 100; value += 5)
+        expectedShown.append(value);
+    QCOMPARE(shown, expectedShown);
+
+    QVERIFY(watcher.shown);
+    QCOMPARE(watcher.assignmentsAtShow, 20001);
+    QVERIFY(!watcher.splashVisibleAtShow);
+    QTRY_VERIFY(splashAlive.isNull());
+    QVERIFY(!app::splashWindow());
+}
+
+// While the box is open its event loop runs (Qt itself holds back Timer1 while its handler
+// runs); neither that nor any tick after the handler has returned may start the check again.
+void TstStartup::secondTickDuringTheBox()
+{
+    writeMarker("[settings]\r\ninstalled=0\r\n");
+    RecordingLauncher launcher;
+    platform::setProgramLauncher(&launcher);
+    int boxesDuringBox = -1;
+    m_boxes->setDuringBox([this, &boxesDuringBox](const platform::MessageRequest &) {
+        QTimer other;
+        QSignalSpy otherTicks(&other, &QTimer::timeout);
+        other.start(1);
+        QTRY_VERIFY(otherTicks.size() >= 5);
+        boxesDuringBox = m_boxes->count();
+    });
+    m_boxes->queueAnswer(MessageAnswer::Cancel);
+
+    startAndSettle();
+
+    QCOMPARE(boxesDuringBox, 1);
+    QCOMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_terminator.calls(), 1);
+    QSignalSpy laterTicks(app::splashWindow()->timer(), &QTimer::timeout);
+    QTRY_VERIFY(laterTicks.size() >= 3);
+    QCOMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_terminator.calls(), 1);
+    QVERIFY(launcher.started().isEmpty());
+    QVERIFY(!app::mainWindow());
+    QVERIFY(topLevelWindows(QStringLiteral("frmContactList2")).isEmpty());
+}
+
+// The splash window is up, centred and untouched when the first tick asks its question.
+void TstStartup::splashShownBeforeTheFirstTick()
+{
+    writeMarker("[settings]\r\ninstalled=0\r\n");
+    bool checked = false;
+    m_boxes->setDuringBox([&checked](const platform::MessageRequest &) {
+        FrmSplash *splash = app::splashWindow();
+        QVERIFY(splash);
+        QVERIFY(splash->isVisible());
+        QVERIFY(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
+        QCOMPARE(splash->frameGeometry().center(), splash->screen()->geometry().center());
+        QVERIFY(splash->timer()->isActive());
+        QCOMPARE(splash->timer()->interval(), 1);
+        QCOMPARE(splash->progressBar()->minimum(), 0);
+        QCOMPARE(splash->progressBar()->maximum(), 100);
+        QCOMPARE(splash->progressBar()->objectName(), QStringLiteral("ProgressBar1"));
+        QCOMPARE(topLevelWindows(QStringLiteral("frmSplash")).size(), 1);
+        checked = true;
+    });
+    m_boxes->queueAnswer(MessageAnswer::Cancel);
+
+    startAndSettle();
+
+    QVERIFY(checked);
+}
+
+// In the real event loop, closing the splash window leaves no window open for a moment;
+// that must not end the program.
+void TstStartup::handOverKeepsTheProgramRunning()
+{
+    writeMarker("[settings]\r\ninstalled=1\r\n");
+    QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+
+    // Once the main window is up, queue our own way out behind anything already posted,
+    // such as a quit caused by the splash window closing.
+    constexpr int reachedMainWindow = 42;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&poll] {
+        if (app::mainWindow() && app::mainWindow()->isVisible()) {
+            poll.stop();
+            QMetaObject::invokeMethod(
+                qApp, [] { QCoreApplication::exit(reachedMainWindow); }, Qt::QueuedConnection);
+        }
+    });
+    poll.start(0);
+    QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTimer::singleShot(0, qApp, &app::startup);
+
+    QCOMPARE(QApplication::exec(), reachedMainWindow);
+    // Whether or not this Qt would quit on it, it never learnt of a last window closing.
+    QCOMPARE(lastWindowClosed.size(), 0);
+    QVERIFY(app::mainWindow());
+    QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+}
+
+QTEST_MAIN(TstStartup)
+
+#include "tst_startup.moc"
