@@ -11,6 +11,7 @@ packages=(
   fonts-liberation
   xvfb xauth xdotool imagemagick poppler-utils
   util-linux
+  clang libclang-rt-14-dev
 )
 
 missing=()

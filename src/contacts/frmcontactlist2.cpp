@@ -10,6 +10,7 @@
 #include <platform/messagebox.h>
 #include <platform/programexit.h>
 #include <platform/twips.h>
+#include <platform/wrappingtextedit.h>
 #include <settings/inireader.h>
 #include <settings/settingsfiles.h>
 
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -210,7 +212,7 @@ void FrmContactList2::buildFields()
 
         QWidget *editor = nullptr;
         if (field == ContactField::Notes) {
-            auto *notes = new QPlainTextEdit(this);
+            auto *notes = new platform::WrappingTextEdit(this);
             notes->setLineWrapMode(QPlainTextEdit::WidgetWidth);
             notes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             notes->setTabChangesFocus(true);
@@ -265,8 +267,12 @@ bool FrmContactList2::load()
 QString FrmContactList2::fieldText(ContactField field) const
 {
     QWidget *editor = m_fields[fieldIndex(field)];
-    if (auto *notes = qobject_cast<QPlainTextEdit *>(editor))
-        return notes->toPlainText();
+    if (auto *notes = qobject_cast<QPlainTextEdit *>(editor)) {
+        // toPlainText() would turn no-break spaces into spaces and line separators into
+        // line feeds, changing a whole note when one letter of it was edited. The raw text
+        // keeps them; only the paragraph separators between its lines become line feeds.
+        return notes->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    }
     return static_cast<QLineEdit *>(editor)->text();
 }
 
@@ -274,8 +280,8 @@ void FrmContactList2::showValues(const ContactValues &values, bool editable)
 {
     m_filling = true;
     for (int i = 0; i < contactFieldCount; ++i) {
-        if (auto *notes = qobject_cast<QPlainTextEdit *>(m_fields[i])) {
-            notes->setPlainText(values[i]);
+        if (auto *notes = qobject_cast<platform::WrappingTextEdit *>(m_fields[i])) {
+            notes->showText(values[i]);
             notes->setReadOnly(!editable);
         } else {
             auto *line = static_cast<QLineEdit *>(m_fields[i]);

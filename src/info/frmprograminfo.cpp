@@ -5,6 +5,7 @@
 #include <platform/textdecoding.h>
 #include <platform/twips.h>
 #include <platform/windowslot.h>
+#include <platform/wrappingtextedit.h>
 #include <settings/settingsfiles.h>
 
 #include <QDir>
@@ -61,7 +62,7 @@ FrmProgramInfo::FrmProgramInfo(QWidget *parent)
     m_frame1->setAccessibleName(m_frame1->title());
     m_frame1->setGeometry(platform::twipsRect(720, 120, 3855, 1335));
 
-    m_txtProgramInfo = new QPlainTextEdit(m_frame1);
+    m_txtProgramInfo = new platform::WrappingTextEdit(m_frame1);
     m_txtProgramInfo->setObjectName(QStringLiteral("txtProgramInfo"));
     m_txtProgramInfo->setAccessibleName(m_frame1->title());
     m_txtProgramInfo->setGeometry(platform::twipsRect(120, 240, 3615, 975));
@@ -108,7 +109,7 @@ QString FrmProgramInfo::load()
         bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-    m_txtProgramInfo->setPlainText(withLineFeeds(platform::decodeText(bytes)));
+    m_txtProgramInfo->showText(withLineFeeds(platform::decodeText(bytes)));
     return {};
 }
 

@@ -4,8 +4,11 @@
 
 class QGroupBox;
 class QLabel;
-class QPlainTextEdit;
 class QPushButton;
+
+namespace platform {
+class WrappingTextEdit;
+}
 
 // The program-information window: shows the text of ProgramInfo.txt, read when the window
 // is loaded, in a read-only box. It has no close box; its own Close button unloads it.
@@ -24,7 +27,7 @@ public:
 private:
     QLabel *m_image3 = nullptr;
     QGroupBox *m_frame1 = nullptr;
-    QPlainTextEdit *m_txtProgramInfo = nullptr;
+    platform::WrappingTextEdit *m_txtProgramInfo = nullptr;
     QPushButton *m_cmdClose = nullptr;
 };
 

@@ -6,6 +6,25 @@
 
 namespace sqlite {
 
+namespace {
+
+// SQLite's own words name the failure but often not its cause: "disk I/O error" for a file
+// that reached its size limit, "attempt to write a readonly database" for a file that is
+// writable in a folder that is not. The cause is what a user can act on.
+QString cause(int extendedCode, int systemErrno)
+{
+    if (extendedCode == SQLITE_READONLY_DIRECTORY)
+        return QStringLiteral("the folder of the database does not allow changes, so SQLite "
+                              "cannot create its journal file there");
+    const int primary = extendedCode & 0xff;
+    if ((primary == SQLITE_IOERR || primary == SQLITE_FULL || primary == SQLITE_CANTOPEN)
+        && systemErrno != 0)
+        return qt_error_string(systemErrno);
+    return {};
+}
+
+} // namespace
+
 Connection::~Connection()
 {
     close();
@@ -76,9 +95,10 @@ bool Connection::exec(const QString &sql)
     }
     char *message = nullptr;
     const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    sqlite3_free(message);
     if (rc != SQLITE_OK) {
-        setError(rc, message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errstr(rc)));
-        sqlite3_free(message);
+        // The connection's error is the same text, with the extended code and the cause.
+        captureError();
         return false;
     }
     return true;
@@ -92,8 +112,19 @@ void Connection::setBusyTimeout(int milliseconds)
 
 void Connection::captureError()
 {
-    if (m_db)
-        setError(sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+    if (!m_db)
+        return;
+    const int code = sqlite3_extended_errcode(m_db);
+    QString message = QString::fromUtf8(sqlite3_errmsg(m_db));
+    int systemErrno = sqlite3_system_errno(m_db);
+    // SQLite reads errno only after its clean-up, which may have overwritten it; the
+    // database file keeps the error of its own last failed call.
+    if (systemErrno == 0)
+        sqlite3_file_control(m_db, "main", SQLITE_FCNTL_LAST_ERRNO, &systemErrno);
+    const QString why = cause(code, systemErrno);
+    if (!why.isEmpty())
+        message += QStringLiteral(" (%1)").arg(why);
+    setError(code, message);
 }
 
 void Connection::setError(int code, const QString &message)

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time over its seed
+# corpus (fuzz/corpus/<target>). New inputs go to a scratch folder, so the kept corpus only
+# changes when someone copies a finding in. Fails on any crash, leak, hang or mismatch.
+#   bash fuzz/run.sh [seconds per target, default 60]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+build=build-fuzz
+cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build"
+
+for target in "$build"/fuzz_*; do
+    [ -f "$target" ] && [ -x "$target" ] || continue
+    name=$(basename "$target")
+    name=${name#fuzz_}
+    scratch=$(mktemp -d)
+    mkdir -p "$build/findings/$name"
+    echo "fuzz: $name for ${seconds}s"
+    # -timeout: a single input that runs for 10 s is a hang.
+    log="$build/findings/$name.log"
+    set +e
+    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+        -print_final_stats=1 -artifact_prefix="$build/findings/$name/" \
+        "$scratch" "fuzz/corpus/$name" >"$log" 2>&1
+    status=$?
+    set -e
+    grep -E '^(Done [0-9]+ runs|#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY|INFO: seed)' "$log" || true
+    rm -rf "$scratch"
+    if [ "$status" -ne 0 ]; then
+        tail -n 40 "$log"
+        echo "fuzz: $name failed (exit $status); the input is in $build/findings/$name/"
+        exit 1
+    fi
+done

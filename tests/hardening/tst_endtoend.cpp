@@ -1,0 +1,169 @@
+// The real program, driven as a user drives it: started from its own application folder on
+// a virtual X display, stepped with the keyboard and the mouse, typed into and closed with
+// its close box; then the database file must hold exactly what was typed.
+#include "x11close.h"
+
+#include "../contacts/dbquery.h"
+#include "integrity.h"
+
+#include <support/testappfolder.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+const QString mainCaption = QStringLiteral("Pelmora - Contacts Listing");
+
+// Positions inside the main window's client area, in pixels (15 twips each).
+const QPoint nextRecordButton(5 * 92 + 46, 27); // the sixth toolbar button, 1380 twips wide
+const QPoint cityField(464 + 100, 288 + 13);    // txtCity at 6960, 4320 twips
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray output;
+};
+
+Run run(const QString &program, const QStringList &arguments, const QByteArray &display)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAll()};
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private:
+    QProcess m_xvfb;
+    QByteArray m_display;
+
+    Run xdotool(const QStringList &arguments) const
+    {
+        return run(QStringLiteral("xdotool"), arguments, m_display);
+    }
+    QStringList visibleWindows(const QString &name) const
+    {
+        const Run found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                   QStringLiteral("--name"), name});
+        return QString::fromLatin1(found.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void stepTypeAndClose();
+};
+
+void TestEndToEnd::initTestCase()
+{
+    for (const char *tool : {"Xvfb", "xdotool"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/setup.sh installs it)")
+                                 .arg(QLatin1String(tool))));
+    }
+    // Xvfb picks a free display number itself and tells it on the given descriptor, so
+    // tests running side by side never clash.
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                  QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp")});
+    QVERIFY2(m_xvfb.waitForStarted(), qPrintable(m_xvfb.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT((m_display += m_xvfb.readAllStandardOutput()).contains('\n'), 20000);
+    m_display = ":" + m_display.trimmed();
+    qInfo("Xvfb on display %s", m_display.constData());
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    if (m_xvfb.state() == QProcess::Running) {
+        m_xvfb.terminate();
+        if (!m_xvfb.waitForFinished(5000))
+            m_xvfb.kill();
+        m_xvfb.waitForFinished();
+    }
+}
+
+void TestEndToEnd::stepTypeAndClose()
+{
+    TestAppFolder folder;
+    QVERIFY(
+        folder.createDatabase({makeContact("1", "Adams", "Ann"), makeContact("2", "Baker", "Bob"),
+                               makeContact("3", "Carter", "Cy")}));
+    const QByteArray settings("[settings]\r\nsorttype=lastname\r\n");
+    const QByteArray marker("[settings]\r\ninstalled=1\r\n");
+    QVERIFY(folder.writeFile(QStringLiteral("Program Data/settings.ini"), settings));
+    QVERIFY(folder.writeFile(QStringLiteral("Program Data/crystl32.ini"), marker));
+    // The program finds its files beside its executable: a copy of it lives in the folder.
+    const QString program = folder.file(QStringLiteral("pelmora"));
+    QVERIFY(QFile::copy(QStringLiteral(PELMORA_PATH), program));
+
+    QProcess pelmora;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    pelmora.setProcessEnvironment(environment);
+    pelmora.setProcessChannelMode(QProcess::MergedChannels);
+    pelmora.setWorkingDirectory(QDir::tempPath()); // never the application folder
+    pelmora.start(program, {});
+    QVERIFY2(pelmora.waitForStarted(), qPrintable(pelmora.errorString()));
+    QByteArray output;
+    auto diagnose = [&] {
+        output += pelmora.readAll();
+        return QStringLiteral("windows: %1; output: %2")
+            .arg(visibleWindows(QStringLiteral(".")).join(QLatin1Char(' ')),
+                 QString::fromLocal8Bit(output));
+    };
+
+    QStringList windows;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !(windows = visibleWindows(QLatin1Char('^') + mainCaption + QLatin1Char('$'))).isEmpty(),
+        qPrintable(diagnose()), 30000);
+    const QString window = windows.last();
+
+    QCOMPARE(xdotool({"windowfocus", "--sync", window}).exitCode, 0);
+    // Alt+N is the access key of "&Next Record": Adams -> Baker.
+    QCOMPARE(xdotool({"key", "--clearmodifiers", "alt+n"}).exitCode, 0);
+    // The button itself: Baker -> Carter.
+    QCOMPARE(xdotool({"mousemove", "--window", window, QString::number(nextRecordButton.x()),
+                      QString::number(nextRecordButton.y()), "click", "1"})
+                 .exitCode,
+             0);
+    QCOMPARE(xdotool({"mousemove", "--window", window, QString::number(cityField.x()),
+                      QString::number(cityField.y()), "click", "1"})
+                 .exitCode,
+             0);
+    QCOMPARE(xdotool({"type", "--delay", "10", "Lyon <O'Hara> & Co"}).exitCode, 0);
+
+    QVERIFY(sendCloseBoxClick(m_display, window.toULong()));
+    QVERIFY2(pelmora.waitForFinished(30000), qPrintable(diagnose()));
+    QCOMPARE(pelmora.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(pelmora.exitCode() == 0, qPrintable(diagnose()));
+
+    QCOMPARE(integrity(folder.databasePath()), QStringLiteral("ok"));
+    QCOMPARE(queryColumn(folder.databasePath(),
+                         QStringLiteral("select lastname || '/' || City from contactsdb "
+                                        "order by contactid")),
+             (QStringList{"Adams/", "Baker/", "Carter/Lyon <O'Hara> & Co"}));
+    QCOMPARE(folder.readFile(QStringLiteral("Program Data/settings.ini")), settings);
+    QCOMPARE(folder.readFile(QStringLiteral("Program Data/crystl32.ini")), marker);
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
