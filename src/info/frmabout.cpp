@@ -2,16 +2,15 @@
 
 #include "frmprograminfo.h"
 
+#include <platform/centring.h>
 #include <platform/fonts.h>
 #include <platform/programexit.h>
 #include <platform/twips.h>
 
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 namespace {
 
@@ -136,11 +135,7 @@ FrmAbout::FrmAbout(std::function<void()> showMainWindow, QWidget *parent)
     connect(m_cmdOK, &QPushButton::clicked, this, &FrmAbout::ok);
     connect(m_cmdProgramInfo, &QPushButton::clicked, this, [] { info::showProgramInfo(); });
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size());
-        frame.moveCenter(screen->geometry().center());
-        move(frame.topLeft());
-    }
+    platform::centreOnScreen(this);
 }
 
 FrmAbout::~FrmAbout() = default;

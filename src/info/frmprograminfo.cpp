@@ -1,5 +1,6 @@
 #include "frmprograminfo.h"
 
+#include <platform/centring.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/textdecoding.h>
@@ -11,12 +12,10 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace {
 
@@ -89,11 +88,7 @@ FrmProgramInfo::FrmProgramInfo(QWidget *parent)
 
     connect(m_cmdClose, &QPushButton::clicked, this, &QWidget::close);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size());
-        frame.moveCenter(screen->geometry().center());
-        move(frame.topLeft());
-    }
+    platform::centreOnScreen(this);
 }
 
 FrmProgramInfo::~FrmProgramInfo() = default;

@@ -1,6 +1,7 @@
 #include "frmreports.h"
 
 #include <platform/apppath.h>
+#include <platform/centring.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/twips.h>
@@ -8,11 +9,9 @@
 
 #include <QEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 
 namespace {
 
@@ -125,11 +124,7 @@ FrmReports::FrmReports(std::function<void()> showMainWindow, ReportControlFactor
     setTabOrder(m_optMailing, cmdViewReport);
     setTabOrder(cmdViewReport, cmdClose);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    platform::centreOnScreen(this);
 }
 
 FrmReports::~FrmReports() = default;

@@ -3,17 +3,16 @@
 #include "settingsfiles.h"
 #include "settingswriter.h"
 
+#include <platform/centring.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/twips.h>
 
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 
 namespace {
 
@@ -125,11 +124,7 @@ FrmOptions::FrmOptions(QWidget *parent)
     connect(m_cmdSave, &QPushButton::clicked, this, &FrmOptions::save);
     connect(m_cmdClose, &QPushButton::clicked, this, &QWidget::close);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size());
-        frame.moveCenter(screen->geometry().center());
-        move(frame.topLeft());
-    }
+    platform::centreOnScreen(this);
 }
 
 FrmOptions::~FrmOptions() = default;
