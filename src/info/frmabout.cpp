@@ -3,6 +3,7 @@
 #include "frmprograminfo.h"
 
 #include <platform/centring.h>
+#include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/programexit.h>
 #include <platform/twips.h>
@@ -54,17 +55,6 @@ QLabel *makePicture(QWidget *parent, const QString &name, const QString &file, c
     picture->setScaledContents(true);
     picture->setGeometry(rect);
     return picture;
-}
-
-QPushButton *
-makeButton(QWidget *parent, const QString &name, const QString &caption, const QRect &rect)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
-    button->setAutoDefault(false);
-    button->setGeometry(rect);
-    return button;
 }
 
 } // namespace
@@ -123,11 +113,11 @@ FrmAbout::FrmAbout(std::function<void()> showMainWindow, QWidget *parent)
               {platform::msSansSerif(8.25), QColor(Qt::blue), true});
 
     // Created after the frame, so they lie on top of its right-hand part.
-    m_cmdOK = makeButton(this, QStringLiteral("cmdOK"), QStringLiteral("OK"),
-                         platform::twipsRect(4440, 3360, 1467, 345));
-    m_cmdProgramInfo
-        = makeButton(this, QStringLiteral("cmdProgramInfo"), QStringLiteral("&Program Info"),
-                     platform::twipsRect(4440, 3840, 1467, 345));
+    m_cmdOK = platform::makeCommandButton(this, QStringLiteral("cmdOK"), QStringLiteral("OK"),
+                                          platform::twipsRect(4440, 3360, 1467, 345));
+    m_cmdProgramInfo = platform::makeCommandButton(this, QStringLiteral("cmdProgramInfo"),
+                                                   QStringLiteral("&Program Info"),
+                                                   platform::twipsRect(4440, 3840, 1467, 345));
 
     setTabOrder(m_cmdProgramInfo, m_cmdOK);
     m_cmdProgramInfo->setFocus();

@@ -2,6 +2,7 @@
 
 #include <platform/apppath.h>
 #include <platform/centring.h>
+#include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/twips.h>
@@ -16,11 +17,6 @@
 namespace {
 
 const QString reportsTitle = QStringLiteral("Pelmora - Reports");
-
-QString withoutAccessKey(QString caption)
-{
-    return caption.remove(QLatin1Char('&'));
-}
 
 } // namespace
 
@@ -96,14 +92,9 @@ FrmReports::FrmReports(std::function<void()> showMainWindow, ReportControlFactor
     m_optEmail = option("optEmail", QStringLiteral("Email Listing"), 1200);
     m_optMailing = option("optMailing", QStringLiteral("Mailing Labels"), 1680);
 
-    auto button = [&](const char *name, const QString &caption, int top) {
-        auto *b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAccessibleName(withoutAccessKey(caption));
-        b->setAutoDefault(false);
-        b->setDefault(false);
-        b->setGeometry(platform::twipsRect(3120, top, 1815, 495));
-        return b;
+    auto button = [this](const char *name, const QString &caption, int top) {
+        return platform::makeCommandButton(this, QLatin1String(name), caption,
+                                           platform::twipsRect(3120, top, 1815, 495));
     };
     QPushButton *cmdViewReport = button("cmdViewReport", QStringLiteral("&View Report"), 1200);
     QPushButton *cmdClose = button("cmdClose", QStringLiteral("&Close"), 1800);

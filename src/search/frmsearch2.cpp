@@ -3,6 +3,7 @@
 #include <contacts/contactstore.h>
 #include <contacts/frmcontactlist2.h>
 #include <platform/centring.h>
+#include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/twips.h>
@@ -66,18 +67,14 @@ FrmSearch2::FrmSearch2(FrmContactList2 &mainWindow)
     m_txtSearch->setMaxLength(std::numeric_limits<int>::max());
     m_txtSearch->setGeometry(twipsRect(120, 360, 2895, 285));
 
-    auto *cmdSearch = new QPushButton(QStringLiteral("&Search"), this);
-    cmdSearch->setObjectName(QStringLiteral("cmdSearch"));
-    cmdSearch->setAccessibleName(QStringLiteral("Search"));
-    cmdSearch->setAutoDefault(false);
-    cmdSearch->setGeometry(twipsRect(3120, 1920, 1815, 495));
+    auto *cmdSearch
+        = platform::makeCommandButton(this, QStringLiteral("cmdSearch"), QStringLiteral("&Search"),
+                                      twipsRect(3120, 1920, 1815, 495));
     connect(cmdSearch, &QPushButton::clicked, this, &FrmSearch2::search);
 
-    auto *cmdClose = new QPushButton(QStringLiteral("&Close"), this);
-    cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    cmdClose->setAccessibleName(QStringLiteral("Close"));
-    cmdClose->setAutoDefault(false);
-    cmdClose->setGeometry(twipsRect(3120, 2520, 1815, 495));
+    auto *cmdClose
+        = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
+                                      twipsRect(3120, 2520, 1815, 495));
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
 
     m_lblDescription = new QLabel(

@@ -4,6 +4,7 @@
 #include "settingswriter.h"
 
 #include <platform/centring.h>
+#include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/twips.h>
@@ -44,17 +45,6 @@ makeOption(QWidget *parent, const QString &name, const QString &caption, const Q
     return option;
 }
 
-QPushButton *
-makeButton(QWidget *parent, const QString &name, const QString &caption, const QRect &rect)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
-    button->setAutoDefault(false);
-    button->setGeometry(rect);
-    return button;
-}
-
 } // namespace
 
 FrmOptions::FrmOptions(QWidget *parent)
@@ -93,10 +83,12 @@ FrmOptions::FrmOptions(QWidget *parent)
                          platform::twipsRect(120, 1200, 2055, 375));
     m_optLast->setChecked(true);
 
-    m_cmdSave = makeButton(this, QStringLiteral("cmdSave"), QStringLiteral("&Save"),
-                           platform::twipsRect(3120, 1320, 1815, 495));
-    m_cmdClose = makeButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
-                            platform::twipsRect(3120, 1920, 1815, 495));
+    m_cmdSave
+        = platform::makeCommandButton(this, QStringLiteral("cmdSave"), QStringLiteral("&Save"),
+                                      platform::twipsRect(3120, 1320, 1815, 495));
+    m_cmdClose
+        = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
+                                      platform::twipsRect(3120, 1920, 1815, 495));
 
     m_lblDescription = makeLabel(this, QStringLiteral("lblDescription"), lastNameDescription,
                                  platform::twipsRect(480, 2880, 4815, 615));

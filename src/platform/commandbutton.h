@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class QPushButton;
+class QRect;
+class QWidget;
+
+namespace platform {
+
+// A command button as the windows' layouts give it: its objectName, an accessible name
+// without the "&" of its access key, never the default (Enter) button, at a fixed place.
+QPushButton *makeCommandButton(QWidget *parent,
+                               const QString &name,
+                               const QString &caption,
+                               const QRect &geometry);
+
+} // namespace platform
