@@ -83,8 +83,9 @@ void TestEndToEnd::initTestCase()
                                  .arg(QLatin1String(tool))));
     }
     // Xvfb picks a free display number itself and tells it on the given descriptor, so
-    // tests running side by side never clash. Under load a server has been seen to name its
-    // display and still refuse connections: it counts as started only once a client gets in.
+    // tests running side by side never clash. -noreset: by default the server resets each
+    // time its last client leaves (each xdotool call), and a program connecting during a
+    // reset is refused. The server counts as started only once a client gets in.
     for (int attempt = 1; attempt <= 3; ++attempt) {
         if (startXvfb())
             break;
@@ -103,7 +104,7 @@ bool TestEndToEnd::startXvfb()
     m_xvfb.start(QStringLiteral("Xvfb"),
                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                   QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                  QStringLiteral("tcp")});
+                  QStringLiteral("tcp"), QStringLiteral("-noreset")});
     if (!m_xvfb.waitForStarted())
         return false;
     QDeadlineTimer deadline(20000);
