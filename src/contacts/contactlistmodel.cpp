@@ -58,7 +58,7 @@ Qt::ItemFlags ContactListModel::flags(const QModelIndex &index) const
 void ContactListModel::markCurrentRow()
 {
     const int previous = m_markedRow;
-    m_markedRow = m_store.currentRow();
+    m_markedRow = m_store.markedRow();
     if (previous != m_markedRow)
         emit markerMoved(previous < rowCount() ? previous : -1, m_markedRow);
 }

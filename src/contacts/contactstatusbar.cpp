@@ -17,6 +17,8 @@ ContactStatusBar::ContactStatusBar(QWidget *parent)
 {
     setObjectName(QStringLiteral("StatusBar1"));
     setSizeGripEnabled(false);
+    // In a small window the bar lies over the grid and the fields: it must hide them.
+    setAutoFillBackground(true);
     m_date = addPanel(QStringLiteral("panelDate"), {});
     m_time = addPanel(QStringLiteral("panelTime"), {});
     m_caps = addPanel(QStringLiteral("panelCaps"), QStringLiteral("CAPS"));

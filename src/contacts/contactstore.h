@@ -60,6 +60,9 @@ public:
     // The row of the current record, or -1 when there is none.
     int currentRow() const { return hasCurrentRecord() ? m_row : -1; }
     bool hasPendingNew() const { return m_pendingNew; }
+    // The row a list marks as current: none while a new contact is pending, since that
+    // contact is not in the list yet.
+    int markedRow() const { return m_pendingNew ? -1 : currentRow(); }
 
     bool addNew();
     // Deletes the current record from the table; no record is current afterwards.

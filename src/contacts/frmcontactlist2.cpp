@@ -1,5 +1,6 @@
 #include "frmcontactlist2.h"
 
+#include "contactgridview.h"
 #include "contactlistmodel.h"
 #include "contactstatusbar.h"
 #include "recordsource.h"
@@ -19,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
+#include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -120,21 +122,35 @@ void FrmContactList2::buildToolbar()
     m_toolbar->layout()->setSpacing(0);
     m_toolbar->layout()->setContentsMargins(0, 0, 0, 0);
     m_toolbar->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 0px; }"));
+    // Actions, not widgets: in a narrow window QToolBar lists the buttons that no longer fit
+    // in the menu of its "»" button, which it can do for actions only.
     for (const ToolbarButton &button : toolbarButtons) {
-        auto *tool = new QToolButton(m_toolbar);
         const QString key = QString::fromLatin1(button.key);
+        const QString caption = QString::fromLatin1(button.caption);
+        auto *action = new QAction(
+            QIcon(QStringLiteral(":/pelmora/%1.png").arg(QLatin1String(button.picture))), caption,
+            m_toolbar);
+        action->setObjectName(QStringLiteral("action") + key);
+        // The button shows the caption with its access key, which the icon text would drop.
+        action->setIconText(caption);
+        connect(action, &QAction::triggered, this, [this, key] { dispatchCommand(key); });
+        m_toolbar->addAction(action);
+        QWidget *tool = m_toolbar->widgetForAction(action);
         tool->setObjectName(QStringLiteral("btn") + key);
-        tool->setText(QString::fromLatin1(button.caption));
-        tool->setAccessibleName(withoutAccessKey(tool->text()));
-        tool->setIcon(QIcon(QStringLiteral(":/pelmora/%1.png").arg(QLatin1String(button.picture))));
-        tool->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        tool->setAccessibleName(withoutAccessKey(caption));
         tool->setFixedSize(platform::twipsSize(1380, 780));
         tool->setFont(platform::msSansSerif(8.25));
         tool->setFocusPolicy(Qt::NoFocus);
-        tool->setAutoRaise(true);
-        connect(tool, &QToolButton::clicked, this, [this, key] { dispatchCommand(key); });
-        m_toolbar->addWidget(tool);
+        // The buttons have no tooltips; an action would give each its caption as one.
+        tool->installEventFilter(this);
     }
+}
+
+bool FrmContactList2::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && watched->parent() == m_toolbar)
+        return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 void FrmContactList2::buildGrid()
@@ -155,7 +171,7 @@ void FrmContactList2::buildGrid()
     const int captionHeight = caption->sizeHint().height() + 4;
     caption->setGeometry(1, 1, area.width() - 2, captionHeight);
 
-    m_gridView = new QTableView(m_grid);
+    m_gridView = new ContactGridView(m_grid);
     m_gridView->setObjectName(QStringLiteral("DBGrid1"));
     m_gridView->setAccessibleName(QStringLiteral("Contacts List:"));
     m_gridView->setModel(m_model);
@@ -190,11 +206,7 @@ void FrmContactList2::buildGrid()
                 }
             });
 
-    connect(m_gridView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex &current) {
-                if (current.isValid())
-                    chooseGridRow(current.row());
-            });
+    connect(m_gridView, &ContactGridView::rowChosen, this, &FrmContactList2::chooseGridRow);
 }
 
 void FrmContactList2::buildFields()
@@ -226,8 +238,12 @@ void FrmContactList2::buildFields()
             auto *line = new QLineEdit(this);
             // No length limit of our own: QLineEdit would cut at 32,767 characters.
             line->setMaxLength(std::numeric_limits<int>::max());
-            connect(line, &QLineEdit::textEdited, this,
-                    [this, field] { m_store.markChanged(field); });
+            // Not textEdited: text put in by paste, undo, an input method or assistive
+            // technology must be saved like typed text.
+            connect(line, &QLineEdit::textChanged, this, [this, field] {
+                if (!m_filling)
+                    m_store.markChanged(field);
+            });
             const int width = field == ContactField::ContactId ? 3495 : fieldWidth;
             line->setGeometry(twipsRect(fieldLeft, top, width, 405));
             editor = line;
@@ -296,22 +312,12 @@ void FrmContactList2::showValues(const ContactValues &values, bool editable)
 
 void FrmContactList2::followCurrentRecord()
 {
-    const int row = m_store.currentRow();
-    m_followingStore = true;
-    if (row >= 0) {
-        const QModelIndex index = m_model->index(row, 0);
-        m_gridView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
-                                                                 | QItemSelectionModel::Rows);
-        m_gridView->scrollTo(index);
-    } else {
-        m_gridView->selectionModel()->clear();
-    }
-    m_followingStore = false;
+    m_gridView->showCurrentRow(m_store.markedRow());
 }
 
 void FrmContactList2::chooseGridRow(int row)
 {
-    if (m_followingStore || row == m_store.currentRow())
+    if (row == m_store.markedRow())
         return;
     if (!m_store.moveTo(row)) {
         reportStoreFailure(notSavedMessage);

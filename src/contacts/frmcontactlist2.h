@@ -10,11 +10,11 @@
 #include <array>
 #include <functional>
 
+class ContactGridView;
 class ContactListModel;
 class ContactStatusBar;
 class QFrame;
 class QLabel;
-class QTableView;
 class QToolBar;
 class QToolButton;
 
@@ -50,6 +50,7 @@ public:
     void reportStoreFailure(const QString &whatFailed);
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -75,11 +76,10 @@ private:
     ContactListModel *m_model = nullptr;
     QToolBar *m_toolbar = nullptr;
     QFrame *m_grid = nullptr;
-    QTableView *m_gridView = nullptr;
+    ContactGridView *m_gridView = nullptr;
     std::array<QWidget *, contactFieldCount> m_fields{};
     ContactStatusBar *m_statusBar = nullptr;
     QHash<QString, std::function<void()>> m_windowOpeners;
     bool m_filling = false;
-    bool m_followingStore = false;
     bool m_centred = false;
 };

@@ -5,7 +5,14 @@
 #include <platform/scriptedmessageboxes.h>
 #include <support/testappfolder.h>
 
+#include <QAccessible>
+#include <QAccessibleEditableTextInterface>
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -104,6 +111,15 @@ private slots:
     void unreadableSettingsGiveDefaultOrder();
     void noLengthLimit();
     void statusBarIndicators();
+    void textChangesWithoutKeysAreSaved_data();
+    void textChangesWithoutKeysAreSaved();
+    void refillsWriteNothing();
+    void positionMovesOnlyByChoice_data();
+    void positionMovesOnlyByChoice();
+    void gridKeys_data();
+    void gridKeys();
+    void choosingARowStoresThePendingContact();
+    void hiddenCommandsInTheOverflowMenu();
 };
 
 void TestMainWindow::init()
@@ -492,6 +508,207 @@ void TestMainWindow::statusBarIndicators()
         QVERIFY(!panel("panelNum")->isEnabled());
         QVERIFY(!panel("panelScrl")->isEnabled());
     }
+}
+
+void TestMainWindow::textChangesWithoutKeysAreSaved_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    const int last = fieldIndex(ContactField::LastName);
+    const int notes = fieldIndex(ContactField::Notes);
+    for (int field : {last, notes}) {
+        const QString before = field == last ? QStringLiteral("Adams") : QString();
+        const char *name = field == last ? "line" : "notes";
+        QTest::addRow("%s: accessible replace", name) << field << "replace" << "Zed";
+        QTest::addRow("%s: accessible insert", name) << field << "insert" << "Zed" + before;
+        QTest::addRow("%s: paste", name) << field << "paste" << "Zed";
+        QTest::addRow("%s: input method", name) << field << "input method" << before + "Zed";
+        QTest::addRow("%s: undo and redo", name) << field << "undo" << "Zed";
+    }
+}
+
+void TestMainWindow::textChangesWithoutKeysAreSaved()
+{
+    QFETCH(int, field);
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QVERIFY(openWindow(abc()));
+    QWidget *editor = m_window->fieldWidget(fieldAt(field));
+    editor->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), editor);
+    QAccessibleEditableTextInterface *text
+        = QAccessible::queryAccessibleInterface(editor)->editableTextInterface();
+    QVERIFY(text);
+    const int length = m_window->fieldText(fieldAt(field)).size();
+    if (path == "replace") {
+        text->replaceText(0, length, QStringLiteral("Zed"));
+    } else if (path == "insert") {
+        text->insertText(0, QStringLiteral("Zed"));
+    } else if (path == "paste") {
+        QApplication::clipboard()->setText(QStringLiteral("Zed"));
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
+    } else if (path == "input method") {
+        QTest::keyClick(editor, Qt::Key_End);
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("Zed"));
+        QApplication::sendEvent(editor, &commit);
+    } else if (path == "undo") {
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor, QStringLiteral("Zed"));
+        // Undo marks the field as well: back to the stored text, then forward again.
+        QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    }
+    QCOMPARE(m_window->fieldText(fieldAt(field)), expected);
+    m_window->dispatchCommand("Next");
+    QCOMPARE(stored(QStringLiteral("select %1 from contactsdb where contactid = 1")
+                        .arg(quotedColumnName(fieldAt(field)))),
+             QStringList{expected});
+}
+
+void TestMainWindow::refillsWriteNothing()
+{
+    // Showing a record is not an edit: with every write refused, stepping gives no message.
+    QVERIFY(openWindow(abc()));
+    QVERIFY(execOn(m_folder->databasePath(),
+                   "CREATE TRIGGER refuse BEFORE UPDATE ON contactsdb "
+                   "BEGIN SELECT RAISE(ABORT, 'read only'); END"));
+    for (const char *key : {"Next", "Next", "Next", "Previous", "Previous", "Save"})
+        m_window->dispatchCommand(key);
+    QCOMPARE(m_boxes->shown().size(), 0);
+}
+
+void TestMainWindow::positionMovesOnlyByChoice_data()
+{
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("lastName"); // shown afterwards
+    QTest::addColumn<int>("markedRow");
+    const QStringList toEnd{"Next", "Next", "Next"};
+    const QStringList toStart{"Previous"};
+    QTest::newRow("end, grid focused") << toEnd << "grid focus" << "" << -1;
+    QTest::newRow("end, window activated") << toEnd << "activation" << "" << -1;
+    QTest::newRow("start, grid focused") << toStart << "grid focus" << "" << -1;
+    QTest::newRow("start, window activated") << toStart << "activation" << "" << -1;
+    QTest::newRow("after delete, previous") << QStringList{"Next", "Delete", "Previous"}
+                                            << "activation" << "" << -1;
+    QTest::newRow("after delete, next") << QStringList{"Next", "Delete", "Next"} << "activation"
+                                        << "Carter" << 1;
+}
+
+void TestMainWindow::positionMovesOnlyByChoice()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(QString, event);
+    QFETCH(QString, lastName);
+    QFETCH(int, markedRow);
+    QVERIFY(openWindow(abc()));
+    for (const QString &command : commands)
+        m_window->dispatchCommand(command);
+    if (event == "grid focus") {
+        line(ContactField::City)->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), line(ContactField::City));
+        grid()->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), grid());
+    } else {
+        grid()->setFocus();
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QTRY_VERIFY(!m_window->isActiveWindow());
+        QApplication::setActiveWindow(m_window.get());
+        QTRY_COMPARE(QApplication::focusWidget(), grid());
+    }
+    QCOMPARE(shown(ContactField::LastName), lastName);
+    QCOMPARE(m_window->dbData1().markedRow(), markedRow);
+    QCOMPARE(grid()->currentIndex().isValid() ? grid()->currentIndex().row() : -1, markedRow);
+    QCOMPARE(grid()->selectionModel()->selectedRows().size(), markedRow < 0 ? 0 : 1);
+    for (int row = 0; row < grid()->model()->rowCount(); ++row)
+        QCOMPARE(!grid()->model()->headerData(row, Qt::Vertical).toString().isEmpty(),
+                 row == markedRow);
+}
+
+void TestMainWindow::gridKeys_data()
+{
+    QTest::addColumn<QList<QKeyCombination>>("keys");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("lastName");
+    using Keys = QList<QKeyCombination>;
+    QTest::newRow("tab leaves the grid") << Keys{Qt::Key_Tab} << "txtContactID" << "Adams";
+    QTest::newRow("tab twice") << Keys{Qt::Key_Tab, Qt::Key_Tab} << "txtLastName" << "Adams";
+    QTest::newRow("shift+tab leaves backwards")
+        << Keys{Qt::ShiftModifier | Qt::Key_Backtab} << "txtNotes" << "Adams";
+    QTest::newRow("down") << Keys{Qt::Key_Down} << "DBGrid1" << "Baker";
+    QTest::newRow("down, up") << Keys{Qt::Key_Down, Qt::Key_Up} << "DBGrid1" << "Adams";
+    QTest::newRow("ctrl+end") << Keys{Qt::ControlModifier | Qt::Key_End} << "DBGrid1" << "Carter";
+    QTest::newRow("page down") << Keys{Qt::Key_PageDown} << "DBGrid1" << "Carter";
+}
+
+void TestMainWindow::gridKeys()
+{
+    QFETCH(QList<QKeyCombination>, keys);
+    QFETCH(QString, focus);
+    QFETCH(QString, lastName);
+    QVERIFY(openWindow(abc()));
+    QTRY_COMPARE(QApplication::focusWidget(), grid());
+    for (QKeyCombination key : keys)
+        QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    QCOMPARE(shown(ContactField::LastName), lastName);
+}
+
+void TestMainWindow::choosingARowStoresThePendingContact()
+{
+    QVERIFY(openWindow(abc()));
+    m_window->dispatchCommand("Add");
+    // The old current row is no longer marked: the new contact is.
+    QVERIFY(!grid()->currentIndex().isValid());
+    QCOMPARE(grid()->model()->headerData(0, Qt::Vertical).toString(), QString());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Dunn"));
+    const QRect adams = grid()->visualRect(grid()->model()->index(0, 0));
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, adams.center());
+    QCOMPARE(stored("select lastname from contactsdb order by rowid"),
+             (QStringList{"Adams", "Baker", "Carter", "Dunn"}));
+    QCOMPARE(shown(ContactField::LastName), QStringLiteral("Adams"));
+    QCOMPARE(grid()->currentIndex().row(), 0);
+    QCOMPARE(m_boxes->shown().size(), 0);
+}
+
+void TestMainWindow::hiddenCommandsInTheOverflowMenu()
+{
+    QVERIFY(m_folder->createDatabase(abc()));
+    m_window = std::make_unique<FrmContactList2>();
+    QVERIFY(m_window->load());
+    QStringList opened;
+    for (const char *key : {"Search", "Sort", "Reports", "About"})
+        m_window->setWindowOpener(key, [&opened, key] { opened << key; });
+    m_window->resize(600, 400);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    auto *more = m_window->findChild<QToolButton *>("qt_toolbar_ext_button");
+    QVERIFY(more);
+    QTRY_VERIFY(more->isVisible());
+    QStringList listed;
+    // The menu runs its own loop: read and choose from it once it is up.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&listed, &poll] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        poll.stop();
+        for (QAction *action : menu->actions())
+            listed << action->text();
+        menu->actions().constLast()->trigger();
+        menu->close();
+    });
+    poll.start(10);
+    QTest::mouseClick(more, Qt::LeftButton);
+    QVERIFY(listed.contains("A&bout"));
+    QVERIFY(listed.contains("&Search"));
+    QVERIFY(!listed.contains("&Exit"));
+    QCOMPARE(opened, QStringList{"About"});
 }
 
 QTEST_MAIN(TestMainWindow)
