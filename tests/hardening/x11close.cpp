@@ -19,3 +19,14 @@ bool sendCloseBoxClick(const QByteArray &display, unsigned long window)
     XCloseDisplay(connection);
     return sent;
 }
+
+bool moveInputFocusToRoot(const QByteArray &display)
+{
+    Display *connection = XOpenDisplay(display.constData());
+    if (!connection)
+        return false;
+    XSetInputFocus(connection, DefaultRootWindow(connection), RevertToPointerRoot, CurrentTime);
+    XSync(connection, False);
+    XCloseDisplay(connection);
+    return true;
+}
