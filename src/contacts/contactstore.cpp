@@ -1,7 +1,5 @@
 #include "contactstore.h"
 
-#include "fieldbinding.h"
-
 #include <sqlite/statement.h>
 #include <sqlite/transaction.h>
 
@@ -44,7 +42,6 @@ QString withLineBreaksOf(const QString &stored, QString typed)
 
 ContactStore::ContactStore(QObject *parent)
     : QObject(parent)
-    , m_memoryBinding(std::make_unique<MemoryFieldBinding>())
 {}
 
 ContactStore::~ContactStore() = default;
@@ -53,11 +50,6 @@ void ContactStore::setBusyTimeout(int milliseconds)
 {
     m_busyTimeout = milliseconds;
     m_db.setBusyTimeout(milliseconds);
-}
-
-void ContactStore::setFieldBinding(FieldBinding *binding)
-{
-    m_binding = binding;
 }
 
 bool ContactStore::open()
@@ -260,8 +252,9 @@ bool ContactStore::commit()
     return writeChanges();
 }
 
-void ContactStore::markChanged(ContactField field)
+void ContactStore::setFieldText(ContactField field, const QString &text)
 {
+    m_shown[fieldIndex(field)] = text;
     m_changed.set(fieldIndex(field));
 }
 
@@ -270,12 +263,6 @@ QString ContactStore::value(int row, ContactField field) const
     if (row < 0 || row >= recordCount())
         return {};
     return m_rows[row].values.value(fieldIndex(field));
-}
-
-QString ContactStore::fieldText(ContactField field) const
-{
-    const FieldBinding *binding = m_binding ? m_binding : m_memoryBinding.get();
-    return binding->fieldText(field);
 }
 
 bool ContactStore::writeChanges()
@@ -410,11 +397,7 @@ QString ContactStore::upperCased(QString text)
 
 void ContactStore::showCurrent()
 {
-    ContactValues values;
-    if (!m_pendingNew && hasCurrentRecord())
-        values = m_rows[m_row].values.values();
-    FieldBinding *binding = m_binding ? m_binding : m_memoryBinding.get();
-    binding->showValues(values, m_pendingNew || hasCurrentRecord());
+    m_shown = !m_pendingNew && hasCurrentRecord() ? m_rows[m_row].values.values() : ContactValues{};
     m_changed.reset();
     emit currentChanged();
 }

@@ -9,19 +9,17 @@
 #include <QString>
 
 #include <bitset>
-#include <memory>
 #include <vector>
-
-class FieldBinding;
 
 // The data control over contactsdb: an ordered recordset read from the record source, a
 // position in it (on a row, before the first, after the last) and an optional pending new
 // record. Rows are told apart by SQLite's rowid, never by contactid, which may repeat.
 //
-// Binding rules: after every move, AddNew, Requery and Refresh the bound fields show the new
-// state before the call returns. Leaving a record commits the fields marked as changed since
-// it became current; a pending new record is inserted with all fields. A failed commit leaves
-// the record current and the typed text in the fields.
+// The store keeps the values the fields show: after every move, AddNew, Requery and Refresh
+// they hold the new current record and currentChanged() tells the windows to show them.
+// Windows push every edit in with setFieldText(); the store never reads a widget. Leaving a
+// record commits the fields edited since it became current; a pending new record is
+// inserted with all fields. A failed commit leaves the record current and the edits in place.
 //
 // Operations return false on failure; errorMessage() then says why in SQLite's or the
 // file system's words. The store never shows a message itself.
@@ -39,10 +37,6 @@ public:
     QString recordSource() const { return m_recordSource; }
     // How long a commit waits for another program's lock before it fails.
     void setBusyTimeout(int milliseconds);
-
-    // The bound fields (not owned). Without one the store keeps the fields in memory.
-    void setFieldBinding(FieldBinding *binding);
-    FieldBinding *fieldBinding() const { return m_binding; }
 
     // Opens the database (never creating it) and reads the recordset; the first row becomes
     // current. Checks that contactsdb has all seventeen fields.
@@ -75,8 +69,16 @@ public:
     // Writes the changed fields of the current record, or inserts the pending new one.
     bool commit();
 
-    // Called when a bound field was edited, by the user or by the program.
-    void markChanged(ContactField field);
+    // The values the fields show: the current record's, a pending new one's or empty, with
+    // the edits pushed in since.
+    const ContactValues &shownValues() const { return m_shown; }
+    QString fieldText(ContactField field) const { return m_shown[fieldIndex(field)]; }
+    // False while there is no current record and no pending new one: an edit would have no
+    // place to go.
+    bool isEditable() const { return m_pendingNew || hasCurrentRecord(); }
+    // An edit of a field, by the user or by the program; it is committed when the record is
+    // left.
+    void setFieldText(ContactField field, const QString &text);
     bool hasChanges() const { return m_changed.any() || m_pendingNew; }
 
     // The stored value of a row in the recordset (what was last read or committed).
@@ -121,7 +123,6 @@ private:
     bool writeChanges();
     bool insertPending();
     void showCurrent();
-    QString fieldText(ContactField field) const;
     bool fail(const QString &message);
     bool failFromDatabase();
 
@@ -133,8 +134,7 @@ private:
     Position m_position = Position::BeforeFirst;
     int m_row = 0;
     bool m_pendingNew = false;
+    ContactValues m_shown;
     std::bitset<contactFieldCount> m_changed;
-    FieldBinding *m_binding = nullptr;
-    std::unique_ptr<FieldBinding> m_memoryBinding;
     QString m_error;
 };

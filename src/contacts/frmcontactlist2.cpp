@@ -87,7 +87,6 @@ FrmContactList2::FrmContactList2(QWidget *parent)
     resize(platform::twipsSize(13860, 10545));
 
     m_store.setObjectName(QStringLiteral("dbData1"));
-    m_store.setFieldBinding(this);
     m_model = new ContactListModel(m_store, this);
 
     buildToolbar();
@@ -101,13 +100,13 @@ FrmContactList2::FrmContactList2(QWidget *parent)
         setTabOrder(previous, field);
         previous = field;
     }
-    connect(&m_store, &ContactStore::currentChanged, this, &FrmContactList2::followCurrentRecord);
+    connect(&m_store, &ContactStore::currentChanged, this, [this] {
+        showStoreValues();
+        followCurrentRecord();
+    });
 }
 
-FrmContactList2::~FrmContactList2()
-{
-    m_store.setFieldBinding(nullptr);
-}
+FrmContactList2::~FrmContactList2() = default;
 
 void FrmContactList2::buildToolbar()
 {
@@ -229,8 +228,8 @@ void FrmContactList2::buildFields()
             notes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             notes->setTabChangesFocus(true);
             connect(notes, &QPlainTextEdit::textChanged, this, [this] {
-                if (!m_filling)
-                    m_store.markChanged(ContactField::Notes);
+                if (!m_refilling)
+                    m_store.setFieldText(ContactField::Notes, fieldText(ContactField::Notes));
             });
             notes->setGeometry(twipsRect(fieldLeft, top, fieldWidth, 1605));
             editor = notes;
@@ -240,9 +239,9 @@ void FrmContactList2::buildFields()
             line->setMaxLength(std::numeric_limits<int>::max());
             // Not textEdited: text put in by paste, undo, an input method or assistive
             // technology must be saved like typed text.
-            connect(line, &QLineEdit::textChanged, this, [this, field] {
-                if (!m_filling)
-                    m_store.markChanged(field);
+            connect(line, &QLineEdit::textChanged, this, [this, field](const QString &text) {
+                if (!m_refilling)
+                    m_store.setFieldText(field, text);
             });
             const int width = field == ContactField::ContactId ? 3495 : fieldWidth;
             line->setGeometry(twipsRect(fieldLeft, top, width, 405));
@@ -292,9 +291,11 @@ QString FrmContactList2::fieldText(ContactField field) const
     return static_cast<QLineEdit *>(editor)->text();
 }
 
-void FrmContactList2::showValues(const ContactValues &values, bool editable)
+void FrmContactList2::showStoreValues()
 {
-    m_filling = true;
+    const ContactValues &values = m_store.shownValues();
+    const bool editable = m_store.isEditable();
+    m_refilling = true;
     for (int i = 0; i < contactFieldCount; ++i) {
         if (auto *notes = qobject_cast<platform::WrappingTextEdit *>(m_fields[i])) {
             notes->showText(values[i]);
@@ -307,7 +308,7 @@ void FrmContactList2::showValues(const ContactValues &values, bool editable)
             line->setReadOnly(!editable || fieldAt(i) == ContactField::ContactId);
         }
     }
-    m_filling = false;
+    m_refilling = false;
 }
 
 void FrmContactList2::followCurrentRecord()
@@ -382,7 +383,6 @@ void FrmContactList2::addCommand()
     }
     static_cast<QLineEdit *>(m_fields[fieldIndex(ContactField::ContactId)])
         ->setText(QString::number(id));
-    m_store.markChanged(ContactField::ContactId);
     m_fields[fieldIndex(ContactField::LastName)]->setFocus();
 }
 

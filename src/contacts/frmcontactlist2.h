@@ -2,7 +2,6 @@
 
 #include "contactfields.h"
 #include "contactstore.h"
-#include "fieldbinding.h"
 
 #include <QHash>
 #include <QWidget>
@@ -20,8 +19,8 @@ class QToolButton;
 
 // The main window: the contact list beside the current contact's seventeen fields, a
 // toolbar of ten commands and a status bar. It owns the contact store (its data control
-// dbData1) and is the store's field binding.
-class FrmContactList2 : public QWidget, private FieldBinding
+// dbData1), shows the store's values and pushes every edit of a field into it.
+class FrmContactList2 : public QWidget
 {
     Q_OBJECT
 
@@ -42,8 +41,8 @@ public:
     void setWindowOpener(const QString &key, std::function<void()> open);
 
     ContactStore &dbData1() { return m_store; }
-    // The text a bound field shows now, typed and unsaved text included.
-    QString fieldText(ContactField field) const override;
+    // The text a field shows now, typed and unsaved text included.
+    QString fieldText(ContactField field) const;
     QWidget *fieldWidget(ContactField field) const { return m_fields[fieldIndex(field)]; }
 
     // Says in a message box that a store operation failed, naming the file and the reason.
@@ -56,7 +55,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void showValues(const ContactValues &values, bool editable) override;
+    void showStoreValues();
 
     void buildToolbar();
     void buildGrid();
@@ -80,6 +79,6 @@ private:
     std::array<QWidget *, contactFieldCount> m_fields{};
     ContactStatusBar *m_statusBar = nullptr;
     QHash<QString, std::function<void()>> m_windowOpeners;
-    bool m_filling = false;
+    bool m_refilling = false;
     bool m_centred = false;
 };

@@ -2,7 +2,6 @@
 // record and commits. Prints "ok" or "failed: <reason>"; exit code 0 either way, 2 when
 // the database could not be opened.
 #include <contacts/contactstore.h>
-#include <contacts/fieldbinding.h>
 #include <contacts/recordsource.h>
 
 #include <QCoreApplication>
@@ -14,9 +13,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc < 3)
         return 3;
-    MemoryFieldBinding fields;
     ContactStore store;
-    store.setFieldBinding(&fields);
     store.setBusyTimeout(200);
     store.setDatabaseName(QString::fromLocal8Bit(argv[1]));
     store.setRecordSource(recordSourceForSortType(QStringLiteral("contactid")));
@@ -24,8 +21,7 @@ int main(int argc, char *argv[])
         std::printf("open failed: %s\n", qPrintable(store.errorMessage()));
         return 2;
     }
-    fields.setFieldText(ContactField::LastName, QString::fromLocal8Bit(argv[2]));
-    store.markChanged(ContactField::LastName);
+    store.setFieldText(ContactField::LastName, QString::fromLocal8Bit(argv[2]));
     if (store.moveNext())
         std::printf("ok\n");
     else

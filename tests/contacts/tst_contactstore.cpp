@@ -1,7 +1,6 @@
 #include "dbquery.h"
 
 #include <contacts/contactstore.h>
-#include <contacts/fieldbinding.h>
 #include <contacts/recordsource.h>
 #include <support/childprocess.h>
 #include <support/testappfolder.h>
@@ -35,14 +34,12 @@ private:
     // An open store over the folder's database, its fields kept in memory.
     struct OpenStore
     {
-        MemoryFieldBinding fields;
         ContactStore store;
     };
     std::unique_ptr<OpenStore> openStore(const TestAppFolder &folder,
                                          const QString &sortType = QStringLiteral("lastname"))
     {
         auto open = std::make_unique<OpenStore>();
-        open->store.setFieldBinding(&open->fields);
         open->store.setBusyTimeout(200);
         open->store.setDatabaseName(folder.databasePath());
         open->store.setRecordSource(recordSourceForSortType(sortType));
@@ -54,8 +51,7 @@ private:
     }
     void type(OpenStore &open, ContactField field, const QString &text)
     {
-        open.fields.setFieldText(field, text);
-        open.store.markChanged(field);
+        open.store.setFieldText(field, text);
     }
 
 private slots:
@@ -107,7 +103,7 @@ void TestContactStore::recordOrder()
     QVERIFY(open);
     QCOMPARE(lastNamesInStoreOrder(open->store), expected);
     QCOMPARE(open->store.currentRow(), 0);
-    QCOMPARE(open->fields.fieldText(ContactField::LastName), expected.first());
+    QCOMPARE(open->store.fieldText(ContactField::LastName), expected.first());
 }
 
 void TestContactStore::emptyTable()
@@ -133,14 +129,14 @@ void TestContactStore::movesToBothEnds()
     ContactStore &store = open->store;
     QVERIFY(!store.isBOF() && !store.isEOF());
     QVERIFY(store.moveNext() && store.moveNext());
-    QCOMPARE(open->fields.fieldText(ContactField::LastName), QStringLiteral("C"));
+    QCOMPARE(open->store.fieldText(ContactField::LastName), QStringLiteral("C"));
     QVERIFY(store.moveNext());
     QVERIFY(store.isEOF());
     QVERIFY(!store.hasCurrentRecord());
-    QCOMPARE(open->fields.fieldText(ContactField::LastName), QString());
+    QCOMPARE(open->store.fieldText(ContactField::LastName), QString());
     QVERIFY(store.movePrevious());
     QCOMPARE(store.currentRow(), 2);
-    QCOMPARE(open->fields.fieldText(ContactField::LastName), QStringLiteral("C"));
+    QCOMPARE(open->store.fieldText(ContactField::LastName), QStringLiteral("C"));
     QVERIFY(store.moveTo(0) && store.movePrevious());
     QVERIFY(store.isBOF());
     QVERIFY(!store.isEOF());
@@ -192,9 +188,7 @@ void TestContactStore::unchangedValuesAreNotWritten()
     QVERIFY(folder.createDatabase({contact("1", "A", "a"), contact("2", "B", "b")}));
     auto open = openStore(folder);
     QVERIFY(open);
-    // A field the program shows differently from what it read (here: changed behind the
-    // store's back, without an edit signal) is not written back.
-    open->fields.setFieldText(ContactField::LastName, QStringLiteral("not typed"));
+    // Showing records is no edit: stepping through them and reading them again writes nothing.
     const QByteArray before = fileBytes(folder.databasePath());
     QVERIFY(open->store.moveNext() && open->store.moveNext() && open->store.refresh());
     QCOMPARE(fileBytes(folder.databasePath()), before);
@@ -208,8 +202,8 @@ void TestContactStore::pendingNewRecordInsertedWithAllFields()
     QVERIFY(open);
     QVERIFY(open->store.addNew());
     QVERIFY(open->store.hasPendingNew());
-    QCOMPARE(open->fields.fieldText(ContactField::LastName), QString());
-    QVERIFY(open->fields.isEditable());
+    QCOMPARE(open->store.fieldText(ContactField::LastName), QString());
+    QVERIFY(open->store.isEditable());
     for (int i = 0; i < contactFieldCount; ++i)
         type(*open, fieldAt(i), i == 0 ? QStringLiteral("2") : QStringLiteral("value %1").arg(i));
     QVERIFY(open->store.moveNext());
@@ -256,7 +250,7 @@ void TestContactStore::valuesStoredExactly()
              QStringList{value});
     // And it comes back the same when read again.
     QVERIFY(open->store.refresh());
-    QCOMPARE(open->fields.fieldText(fieldAt(field)), value);
+    QCOMPARE(open->store.fieldText(fieldAt(field)), value);
 }
 
 void TestContactStore::editedNotesKeepLineBreakStyle()
@@ -325,9 +319,7 @@ void TestContactStore::openFailures()
     const bool existed = QFile::exists(path);
     const QByteArray before = fileBytes(path);
 
-    MemoryFieldBinding fields;
     ContactStore store;
-    store.setFieldBinding(&fields);
     store.setDatabaseName(path);
     store.setRecordSource(recordSourceForSortType(QStringLiteral("lastname")));
     QVERIFY(!store.open());
@@ -368,7 +360,7 @@ void TestContactStore::commitFailureKeepsTypedText()
              qPrintable(open->store.errorMessage()));
     // Nothing moved and nothing typed was lost.
     QCOMPARE(open->store.currentRow(), 0);
-    QCOMPARE(open->fields.fieldText(ContactField::LastName), QStringLiteral("typed"));
+    QCOMPARE(open->store.fieldText(ContactField::LastName), QStringLiteral("typed"));
     QVERIFY(open->store.hasChanges());
     if (cause == "lock") {
         QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
@@ -440,12 +432,12 @@ void TestContactStore::fieldsReadOnlyWithoutRecord()
     QVERIFY(folder.createDatabase({contact("1", "A", "a")}));
     auto open = openStore(folder);
     QVERIFY(open);
-    QVERIFY(open->fields.isEditable());
+    QVERIFY(open->store.isEditable());
     QVERIFY(open->store.moveNext());
     QVERIFY(open->store.isEOF());
-    QVERIFY(!open->fields.isEditable());
+    QVERIFY(!open->store.isEditable());
     QVERIFY(open->store.addNew());
-    QVERIFY(open->fields.isEditable());
+    QVERIFY(open->store.isEditable());
 }
 
 QTEST_GUILESS_MAIN(TestContactStore)

@@ -23,7 +23,6 @@
 // Exit code 0 when the commands ran (whatever their outcome), 2 when the database could not
 // be opened, 3 on bad arguments.
 #include <contacts/contactstore.h>
-#include <contacts/fieldbinding.h>
 #include <contacts/frmcontactlist2.h>
 #include <contacts/recordsource.h>
 #include <platform/apppath.h>
@@ -41,13 +40,11 @@ namespace {
 
 struct OpenStore
 {
-    MemoryFieldBinding fields;
     ContactStore store;
 };
 
 bool openStore(OpenStore &open, const char *path)
 {
-    open.store.setFieldBinding(&open.fields);
     open.store.setBusyTimeout(2000);
     open.store.setDatabaseName(QString::fromLocal8Bit(path));
     open.store.setRecordSource(recordSourceForSortType(QStringLiteral("contactid")));
@@ -59,8 +56,7 @@ bool openStore(OpenStore &open, const char *path)
 
 void type(OpenStore &open, ContactField field, const QString &text)
 {
-    open.fields.setFieldText(field, text);
-    open.store.markChanged(field);
+    open.store.setFieldText(field, text);
 }
 
 int commitLoop(const char *path)

@@ -5,7 +5,6 @@
 #include "../contacts/dbquery.h"
 
 #include <contacts/contactstore.h>
-#include <contacts/fieldbinding.h>
 #include <contacts/frmcontactlist2.h>
 #include <contacts/recordsource.h>
 #include <platform/scriptedmessageboxes.h>
@@ -21,14 +20,12 @@ namespace {
 
 struct OpenStore
 {
-    MemoryFieldBinding fields;
     ContactStore store;
 };
 
 std::unique_ptr<OpenStore> openStore(const QString &path)
 {
     auto open = std::make_unique<OpenStore>();
-    open->store.setFieldBinding(&open->fields);
     open->store.setBusyTimeout(200);
     open->store.setDatabaseName(path);
     open->store.setRecordSource(recordSourceForSortType(QStringLiteral("contactid")));
@@ -41,8 +38,7 @@ std::unique_ptr<OpenStore> openStore(const QString &path)
 
 void type(OpenStore &open, ContactField field, const QString &text)
 {
-    open.fields.setFieldText(field, text);
-    open.store.markChanged(field);
+    open.store.setFieldText(field, text);
 }
 
 bool chmodPath(const QString &path, mode_t mode)
@@ -199,7 +195,7 @@ void TestStoreFaults::secondInstanceOpensAndReads()
     auto second = openStore(folder.databasePath());
     QVERIFY(second);
     QCOMPARE(second->store.recordCount(), 3);
-    QCOMPARE(second->fields.fieldText(ContactField::City), QStringLiteral("Lyon"));
+    QCOMPARE(second->store.fieldText(ContactField::City), QStringLiteral("Lyon"));
 
     // A contact added by the second is seen by the first when it reads again.
     QVERIFY(second->store.addNew());
@@ -228,7 +224,7 @@ void TestStoreFaults::secondInstanceCommitWhileFirstWrites()
     QVERIFY(!second->store.commit());
     QVERIFY2(second->store.errorMessage().contains(QLatin1String("locked")),
              qPrintable(second->store.errorMessage()));
-    QCOMPARE(second->fields.fieldText(ContactField::Fax), QStringLiteral("555"));
+    QCOMPARE(second->store.fieldText(ContactField::Fax), QStringLiteral("555"));
     // Once the lock is gone the same commit goes through.
     QVERIFY(firstWriter.exec(QStringLiteral("COMMIT")));
     QVERIFY2(second->store.commit(), qPrintable(second->store.errorMessage()));

@@ -197,7 +197,6 @@ void TestSearch::walk()
     if (!typed.isEmpty()) {
         auto *lastName = qobject_cast<QLineEdit *>(window.fieldWidget(ContactField::LastName));
         lastName->setText(typed);
-        store.markChanged(ContactField::LastName);
     }
 
     QPointer<FrmSearch2> dialog = new FrmSearch2(window);
@@ -323,7 +322,6 @@ void TestSearch::failedCommitStopsTheWalk()
     window.dbData1().setBusyTimeout(50);
     auto *lastName = qobject_cast<QLineEdit *>(window.fieldWidget(ContactField::LastName));
     lastName->setText("Typed");
-    window.dbData1().markChanged(ContactField::LastName);
     sqlite::Connection locker;
     QVERIFY(locker.open(folder.databasePath(), sqlite::Connection::Mode::ReadWrite));
     QVERIFY(locker.exec("BEGIN EXCLUSIVE"));
