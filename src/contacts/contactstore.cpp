@@ -6,8 +6,6 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include <sqlite3.h>
-
 #include <limits>
 
 namespace {
@@ -283,14 +281,15 @@ bool ContactStore::writeChanges()
     if (!transaction.isActive() || !update.isValid())
         return failFromDatabase();
     int parameter = 1;
+    bool bound = true;
     for (int i = 0; i < contactFieldCount; ++i) {
         if (m_changed.test(i))
-            update.bindText(parameter++, values[i]);
+            bound = bound && update.bindText(parameter++, values[i]);
     }
-    update.bindInt64(parameter, row.rowid);
-    if (update.step() != sqlite::Statement::Step::Done)
+    bound = bound && update.bindInt64(parameter, row.rowid);
+    if (!bound || update.step() != sqlite::Statement::Step::Done)
         return failFromDatabase();
-    if (sqlite3_changes(m_db.handle()) != 1)
+    if (m_db.changes() != 1)
         return fail(QStringLiteral("The contact is no longer in the database; another program "
                                    "may have deleted it."));
     if (!transaction.commit())
@@ -318,11 +317,12 @@ bool ContactStore::insertPending()
                                             placeholders.join(QStringLiteral(", "))));
     if (!transaction.isActive() || !insert.isValid())
         return failFromDatabase();
+    bool bound = true;
     for (int i = 0; i < contactFieldCount; ++i)
-        insert.bindText(i + 1, values[i]);
-    if (insert.step() != sqlite::Statement::Step::Done)
+        bound = bound && insert.bindText(i + 1, values[i]);
+    if (!bound || insert.step() != sqlite::Statement::Step::Done)
         return failFromDatabase();
-    const qint64 rowid = sqlite3_last_insert_rowid(m_db.handle());
+    const qint64 rowid = m_db.lastInsertRowid();
     if (!transaction.commit())
         return failFromDatabase();
 

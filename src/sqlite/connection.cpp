@@ -110,6 +110,16 @@ void Connection::setBusyTimeout(int milliseconds)
         sqlite3_busy_timeout(m_db, milliseconds);
 }
 
+int Connection::changes() const
+{
+    return m_db ? sqlite3_changes(m_db) : 0;
+}
+
+qint64 Connection::lastInsertRowid() const
+{
+    return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
+}
+
 void Connection::captureError()
 {
     if (!m_db)

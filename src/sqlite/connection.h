@@ -38,11 +38,17 @@ public:
     // The last error of this connection, in SQLite's words.
     QString errorMessage() const { return m_error; }
     int errorCode() const { return m_errorCode; }
-    // Records the connection's current error; used by Statement and Transaction.
+    // Rows changed by the last INSERT, UPDATE or DELETE; the rowid of the last INSERT.
+    int changes() const;
+    qint64 lastInsertRowid() const;
+
+private:
+    friend class Statement;
+    friend class Transaction;
+    // Records the connection's current error.
     void captureError();
     void setError(int code, const QString &message);
 
-private:
     sqlite3 *m_db = nullptr;
     QString m_path;
     QString m_error;
