@@ -4,7 +4,6 @@
 #include "windows.h"
 
 #include <platform/apppath.h>
-#include <platform/commoncontrols.h>
 #include <platform/messagebox.h>
 #include <platform/programexit.h>
 #include <platform/programlauncher.h>
@@ -137,7 +136,6 @@ FrmSplash *createSplash()
 
 void startup()
 {
-    platform::InitCommonCtls();
     splashSlot().show(createSplash);
 }
 

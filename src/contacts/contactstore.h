@@ -43,9 +43,9 @@ public:
     bool open();
     bool isOpen() const { return m_db.isOpen(); }
     void close();
-    // Commits, then reads the recordset again; the first row becomes current.
+    // Commits, then reads the recordset again; the first row becomes current. Serves as the
+    // data control's Refresh and Requery alike.
     bool refresh();
-    bool requery() { return refresh(); }
 
     int recordCount() const { return int(m_rows.size()); }
     bool isBOF() const { return m_rows.empty() || m_position == Position::BeforeFirst; }

@@ -388,7 +388,7 @@ void FrmContactList2::addCommand()
 
 void FrmContactList2::saveCommand()
 {
-    if (!m_store.requery())
+    if (!m_store.refresh())
         reportStoreFailure(notSavedMessage);
 }
 
