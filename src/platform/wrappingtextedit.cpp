@@ -28,10 +28,22 @@ bool WrappingTextEdit::hasOverlongWord(QStringView text)
     return false;
 }
 
+bool WrappingTextEdit::hasTextToPaste(const QMimeData *source)
+{
+    return source && source->hasText() && !source->text().isEmpty();
+}
+
+bool WrappingTextEdit::canInsertFromMimeData(const QMimeData *source) const
+{
+    return hasTextToPaste(source) && QPlainTextEdit::canInsertFromMimeData(source);
+}
+
 void WrappingTextEdit::insertFromMimeData(const QMimeData *source)
 {
-    if (source && source->hasText())
-        chooseWrapMode(source->text());
+    // Empty text would still replace the selection with nothing.
+    if (!hasTextToPaste(source))
+        return;
+    chooseWrapMode(source->text());
     QPlainTextEdit::insertFromMimeData(source);
 }
 

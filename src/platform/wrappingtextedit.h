@@ -23,9 +23,15 @@ public:
     static constexpr qsizetype maxWordLength = 2000;
 
 protected:
+    // A paste or drop with nothing to paste does nothing. Qt 6.4's own insertFromMimeData
+    // dereferences the first of the source's formats, and an X clipboard without an owner
+    // hands out data with none: Ctrl+V after login ended the program.
+    bool canInsertFromMimeData(const QMimeData *source) const override;
     void insertFromMimeData(const QMimeData *source) override;
 
 private:
+    // True when source holds text that is not empty: the only thing a plain text box takes.
+    static bool hasTextToPaste(const QMimeData *source);
     void chooseWrapMode(QStringView incoming);
 };
 

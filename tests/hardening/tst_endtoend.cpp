@@ -2,6 +2,7 @@
 // a virtual X display, stepped with the keyboard and the mouse, typed into and closed with
 // its close box; then the database file must hold exactly what was typed.
 #include "x11close.h"
+#include "xvfbdisplay.h"
 
 #include "../contacts/dbquery.h"
 #include "integrity.h"
@@ -11,7 +12,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 namespace {
@@ -25,29 +25,6 @@ const QPoint previousRecordButton(4 * 92 + 46, 27); // the fifth toolbar button,
 const QPoint nextRecordButton(5 * 92 + 46, 27);
 const QPoint cityField(464 + 100, 288 + 13);    // txtCity at 6960, 4320 twips
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray output;
-};
-
-Run run(const QString &program, const QStringList &arguments, const QByteArray &display)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAll()};
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -55,13 +32,11 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private:
-    QProcess m_xvfb;
+    XvfbDisplay m_x;
     QByteArray m_display;
 
-    Run xdotool(const QStringList &arguments) const
-    {
-        return run(QStringLiteral("xdotool"), arguments, m_display);
-    }
+    XvfbDisplay::Run xdotool(const QStringList &arguments) const { return m_x.xdotool(arguments); }
+    QStringList visibleWindows(const QString &name) const { return m_x.visibleWindows(name); }
     bool click(const QString &window, QPoint at) const
     {
         return xdotool({"mousemove", "--window", window, QString::number(at.x()),
@@ -69,15 +44,6 @@ private:
                    .exitCode
                == 0;
     }
-    QStringList visibleWindows(const QString &name) const
-    {
-        const Run found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                   QStringLiteral("--name"), name});
-        return QString::fromLatin1(found.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    // Starts Xvfb on a free display; true once a client can connect to it.
-    bool startXvfb();
     // Starts a copy of the program in the folder on three contacts; true once its main
     // window is shown and has the input focus.
     bool startProgram(TestAppFolder &folder, QProcess &pelmora, QString &window);
@@ -93,61 +59,17 @@ private slots:
 
 void TestEndToEnd::initTestCase()
 {
-    for (const char *tool : {"Xvfb", "xdotool"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/setup.sh installs it)")
-                                 .arg(QLatin1String(tool))));
-    }
-    // Xvfb picks a free display number itself and tells it on the given descriptor, so
-    // tests running side by side never clash. -noreset: by default the server resets each
-    // time its last client leaves (each xdotool call), and a program connecting during a
-    // reset is refused. The server counts as started only once a client gets in.
-    for (int attempt = 1; attempt <= 3; ++attempt) {
-        if (startXvfb())
-            break;
-        qInfo("Xvfb attempt %d: display %s did not accept a client", attempt,
-              m_display.constData());
-        cleanupTestCase();
-    }
-    QVERIFY2(xdotool({QStringLiteral("getdisplaygeometry")}).exitCode == 0,
-             "no Xvfb display accepted a client");
+    if (const QString tool = XvfbDisplay::missingTool(); !tool.isEmpty())
+        QSKIP(
+            qPrintable(tool + QStringLiteral(" is not installed (scripts/setup.sh installs it)")));
+    QVERIFY2(m_x.start(), "no Xvfb display accepted a client");
+    m_display = m_x.name();
     qInfo("Xvfb on display %s", m_display.constData());
-}
-
-bool TestEndToEnd::startXvfb()
-{
-    m_display.clear();
-    m_xvfb.start(QStringLiteral("Xvfb"),
-                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                  QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                  QStringLiteral("tcp"), QStringLiteral("-noreset")});
-    if (!m_xvfb.waitForStarted())
-        return false;
-    QDeadlineTimer deadline(20000);
-    while (!m_display.contains('\n') && !deadline.hasExpired()
-           && m_xvfb.state() == QProcess::Running) {
-        m_xvfb.waitForReadyRead(200);
-        m_display += m_xvfb.readAllStandardOutput();
-    }
-    if (!m_display.contains('\n'))
-        return false;
-    m_display = ":" + m_display.trimmed();
-    while (!deadline.hasExpired() && m_xvfb.state() == QProcess::Running) {
-        if (xdotool({QStringLiteral("getdisplaygeometry")}).exitCode == 0)
-            return true;
-        QTest::qWait(200);
-    }
-    return false;
 }
 
 void TestEndToEnd::cleanupTestCase()
 {
-    if (m_xvfb.state() == QProcess::Running) {
-        m_xvfb.terminate();
-        if (!m_xvfb.waitForFinished(5000))
-            m_xvfb.kill();
-        m_xvfb.waitForFinished();
-    }
+    m_x.stop();
 }
 
 bool TestEndToEnd::startProgram(TestAppFolder &folder, QProcess &pelmora, QString &window)
