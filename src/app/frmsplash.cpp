@@ -120,7 +120,6 @@ QLabel *FrmSplash::addLabel(const char *name, const QString &caption, const QRec
 {
     auto *label = new QLabel(caption, m_client);
     label->setObjectName(QLatin1String(name));
-    label->setAccessibleName(caption);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setGeometry(geometry);
     return label;

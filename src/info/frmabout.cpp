@@ -30,7 +30,6 @@ QLabel *makeLabel(QWidget *parent,
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->setAccessibleName(text);
     label->setFont(look.font);
     if (look.colour.isValid()) {
         QPalette palette = label->palette();

@@ -1,6 +1,7 @@
 #include "frmprograminfo.h"
 
 #include <platform/centring.h>
+#include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
 #include <platform/textdecoding.h>
@@ -77,11 +78,9 @@ FrmProgramInfo::FrmProgramInfo(QWidget *parent)
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     m_txtProgramInfo->setPalette(palette);
 
-    m_cmdClose = new QPushButton(QStringLiteral("&Close"), this);
-    m_cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    m_cmdClose->setAccessibleName(QStringLiteral("Close"));
-    m_cmdClose->setAutoDefault(false);
-    m_cmdClose->setGeometry(platform::twipsRect(3720, 3000, 855, 375));
+    m_cmdClose
+        = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
+                                      platform::twipsRect(3720, 3000, 855, 375));
 
     setTabOrder(m_txtProgramInfo, m_cmdClose);
     m_txtProgramInfo->setFocus();

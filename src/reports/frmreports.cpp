@@ -5,10 +5,10 @@
 #include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
+#include <platform/optiongroup.h>
 #include <platform/twips.h>
 #include <reportengine/crystalreport.h>
 
-#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -68,7 +68,6 @@ FrmReports::FrmReports(std::function<void()> showMainWindow, ReportControlFactor
                                     "report.  These reports can be exported and printed."),
                      this);
     label1->setObjectName(QStringLiteral("Label1"));
-    label1->setAccessibleName(label1->text());
     label1->setWordWrap(true);
     label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label1->setGeometry(platform::twipsRect(120, 120, 4935, 735));
@@ -83,7 +82,6 @@ FrmReports::FrmReports(std::function<void()> showMainWindow, ReportControlFactor
         button->setObjectName(QLatin1String(name));
         button->setAccessibleName(caption);
         button->setGeometry(platform::twipsRect(120, top, 2055, 375));
-        button->installEventFilter(this);
         connect(button, &QRadioButton::clicked, this, [this, button] { optionClick(button); });
         return button;
     };
@@ -104,7 +102,6 @@ FrmReports::FrmReports(std::function<void()> showMainWindow, ReportControlFactor
     m_lblDescription = new QLabel(
         QStringLiteral("Select a Report Style and This will Describe the Report."), this);
     m_lblDescription->setObjectName(QStringLiteral("lblDescription"));
-    m_lblDescription->setAccessibleName(QStringLiteral("Description"));
     m_lblDescription->setWordWrap(true);
     m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblDescription->setGeometry(platform::twipsRect(240, 3360, 4815, 975));
@@ -114,6 +111,9 @@ FrmReports::FrmReports(std::function<void()> showMainWindow, ReportControlFactor
     setTabOrder(m_optEmail, m_optMailing);
     setTabOrder(m_optMailing, cmdViewReport);
     setTabOrder(cmdViewReport, cmdClose);
+    // One stop for the options: Tab enters at the selected one, the arrow keys select and
+    // click the one above or below, so the focus and the selection move together.
+    platform::makeOptionGroup({m_optPhone, m_optAddress, m_optEmail, m_optMailing});
 
     platform::centreOnScreen(this);
 }
@@ -136,25 +136,12 @@ void FrmReports::showEvent(QShowEvent *event)
     if (m_opened)
         return;
     m_opened = true;
-    // The first control that takes the focus is optPhone, and an option that receives the
-    // focus is selected. Do it here as well, since an inactive window gets no focus event.
+    // At opening the focus goes to optPhone, and an option that takes the focus is selected.
     m_optPhone->setFocus(Qt::TabFocusReason);
     if (!m_optPhone->isChecked()) {
         m_optPhone->setChecked(true);
         optionClick(m_optPhone);
     }
-}
-
-bool FrmReports::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::FocusIn) {
-        auto *option = qobject_cast<QRadioButton *>(watched);
-        if (option && !option->isChecked()) {
-            option->setChecked(true);
-            optionClick(option);
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void FrmReports::optionClick(QRadioButton *option)

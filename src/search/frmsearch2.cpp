@@ -6,6 +6,7 @@
 #include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
+#include <platform/optiongroup.h>
 #include <platform/twips.h>
 
 #include <QGroupBox>
@@ -84,7 +85,8 @@ FrmSearch2::FrmSearch2(FrmContactList2 &mainWindow)
     m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblDescription->setGeometry(twipsRect(480, 3600, 4815, 615));
 
-    // The keyboard order of the stored layout; the typing cursor starts in txtSearch.
+    // The keyboard order of the stored layout, the options one stop that Tab enters at the
+    // selected option; the typing cursor starts in txtSearch.
     setTabOrder(m_txtSearch, m_optWork);
     setTabOrder(m_optWork, m_optLast);
     setTabOrder(m_optLast, m_optFirst);
@@ -92,6 +94,7 @@ FrmSearch2::FrmSearch2(FrmContactList2 &mainWindow)
     setTabOrder(m_optHome, m_optNick);
     setTabOrder(m_optNick, cmdSearch);
     setTabOrder(cmdSearch, cmdClose);
+    platform::makeOptionGroup({m_optLast, m_optFirst, m_optNick, m_optHome, m_optWork});
     m_txtSearch->setFocus();
 }
 

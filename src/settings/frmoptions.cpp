@@ -7,6 +7,7 @@
 #include <platform/commandbutton.h>
 #include <platform/fonts.h>
 #include <platform/messagebox.h>
+#include <platform/optiongroup.h>
 #include <platform/twips.h>
 
 #include <QGroupBox>
@@ -28,7 +29,6 @@ QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, con
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->setAccessibleName(text);
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setGeometry(rect);
@@ -93,14 +93,15 @@ FrmOptions::FrmOptions(QWidget *parent)
     m_lblDescription = makeLabel(this, QStringLiteral("lblDescription"), lastNameDescription,
                                  platform::twipsRect(480, 2880, 4815, 615));
 
-    // Keyboard order: Close, Save, then the options from the bottom up.
+    // Keyboard order: Close, Save, then the option group, which Tab enters at its selected
+    // option and the arrow keys walk.
     setTabOrder(m_cmdClose, m_cmdSave);
     setTabOrder(m_cmdSave, m_optId);
     setTabOrder(m_optId, m_optFirst);
     setTabOrder(m_optFirst, m_optLast);
+    platform::makeOptionGroup({m_optLast, m_optFirst, m_optId});
     m_cmdClose->setFocus();
 
-    // toggled, not clicked: the arrow keys select an option without a click.
     connect(m_optLast, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             showDescription(lastNameDescription);
@@ -143,6 +144,6 @@ void FrmOptions::save()
 
 void FrmOptions::showDescription(const QString &text)
 {
+    // Its accessible name is the text it shows.
     m_lblDescription->setText(text);
-    m_lblDescription->setAccessibleName(text);
 }
