@@ -16,21 +16,21 @@
 #include "searchtarget.h"
 #include "sqlitefloor.h"
 
-#include <app/frmsplash.h>
+#include <app/splashwindow.h>
 #include <app/windows.h>
-#include <contacts/contactlistmodel.h>
-#include <contacts/contactstore.h>
-#include <contacts/frmcontactlist2.h>
-#include <platform/apppath.h>
-#include <platform/fonts.h>
-#include <platform/programexit.h>
-#include <platform/scriptedmessageboxes.h>
-#include <reportengine/crystalreport.h>
-#include <reportengine/report.h>
-#include <reportengine/reportdefinition.h>
-#include <reportengine/reportexport.h>
-#include <reportengine/reportviewer.h>
-#include <search/frmsearch2.h>
+#include <gui/mainwindow/contactlistmodel.h>
+#include <core/contacts/contactstore.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <core/files/apppath.h>
+#include <gui/platform/fonts.h>
+#include <gui/platform/programexit.h>
+#include <gui/platform/scriptedmessageboxes.h>
+#include <gui/report/crystalreport.h>
+#include <report/report.h>
+#include <report/reportdefinition.h>
+#include <report/reportexport.h>
+#include <gui/report/reportviewer.h>
+#include <gui/dialogs/searchdialog.h>
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 
@@ -239,7 +239,7 @@ private:
             [&] {
                 m_window.reset();
                 drain();
-                m_window = std::make_unique<FrmContactList2>();
+                m_window = std::make_unique<MainWindow>();
             },
             [&] {
                 PaintProbe probe(m_window->fieldWidget(ContactField::LastName));
@@ -307,7 +307,7 @@ private:
 
     void search()
     {
-        FrmSearch2 dialog(*m_window);
+        SearchDialog dialog(*m_window);
         for (const bench::SearchTarget &target : bench::searchTargets()) {
             const QByteArray name
                 = QByteArrayLiteral("search walk: ") + columnName(target.field).toUtf8();
@@ -360,7 +360,7 @@ private:
 
     BenchFolder m_folder;
     platform::ScriptedMessageBoxes m_boxes;
-    std::unique_ptr<FrmContactList2> m_window;
+    std::unique_ptr<MainWindow> m_window;
     int m_runs;
     int m_walkRuns;
     QString m_only;
@@ -394,7 +394,7 @@ void memory(const QString &database)
     printMemory(records, QStringLiteral("toolkit started, no window"));
     if (!app::showMainWindow())
         die(QStringLiteral("the main window did not open"));
-    FrmContactList2 *main = app::mainWindow();
+    MainWindow *main = app::mainWindow();
     PaintProbe probe(main->fieldWidget(ContactField::LastName));
     waitUntilPainted(probe);
     drain();
@@ -536,7 +536,7 @@ void splash(const QString &database, int runs)
     const int records = countRecords(database);
     Samples measured;
     for (int i = 0; i < runs; ++i) {
-        FrmSplash window;
+        SplashWindow window;
         PaintProbe probe(&window);
         window.show();
         waitUntilPainted(probe);

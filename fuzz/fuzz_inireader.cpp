@@ -3,8 +3,8 @@
 //
 // Input: "<section>\0<key>\0<file content>"; without two NUL bytes the whole input is the
 // file and the program's own names are used (section "settings", key "sorttype").
-#include <platform/textdecoding.h>
-#include <settings/inireader.h>
+#include <core/files/textdecoding.h>
+#include <core/settings/inireader.h>
 
 #include <QByteArray>
 #include <QDir>

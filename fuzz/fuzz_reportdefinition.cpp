@@ -1,7 +1,7 @@
 // Fuzzes the report-definition loader with arbitrary bytes as the definition's content: it
 // either gives a definition the report can be laid out from, or a message that names the
 // file and a line of it; it never crashes or hangs.
-#include <reportengine/reportdefinition.h>
+#include <report/reportdefinition.h>
 
 #include <QByteArray>
 

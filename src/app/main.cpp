@@ -1,6 +1,6 @@
 #include "startup.h"
 
-#include <platform/fonts.h>
+#include <gui/platform/fonts.h>
 
 #include <QApplication>
 #include <QTimer>

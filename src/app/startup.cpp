@@ -1,15 +1,15 @@
 #include "startup.h"
 
-#include "frmsplash.h"
+#include <app/splashwindow.h>
 #include "windows.h"
 
-#include <platform/apppath.h>
-#include <platform/messagebox.h>
-#include <platform/programexit.h>
-#include <platform/programlauncher.h>
-#include <platform/windowslot.h>
-#include <settings/inireader.h>
-#include <settings/settingsfiles.h>
+#include <core/files/apppath.h>
+#include <gui/platform/messagebox.h>
+#include <gui/platform/programexit.h>
+#include <gui/platform/programlauncher.h>
+#include <gui/platform/windowslot.h>
+#include <core/settings/inireader.h>
+#include <core/settings/settingsfiles.h>
 
 #include <QGuiApplication>
 #include <QTimer>
@@ -19,9 +19,9 @@ namespace app {
 
 namespace {
 
-platform::WindowSlot<FrmSplash> &splashSlot()
+platform::WindowSlot<SplashWindow> &splashSlot()
 {
-    static platform::WindowSlot<FrmSplash> slot;
+    static platform::WindowSlot<SplashWindow> slot;
     return slot;
 }
 
@@ -49,7 +49,7 @@ void offerInstaller()
 }
 
 // The progress animation is only a delay: 20,001 assignments, no sleeping and no events.
-void animateProgress(FrmSplash *splash)
+void animateProgress(SplashWindow *splash)
 {
     splash->setProgressValue(0);
     for (int value = 5; value <= 100; value += 5) {
@@ -59,7 +59,7 @@ void animateProgress(FrmSplash *splash)
 }
 
 // Unloads the splash window and shows the main window in its place.
-void handOver(FrmSplash *splash)
+void handOver(SplashWindow *splash)
 {
     // For a moment no window is open. A splash-screen window never counts as the last window
     // in Qt; this keeps that so whatever type the splash window has.
@@ -73,7 +73,7 @@ void handOver(FrmSplash *splash)
 }
 
 // The rest of the start-up, run by the first tick of Timer1.
-void onFirstTick(FrmSplash *splash)
+void onFirstTick(SplashWindow *splash)
 {
     const settings::IniReadResult installed = settings::ReadIniKey(
         settings::crystlIniPath(), settings::settingsSection, settings::installedKey);
@@ -103,7 +103,7 @@ void onFirstTick(FrmSplash *splash)
 class Timer1Handler
 {
 public:
-    explicit Timer1Handler(FrmSplash *splash)
+    explicit Timer1Handler(SplashWindow *splash)
         : m_splash(splash)
     {}
 
@@ -120,14 +120,14 @@ public:
 
 private:
     static constexpr int maxUnexposedTicks = 1000;
-    FrmSplash *m_splash;
+    SplashWindow *m_splash;
     int m_unexposedTicks = 0;
     bool m_entered = false;
 };
 
-FrmSplash *createSplash()
+SplashWindow *createSplash()
 {
-    auto *splash = new FrmSplash;
+    auto *splash = new SplashWindow;
     QObject::connect(splash->timer(), &QTimer::timeout, splash, Timer1Handler(splash));
     return splash;
 }
@@ -139,7 +139,7 @@ void startup()
     splashSlot().show(createSplash);
 }
 
-FrmSplash *splashWindow()
+SplashWindow *splashWindow()
 {
     return splashSlot().window();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-class FrmSplash;
+class SplashWindow;
 
 namespace app {
 
@@ -10,6 +10,6 @@ namespace app {
 void startup();
 
 // The one splash window while it is loaded, or nullptr.
-FrmSplash *splashWindow();
+SplashWindow *splashWindow();
 
 } // namespace app

@@ -1,61 +1,61 @@
 #include "windows.h"
 
-#include <contacts/frmcontactlist2.h>
-#include <info/frmabout.h>
-#include <platform/windowslot.h>
-#include <reportengine/reportviewer.h>
-#include <reports/frmreports.h>
-#include <search/frmsearch2.h>
-#include <settings/frmoptions.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <gui/dialogs/aboutdialog.h>
+#include <gui/platform/windowslot.h>
+#include <gui/report/reportviewer.h>
+#include <gui/dialogs/reportswindow.h>
+#include <gui/dialogs/searchdialog.h>
+#include <gui/dialogs/sortoptionsdialog.h>
 
 namespace app {
 
 namespace {
 
 // The one instance of each window.
-platform::WindowSlot<FrmContactList2> &mainWindowSlot()
+platform::WindowSlot<MainWindow> &mainWindowSlot()
 {
-    static platform::WindowSlot<FrmContactList2> slot;
+    static platform::WindowSlot<MainWindow> slot;
     return slot;
 }
 
-platform::WindowSlot<FrmSearch2> &searchSlot()
+platform::WindowSlot<SearchDialog> &searchSlot()
 {
-    static platform::WindowSlot<FrmSearch2> slot;
+    static platform::WindowSlot<SearchDialog> slot;
     return slot;
 }
 
-platform::WindowSlot<FrmOptions> &sortSlot()
+platform::WindowSlot<SortOptionsDialog> &sortSlot()
 {
-    static platform::WindowSlot<FrmOptions> slot;
+    static platform::WindowSlot<SortOptionsDialog> slot;
     return slot;
 }
 
-platform::WindowSlot<FrmReports> &reportsSlot()
+platform::WindowSlot<ReportsWindow> &reportsSlot()
 {
-    static platform::WindowSlot<FrmReports> slot;
+    static platform::WindowSlot<ReportsWindow> slot;
     return slot;
 }
 
-platform::WindowSlot<FrmAbout> &aboutSlot()
+platform::WindowSlot<AboutDialog> &aboutSlot()
 {
-    static platform::WindowSlot<FrmAbout> slot;
+    static platform::WindowSlot<AboutDialog> slot;
     return slot;
 }
 
 // Gives the main window the commands that open the other windows.
-void wireWindowOpeners(FrmContactList2 *window)
+void wireWindowOpeners(MainWindow *window)
 {
     window->setWindowOpener(QStringLiteral("Search"), [window] {
-        searchSlot().show([window] { return new FrmSearch2(*window); });
+        searchSlot().show([window] { return new SearchDialog(*window); });
     });
     window->setWindowOpener(QStringLiteral("Sort"),
-                            [] { sortSlot().show([] { return new FrmOptions; }); });
+                            [] { sortSlot().show([] { return new SortOptionsDialog; }); });
     window->setWindowOpener(QStringLiteral("Reports"), [] {
-        reportsSlot().show([] { return new FrmReports([] { showMainWindow(); }); });
+        reportsSlot().show([] { return new ReportsWindow([] { showMainWindow(); }); });
     });
     window->setWindowOpener(QStringLiteral("About"), [] {
-        aboutSlot().show([] { return new FrmAbout([] { showMainWindow(); }); });
+        aboutSlot().show([] { return new AboutDialog([] { showMainWindow(); }); });
     });
     // The search dialog works on the main window's records only, and report viewers never
     // keep the program running: both close with the main window.
@@ -67,20 +67,20 @@ void wireWindowOpeners(FrmContactList2 *window)
 
 } // namespace
 
-FrmContactList2 *mainWindow()
+MainWindow *mainWindow()
 {
     return mainWindowSlot().window();
 }
 
 bool showMainWindow()
 {
-    if (FrmContactList2 *window = mainWindowSlot().window()) {
+    if (MainWindow *window = mainWindowSlot().window()) {
         window->show();
         window->raise();
         window->activateWindow();
         return true;
     }
-    auto *window = new FrmContactList2;
+    auto *window = new MainWindow;
     if (!window->load()) {
         delete window;
         return false;

@@ -1,11 +1,12 @@
-#include <app/frmsplash.h>
+#include <app/splashwindow.h>
 #include <app/startup.h>
 #include <app/windows.h>
-#include <contacts/frmcontactlist2.h>
-#include <platform/messagebox.h>
-#include <platform/programexit.h>
-#include <platform/programlauncher.h>
-#include <platform/scriptedmessageboxes.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <gui/platform/messagebox.h>
+#include <gui/platform/programexit.h>
+#include <gui/platform/programlauncher.h>
+#include <gui/platform/scriptedmessageboxes.h>
+#include <support/recordingterminator.h>
 #include <support/testappfolder.h>
 
 #include <QApplication>
@@ -29,15 +30,6 @@ const QString installedZeroText = QStringLiteral(
     "Crystal Reports has not been installed on this machine. Crystal Reports is required to be "
     "installed to view reports. To begin the installation of Crystal Reports click 'ok'.");
 
-class RecordingTerminator final : public platform::ProgramTerminator
-{
-public:
-    void endNow() override { ++m_calls; }
-    int calls() const { return m_calls; }
-
-private:
-    int m_calls = 0;
-};
 
 class RecordingLauncher final : public platform::ProgramLauncher
 {
@@ -311,10 +303,10 @@ void TstStartup::progressThenMainWindow()
     QList<int> progress;
     MainWindowShowWatcher watcher(&progress);
     app::startup();
-    FrmSplash *splash = app::splashWindow();
+    SplashWindow *splash = app::splashWindow();
     QVERIFY(splash);
-    const QPointer<FrmSplash> splashAlive(splash);
-    connect(splash, &FrmSplash::progressAssigned, this,
+    const QPointer<SplashWindow> splashAlive(splash);
+    connect(splash, &SplashWindow::progressAssigned, this,
             [&progress](int value) { progress.append(value); });
     QSignalSpy shownValues(splash->progressBar(), &QProgressBar::valueChanged);
 
@@ -382,7 +374,7 @@ void TstStartup::splashShownBeforeTheFirstTick()
     writeMarker("[settings]\r\ninstalled=0\r\n");
     bool checked = false;
     m_boxes->setDuringBox([&checked](const platform::MessageRequest &) {
-        FrmSplash *splash = app::splashWindow();
+        SplashWindow *splash = app::splashWindow();
         QVERIFY(splash);
         QVERIFY(splash->isVisible());
         QVERIFY(splash->windowFlags().testFlag(Qt::FramelessWindowHint));

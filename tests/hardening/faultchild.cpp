@@ -22,11 +22,11 @@
 //
 // Exit code 0 when the commands ran (whatever their outcome), 2 when the database could not
 // be opened, 3 on bad arguments.
-#include <contacts/contactstore.h>
-#include <contacts/frmcontactlist2.h>
-#include <contacts/recordsource.h>
-#include <platform/apppath.h>
-#include <platform/scriptedmessageboxes.h>
+#include <core/contacts/contactstore.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <core/contacts/recordsource.h>
+#include <core/files/apppath.h>
+#include <gui/platform/scriptedmessageboxes.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -131,7 +131,7 @@ int windowEdit(const char *folder, const char *characters, const char *limit)
     platform::ScriptedMessageBoxes boxes;
     int result = 0;
     {
-        FrmContactList2 window;
+        MainWindow window;
         if (!window.load()) {
             result = 2;
         } else if (limit && !limitFileSize(limit)) {

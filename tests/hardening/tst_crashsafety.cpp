@@ -3,7 +3,7 @@
 // random point, again and again, and the file is checked after every kill.
 #include "integrity.h"
 
-#include "../contacts/dbquery.h"
+#include <support/dbquery.h>
 
 #include <support/testappfolder.h>
 

@@ -4,7 +4,7 @@
 #include "x11close.h"
 #include "xvfbdisplay.h"
 
-#include "../contacts/dbquery.h"
+#include <support/dbquery.h>
 #include "integrity.h"
 
 #include <support/testappfolder.h>

@@ -1,10 +1,10 @@
 // Whatever the user types is stored and shown exactly: quotes, backslashes, SQL text,
 // markup, right-to-left and emoji text and very long notes, in every field, through the
 // main window's text fields, the database file and the message boxes.
-#include "../contacts/dbquery.h"
+#include <support/dbquery.h>
 
-#include <contacts/frmcontactlist2.h>
-#include <platform/scriptedmessageboxes.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <gui/platform/scriptedmessageboxes.h>
 #include <support/testappfolder.h>
 
 #include <QAbstractButton>
@@ -101,7 +101,7 @@ void TestHostileValues::roundTrip()
     const QString notes = megabyteOfNotes();
 
     {
-        FrmContactList2 window;
+        MainWindow window;
         QVERIFY(window.load());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -146,7 +146,7 @@ void TestHostileValues::roundTrip()
     // And shown exactly by the next window; leaving it unchanged writes nothing.
     const QByteArray before = fileBytes(folder.databasePath());
     {
-        FrmContactList2 window;
+        MainWindow window;
         QVERIFY(window.load());
         for (int i = 1; i < contactFieldCount; ++i) {
             const bool isNotes = fieldAt(i) == ContactField::Notes;
@@ -172,7 +172,7 @@ void TestHostileValues::pastedNoteWithoutBlanks()
     for (int i = 0; note.size() < 1024 * 1024; ++i)
         note += QString::number(i, 36);
     {
-        FrmContactList2 window;
+        MainWindow window;
         QVERIFY(window.load());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -184,7 +184,7 @@ void TestHostileValues::pastedNoteWithoutBlanks()
         window.dispatchCommand(QStringLiteral("Next"));
     }
     QVERIFY(storedValue(folder.databasePath(), ContactField::Notes) == note);
-    FrmContactList2 window;
+    MainWindow window;
     QVERIFY(window.load());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -198,7 +198,7 @@ void TestHostileValues::defaultBoxShowsTypedNamesAsText()
     const QString first = QString::fromUtf8("مرحبا 😀");
     TestAppFolder folder;
     QVERIFY(folder.createDatabase({makeContact("1", last, first)}));
-    FrmContactList2 window;
+    MainWindow window;
     QVERIFY(window.load());
 
     // No scripted boxes: the program's own QMessageBox, answered No when it shows.

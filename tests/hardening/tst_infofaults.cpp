@@ -1,8 +1,8 @@
 // ProgramInfo.txt that is huge or not text at all is still shown whole, without a message,
 // and left as it was.
-#include <info/frmprograminfo.h>
-#include <platform/scriptedmessageboxes.h>
-#include <platform/textdecoding.h>
+#include <gui/dialogs/programinfowindow.h>
+#include <gui/platform/scriptedmessageboxes.h>
+#include <core/files/textdecoding.h>
 #include <support/testappfolder.h>
 
 #include <QPlainTextEdit>
@@ -47,7 +47,7 @@ private slots:
 
 void TestInfoFaults::cleanup()
 {
-    if (FrmProgramInfo *window = info::programInfoWindow())
+    if (ProgramInfoWindow *window = info::programInfoWindow())
         window->close();
     QTRY_VERIFY(!info::programInfoWindow());
 }
@@ -68,7 +68,7 @@ void TestInfoFaults::shownWholeWithoutMessage()
     QVERIFY(folder.writeFile(infoFile, bytes));
     platform::ScriptedMessageBoxes boxes;
 
-    FrmProgramInfo *window = info::showProgramInfo();
+    ProgramInfoWindow *window = info::showProgramInfo();
     QVERIFY(window);
     QCOMPARE(boxes.count(), 0);
     auto *box = window->findChild<QPlainTextEdit *>(QStringLiteral("txtProgramInfo"));

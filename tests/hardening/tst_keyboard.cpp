@@ -3,15 +3,15 @@
 
 #include <support/testappfolder.h>
 
-#include <app/frmsplash.h>
-#include <contacts/frmcontactlist2.h>
-#include <info/frmabout.h>
-#include <info/frmprograminfo.h>
-#include <platform/scriptedmessageboxes.h>
-#include <platform/windowslot.h>
-#include <reports/frmreports.h>
-#include <search/frmsearch2.h>
-#include <settings/frmoptions.h>
+#include <app/splashwindow.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <gui/dialogs/aboutdialog.h>
+#include <gui/dialogs/programinfowindow.h>
+#include <gui/platform/scriptedmessageboxes.h>
+#include <gui/platform/windowslot.h>
+#include <gui/dialogs/reportswindow.h>
+#include <gui/dialogs/searchdialog.h>
+#include <gui/dialogs/sortoptionsdialog.h>
 
 #include <QAccessible>
 #include <QFileInfo>
@@ -61,10 +61,10 @@ QString description(const QString &window, const QString &option)
          "This will search the database for the home phone number of your search criteria."},
         {"search/optWork",
          "This will search the database for the work phone number of your search criteria."},
-        {"reports/optPhone", FrmReports::phoneDescription()},
-        {"reports/optAddress", FrmReports::addressDescription()},
-        {"reports/optEmail", FrmReports::emailDescription()},
-        {"reports/optMailing", FrmReports::mailingDescription()},
+        {"reports/optPhone", ReportsWindow::phoneDescription()},
+        {"reports/optAddress", ReportsWindow::addressDescription()},
+        {"reports/optEmail", ReportsWindow::emailDescription()},
+        {"reports/optMailing", ReportsWindow::mailingDescription()},
     };
     return texts.value(window + QLatin1Char('/') + option, QStringLiteral("<no such text>"));
 }
@@ -117,12 +117,12 @@ private:
 
     std::unique_ptr<TestAppFolder> m_folder;
     std::unique_ptr<platform::ScriptedMessageBoxes> m_boxes;
-    std::unique_ptr<FrmContactList2> m_main;
+    std::unique_ptr<MainWindow> m_main;
     QStringList m_events;
-    platform::WindowSlot<FrmOptions> m_sort;
-    platform::WindowSlot<FrmReports> m_reports;
-    platform::WindowSlot<FrmAbout> m_about;
-    QPointer<FrmSearch2> m_search;
+    platform::WindowSlot<SortOptionsDialog> m_sort;
+    platform::WindowSlot<ReportsWindow> m_reports;
+    platform::WindowSlot<AboutDialog> m_about;
+    QPointer<SearchDialog> m_search;
 };
 
 void TestKeyboard::init()
@@ -135,7 +135,7 @@ void TestKeyboard::init()
         m_events << QStringLiteral("box: ") + box.text;
     });
     m_events.clear();
-    m_main = std::make_unique<FrmContactList2>();
+    m_main = std::make_unique<MainWindow>();
     QVERIFY(m_main->load());
 }
 
@@ -162,19 +162,19 @@ QWidget *TestKeyboard::open(const QString &window)
         m_events << QStringLiteral("main window");
     };
     if (window == QLatin1String("sort"))
-        return m_sort.show([] { return new FrmOptions; });
+        return m_sort.show([] { return new SortOptionsDialog; });
     if (window == QLatin1String("reports")) {
         return m_reports.show([this, mainWindowShown] {
-            return new FrmReports(
+            return new ReportsWindow(
                 mainWindowShown, [this] { return std::make_unique<FakeReportControl>(&m_events); });
         });
     }
     if (window == QLatin1String("about"))
-        return m_about.show([mainWindowShown] { return new FrmAbout(mainWindowShown); });
+        return m_about.show([mainWindowShown] { return new AboutDialog(mainWindowShown); });
     if (window == QLatin1String("programInfo"))
         return info::showProgramInfo();
     if (window == QLatin1String("search")) {
-        m_search = new FrmSearch2(*m_main);
+        m_search = new SearchDialog(*m_main);
         m_search->setAttribute(Qt::WA_DeleteOnClose);
         m_search->show();
         m_search->activateWindow();
@@ -318,10 +318,10 @@ void TestKeyboard::labelsNameTheirText_data()
 void TestKeyboard::labelsNameTheirText()
 {
     QFETCH(QString, window);
-    std::unique_ptr<FrmSplash> splash;
+    std::unique_ptr<SplashWindow> splash;
     QWidget *root = nullptr;
     if (window == QLatin1String("splash")) {
-        splash = std::make_unique<FrmSplash>();
+        splash = std::make_unique<SplashWindow>();
         root = splash.get();
     } else if (window == QLatin1String("status bar")) {
         root = m_main->findChild<QStatusBar *>(QStringLiteral("StatusBar1"));

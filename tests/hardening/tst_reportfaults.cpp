@@ -1,8 +1,8 @@
 // Report definitions and data sources that are not what they should be: the report engine
 // refuses them with a message that names the file and the reason, and changes nothing.
-#include "../contacts/dbquery.h"
+#include <support/dbquery.h>
 
-#include <reportengine/report.h>
+#include <report/report.h>
 #include <sqlite/connection.h>
 #include <support/testappfolder.h>
 

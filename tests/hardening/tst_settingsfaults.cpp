@@ -1,10 +1,10 @@
 // The main window's load handler over broken settings: the contacts still open, in the
 // default order unless the file says otherwise by the usual rules, and a message comes only
 // when the file cannot be read at all, naming the file and the reason.
-#include "../contacts/dbquery.h"
+#include <support/dbquery.h>
 
-#include <contacts/frmcontactlist2.h>
-#include <platform/scriptedmessageboxes.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <gui/platform/scriptedmessageboxes.h>
 #include <support/testappfolder.h>
 
 #include <QDir>
@@ -32,7 +32,7 @@ QByteArray hugeLines(qsizetype size)
     return bytes;
 }
 
-QStringList lastNamesInOrder(FrmContactList2 &window)
+QStringList lastNamesInOrder(MainWindow &window)
 {
     QStringList names;
     for (int row = 0; row < window.dbData1().recordCount(); ++row)
@@ -111,7 +111,7 @@ void TestSettingsFaults::loadWithBrokenSettings()
 
     platform::ScriptedMessageBoxes boxes;
     {
-        FrmContactList2 window;
+        MainWindow window;
         QVERIFY(window.load());
         QCOMPARE(lastNamesInOrder(window), order);
         QVERIFY(window.close());

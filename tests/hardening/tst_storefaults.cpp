@@ -2,12 +2,12 @@
 // the store must say what went wrong, keep what was typed and leave the file sound.
 #include "integrity.h"
 
-#include "../contacts/dbquery.h"
+#include <support/dbquery.h>
 
-#include <contacts/contactstore.h>
-#include <contacts/frmcontactlist2.h>
-#include <contacts/recordsource.h>
-#include <platform/scriptedmessageboxes.h>
+#include <core/contacts/contactstore.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <core/contacts/recordsource.h>
+#include <gui/platform/scriptedmessageboxes.h>
 #include <support/childprocess.h>
 #include <support/testappfolder.h>
 
@@ -260,8 +260,8 @@ void TestStoreFaults::twoWindowsOnOneFolder()
     TestAppFolder folder;
     QVERIFY(folder.createDatabase(threeContacts()));
     platform::ScriptedMessageBoxes boxes;
-    FrmContactList2 first;
-    FrmContactList2 second;
+    MainWindow first;
+    MainWindow second;
     QVERIFY(first.load());
     QVERIFY(second.load());
     first.show();

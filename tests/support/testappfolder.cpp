@@ -1,8 +1,8 @@
 #include "testappfolder.h"
 
-#include <cntdbtool/contactdatabase.h>
+#include <core/contacts/contactdatabase.h>
 #include <cntdbtool/demodata.h>
-#include <platform/apppath.h>
+#include <core/files/apppath.h>
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <contacts/contactfields.h>
+#include <core/contacts/contactfields.h>
 
 #include <QList>
 

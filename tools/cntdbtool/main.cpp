@@ -1,6 +1,6 @@
 // cntdbtool: creates the contact database and fills it with demo contacts.
 //   cntdbtool create <file> [--demo N] [--seed S]
-#include "contactdatabase.h"
+#include <core/contacts/contactdatabase.h>
 #include "demodata.h"
 
 #include <QCoreApplication>

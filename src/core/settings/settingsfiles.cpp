@@ -1,0 +1,22 @@
+#include <core/settings/settingsfiles.h>
+
+#include <core/files/apppath.h>
+
+namespace settings {
+
+QString settingsIniPath()
+{
+    return platform::appFile(QStringLiteral("Program Data/settings.ini"));
+}
+
+QString crystlIniPath()
+{
+    return platform::appFile(QStringLiteral("Program Data/crystl32.ini"));
+}
+
+QString programInfoPath()
+{
+    return platform::appFile(QStringLiteral("Program Data/ProgramInfo.txt"));
+}
+
+} // namespace settings

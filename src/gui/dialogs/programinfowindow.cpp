@@ -1,0 +1,135 @@
+#include <gui/dialogs/programinfowindow.h>
+
+#include <gui/platform/centring.h>
+#include <gui/platform/commandbutton.h>
+#include <gui/platform/fonts.h>
+#include <gui/platform/messagebox.h>
+#include <core/files/textdecoding.h>
+#include <gui/platform/twips.h>
+#include <gui/platform/windowslot.h>
+#include <gui/platform/wrappingtextedit.h>
+#include <core/settings/settingsfiles.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+platform::WindowSlot<ProgramInfoWindow> &programInfoSlot()
+{
+    static platform::WindowSlot<ProgramInfoWindow> slot;
+    return slot;
+}
+
+// The box breaks lines at LF only; a CR would become a line break of its own, so CR LF would
+// show an empty line after every line.
+QString withLineFeeds(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+} // namespace
+
+ProgramInfoWindow::ProgramInfoWindow(QWidget *parent)
+    : QWidget(parent)
+{
+    // No control box: no system menu and no close, minimise or maximise button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setObjectName(QStringLiteral("frmProgramInfo"));
+    setWindowTitle(QStringLiteral("Program Information"));
+    setAccessibleName(windowTitle());
+    setWindowIcon(QIcon(QStringLiteral(":/pelmora/icon32.png")));
+    setFont(platform::msSansSerif(8.25));
+    setFixedSize(platform::twipsSize(4695, 3495));
+
+    m_image3 = new QLabel(this);
+    m_image3->setObjectName(QStringLiteral("Image3"));
+    m_image3->setAccessibleName(QStringLiteral("Program icon"));
+    m_image3->setPixmap(QPixmap(QStringLiteral(":/pelmora/icon32.png")));
+    m_image3->setScaledContents(true);
+    m_image3->setGeometry(platform::twipsRect(120, 120, 480, 480));
+
+    m_frame1 = new QGroupBox(QStringLiteral("Program Information"), this);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    m_frame1->setAccessibleName(m_frame1->title());
+    m_frame1->setGeometry(platform::twipsRect(720, 120, 3855, 1335));
+
+    m_txtProgramInfo = new platform::WrappingTextEdit(m_frame1);
+    m_txtProgramInfo->setObjectName(QStringLiteral("txtProgramInfo"));
+    m_txtProgramInfo->setAccessibleName(m_frame1->title());
+    m_txtProgramInfo->setGeometry(platform::twipsRect(120, 240, 3615, 975));
+    // Locked: the text can be selected, copied and walked with the caret, never changed.
+    m_txtProgramInfo->setReadOnly(true);
+    m_txtProgramInfo->setTextInteractionFlags(Qt::TextSelectableByMouse
+                                              | Qt::TextSelectableByKeyboard);
+    m_txtProgramInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_txtProgramInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_txtProgramInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_txtProgramInfo->setTabChangesFocus(true);
+    QPalette palette = m_txtProgramInfo->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    m_txtProgramInfo->setPalette(palette);
+
+    m_cmdClose
+        = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
+                                      platform::twipsRect(3720, 3000, 855, 375));
+
+    setTabOrder(m_txtProgramInfo, m_cmdClose);
+    m_txtProgramInfo->setFocus();
+
+    connect(m_cmdClose, &QPushButton::clicked, this, &QWidget::close);
+
+    platform::centreOnScreen(this);
+}
+
+ProgramInfoWindow::~ProgramInfoWindow() = default;
+
+QString ProgramInfoWindow::load()
+{
+    m_txtProgramInfo->clear();
+    const QString path = settings::programInfoPath();
+    QFile file(path);
+    // The whole file, however long: nothing is cut off at any size.
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    m_txtProgramInfo->showText(withLineFeeds(platform::decodeText(bytes)));
+    return {};
+}
+
+namespace info {
+
+ProgramInfoWindow *showProgramInfo()
+{
+    QString error;
+    ProgramInfoWindow *window = programInfoSlot().show([&error] {
+        auto *created = new ProgramInfoWindow;
+        error = created->load();
+        return created;
+    });
+    // After the window is up, so the box stands in front of the window it explains.
+    if (!error.isEmpty()) {
+        platform::showMessage(
+            QStringLiteral("Program Information"),
+            QStringLiteral("The program information could not be read.\n\n%1").arg(error),
+            platform::MessageIcon::Critical);
+    }
+    return window;
+}
+
+ProgramInfoWindow *programInfoWindow()
+{
+    return programInfoSlot().window();
+}
+
+} // namespace info

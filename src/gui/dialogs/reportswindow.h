@@ -1,0 +1,52 @@
+#pragma once
+
+#include <gui/report/crystalreport.h>
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QRadioButton;
+
+// The report window: the user picks a report style and View Report hands the style's
+// report definition to the report control. The window closes before the report runs.
+class ReportsWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Makes the report control for one run, from the settings stored with the layout.
+    using ReportControlFactory = std::function<std::unique_ptr<reportengine::ReportControl>()>;
+
+    // showMainWindow brings the main window to the front (Close uses it).
+    explicit ReportsWindow(std::function<void()> showMainWindow,
+                        ReportControlFactory makeReportControl = storedReportControl);
+    ~ReportsWindow() override;
+
+    // CrystalReport1 as stored with the window: failures go to a message box.
+    static std::unique_ptr<reportengine::ReportControl> storedReportControl();
+
+    static QString phoneDescription();
+    static QString addressDescription();
+    static QString emailDescription();
+    static QString mailingDescription();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void optionClick(QRadioButton *option);
+    void cmdViewReportClick();
+    void cmdCloseClick();
+
+    std::function<void()> m_showMainWindow;
+    ReportControlFactory m_makeReportControl;
+    QRadioButton *m_optPhone = nullptr;
+    QRadioButton *m_optAddress = nullptr;
+    QRadioButton *m_optEmail = nullptr;
+    QRadioButton *m_optMailing = nullptr;
+    QLabel *m_lblDescription = nullptr;
+    bool m_opened = false;
+};

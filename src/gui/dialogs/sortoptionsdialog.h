@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+// The sort options dialog: the user picks the record order and saves it to settings.ini,
+// where the next start of the main window reads it. It never reads the file: every new
+// instance starts with Last Name selected.
+class SortOptionsDialog : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SortOptionsDialog(QWidget *parent = nullptr);
+    ~SortOptionsDialog() override;
+
+    // The Click handler of cmdSave: replaces settings.ini with the selected sort type and says
+    // whether that worked. The dialog stays open.
+    void save();
+
+private:
+    void showDescription(const QString &text);
+
+    QLabel *m_label1 = nullptr;
+    QGroupBox *m_frame1 = nullptr;
+    QRadioButton *m_optLast = nullptr;
+    QRadioButton *m_optFirst = nullptr;
+    QRadioButton *m_optId = nullptr;
+    QPushButton *m_cmdSave = nullptr;
+    QPushButton *m_cmdClose = nullptr;
+    QLabel *m_lblDescription = nullptr;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <core/contacts/contactfields.h>
+#include <core/contacts/contactstore.h>
+
+#include <QHash>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class ContactGridView;
+class ContactListModel;
+class ContactStatusBar;
+class QFrame;
+class QLabel;
+class QToolBar;
+class QToolButton;
+
+// The main window: the contact list beside the current contact's seventeen fields, a
+// toolbar of ten commands and a status bar. It owns the contact store (its data control
+// dbData1), shows the store's values and pushes every edit of a field into it.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The load handler: points the store at cntdb.mdb, chooses the record order from
+    // settings.ini and opens the records. Returns false when the database cannot be used
+    // (a message box has said why); the window must then not be shown.
+    bool load();
+
+    // The toolbar's click handler: runs the command of the button with this key.
+    void dispatchCommand(const QString &key);
+
+    // Commands that open other windows ("Search", "Sort", "Reports", "About") are wired in
+    // by the application.
+    void setWindowOpener(const QString &key, std::function<void()> open);
+
+    ContactStore &dbData1() { return m_store; }
+    // The text a field shows now, typed and unsaved text included.
+    QString fieldText(ContactField field) const;
+    QWidget *fieldWidget(ContactField field) const { return m_fields[fieldIndex(field)]; }
+
+    // Says in a message box that a store operation failed, naming the file and the reason.
+    void reportStoreFailure(const QString &whatFailed);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void showStoreValues();
+
+    void buildToolbar();
+    void buildGrid();
+    void buildFields();
+    void followCurrentRecord();
+    void chooseGridRow(int row);
+
+    void exitCommand();
+    void addCommand();
+    void saveCommand();
+    void deleteCommand();
+    void nextCommand();
+    void previousCommand();
+    bool askToDelete();
+
+    ContactStore m_store;
+    ContactListModel *m_model = nullptr;
+    QToolBar *m_toolbar = nullptr;
+    QFrame *m_grid = nullptr;
+    ContactGridView *m_gridView = nullptr;
+    std::array<QWidget *, contactFieldCount> m_fields{};
+    ContactStatusBar *m_statusBar = nullptr;
+    QHash<QString, std::function<void()>> m_windowOpeners;
+    bool m_refilling = false;
+    bool m_centred = false;
+};

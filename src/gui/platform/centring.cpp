@@ -1,0 +1,17 @@
+#include <gui/platform/centring.h>
+
+#include <QScreen>
+#include <QWidget>
+
+namespace platform {
+
+void centreOnScreen(QWidget *window)
+{
+    if (const QScreen *screen = window->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,76 @@
+#include <gui/platform/optiongroup.h>
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QPointer>
+
+namespace platform {
+
+namespace {
+
+// Qt already takes the other options of a group out of the Tab order once one of them has
+// had the focus, keeping the one that had it. This keeps the selected option the one that
+// stays in whenever the focus is outside the group: from the start, after the focus leaves
+// and when the selection changes without the focus.
+class OptionGroupTabStop final : public QObject
+{
+public:
+    OptionGroupTabStop(const QList<QAbstractButton *> &options, QObject *parent)
+        : QObject(parent)
+    {
+        for (QAbstractButton *option : options) {
+            m_options.append(option);
+            option->installEventFilter(this);
+            connect(option, &QAbstractButton::toggled, this, &OptionGroupTabStop::update);
+        }
+        update();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusOut)
+            update();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    // The stop is the option with the focus, else the selected one, else the first.
+    QAbstractButton *stop() const
+    {
+        for (QAbstractButton *option : m_options) {
+            if (option && option->hasFocus())
+                return option;
+        }
+        for (QAbstractButton *option : m_options) {
+            if (option && option->isChecked())
+                return option;
+        }
+        return m_options.value(0);
+    }
+
+    void update()
+    {
+        QAbstractButton *const tabStop = stop();
+        for (QAbstractButton *option : std::as_const(m_options)) {
+            if (!option)
+                continue;
+            const Qt::FocusPolicy policy = option->focusPolicy();
+            option->setFocusPolicy(option == tabStop ? Qt::FocusPolicy(policy | Qt::TabFocus)
+                                                     : Qt::FocusPolicy(policy & ~Qt::TabFocus));
+        }
+    }
+
+    QList<QPointer<QAbstractButton>> m_options;
+};
+
+} // namespace
+
+void makeOptionGroup(const QList<QAbstractButton *> &options)
+{
+    if (options.isEmpty())
+        return;
+    new OptionGroupTabStop(options, options.first()->parent());
+}
+
+} // namespace platform

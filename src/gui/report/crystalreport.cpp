@@ -1,0 +1,42 @@
+#include <gui/report/crystalreport.h>
+
+#include <report/report.h>
+
+#include <QApplication>
+
+namespace reportengine {
+
+CrystalReport::CrystalReport(ReportControlSettings settings)
+    : m_settings(std::move(settings))
+{}
+
+bool CrystalReport::run()
+{
+    m_lastViewer = nullptr;
+    QString error;
+    if (m_reportFileName.isEmpty()) {
+        error = QStringLiteral("No report file was given to the report engine.");
+    } else {
+        const QDate date
+            = m_settings.printDate.isValid() ? m_settings.printDate : QDate::currentDate();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        std::unique_ptr<Report> report = Report::open(m_reportFileName, date, &error);
+        QApplication::restoreOverrideCursor();
+        if (report) {
+            auto *viewer = new ReportViewer(std::move(report), m_settings.reportError);
+            viewer->setZoomPercent(m_settings.zoomPercent);
+            viewer->show();
+            viewer->raise();
+            viewer->activateWindow();
+            m_lastViewer = viewer;
+            return true;
+        }
+    }
+    if (m_settings.reportError)
+        m_settings.reportError(QStringLiteral("Report"), error);
+    else
+        qWarning("%s", qPrintable(error));
+    return false;
+}
+
+} // namespace reportengine

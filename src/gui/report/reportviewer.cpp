@@ -1,0 +1,291 @@
+#include <gui/report/reportviewer.h>
+
+#include <report/report.h>
+#include <report/reportexport.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace reportengine {
+
+namespace {
+
+QList<QPointer<ReportViewer>> &viewers()
+{
+    static QList<QPointer<ReportViewer>> list;
+    return list;
+}
+
+constexpr int zoomSteps[] = {50, 75, 100, 125, 150, 200, 300};
+
+} // namespace
+
+// The page in view, painted at the zoom whenever it is exposed.
+class PageView : public QWidget
+{
+public:
+    explicit PageView(ReportViewer *viewer)
+        : m_viewer(viewer)
+    {
+        setObjectName(QStringLiteral("pageView"));
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+    qreal scale() const { return m_viewer->zoomPercent() / 100.0 * logicalDpiX() / 1440.0; }
+
+    QSize sizeHint() const override
+    {
+        const QSize page = m_viewer->report().pageSize();
+        return QSize(int(page.width() * scale()) + 2 * margin,
+                     int(page.height() * scale()) + 2 * margin);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(128, 128, 128));
+        const QSize page = m_viewer->report().pageSize();
+        const QRectF paper(margin, margin, page.width() * scale(), page.height() * scale());
+        painter.fillRect(paper, Qt::white);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.translate(paper.topLeft());
+        painter.scale(scale(), scale());
+        m_viewer->report().paintPage(painter, m_viewer->currentPage());
+    }
+
+private:
+    static constexpr int margin = 12;
+    ReportViewer *m_viewer;
+};
+
+ReportViewer::ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportError)
+    : m_report(std::move(report))
+    , m_reportError(std::move(reportError))
+{
+    setObjectName(QStringLiteral("ReportViewer"));
+    setWindowTitle(m_report->title());
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The main window decides when the program ends, not a report left open.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    resize(900, 760);
+
+    auto button = [this](const QString &name, const QString &text, const QString &tip) {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(name);
+        b->setAccessibleName(tip);
+        b->setToolTip(tip);
+        b->setAutoDefault(false);
+        return b;
+    };
+    QPushButton *first
+        = button(QStringLiteral("cmdFirstPage"), QStringLiteral("|<"), tr("First Page"));
+    QPushButton *previous
+        = button(QStringLiteral("cmdPreviousPage"), QStringLiteral("<"), tr("Previous Page"));
+    QPushButton *next = button(QStringLiteral("cmdNextPage"), QStringLiteral(">"), tr("Next Page"));
+    QPushButton *last
+        = button(QStringLiteral("cmdLastPage"), QStringLiteral(">|"), tr("Last Page"));
+    m_pageBox = new QSpinBox(this);
+    m_pageBox->setObjectName(QStringLiteral("spnPage"));
+    m_pageBox->setAccessibleName(tr("Page"));
+    m_pageBox->setRange(1, m_report->pageCount());
+    m_pageCount = new QLabel(tr("of %1").arg(m_report->pageCount()), this);
+    m_zoomBox = new QComboBox(this);
+    m_zoomBox->setObjectName(QStringLiteral("cboZoom"));
+    m_zoomBox->setAccessibleName(tr("Zoom"));
+    for (int z : zoomSteps)
+        m_zoomBox->addItem(QStringLiteral("%1%").arg(z), z);
+    m_zoomBox->setCurrentIndex(m_zoomBox->findData(100));
+    QPushButton *printButton = button(QStringLiteral("cmdPrint"), tr("&Print..."), tr("Print"));
+    auto *exportButton = new QToolButton(this);
+    exportButton->setObjectName(QStringLiteral("cmdExport"));
+    exportButton->setText(tr("&Export"));
+    exportButton->setAccessibleName(tr("Export"));
+    exportButton->setPopupMode(QToolButton::InstantPopup);
+    auto *menu = new QMenu(exportButton);
+    menu->addAction(tr("PDF..."), this, [this] { exportWithDialog(Format::Pdf); });
+    menu->addAction(tr("HTML..."), this, [this] { exportWithDialog(Format::Html); });
+    menu->addAction(tr("CSV..."), this, [this] { exportWithDialog(Format::Csv); });
+    exportButton->setMenu(menu);
+
+    auto *bar = new QHBoxLayout;
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{first, previous, m_pageBox, m_pageCount, next, last,
+                                          m_zoomBox, printButton, exportButton})
+        bar->addWidget(w);
+    bar->addStretch();
+
+    m_view = new PageView(this);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("pageArea"));
+    m_scroll->setWidget(m_view);
+    m_scroll->setAlignment(Qt::AlignHCenter);
+    m_scroll->setBackgroundRole(QPalette::Dark);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(m_scroll);
+
+    connect(first, &QPushButton::clicked, this, [this] { setCurrentPage(0); });
+    connect(previous, &QPushButton::clicked, this, [this] { setCurrentPage(m_page - 1); });
+    connect(next, &QPushButton::clicked, this, [this] { setCurrentPage(m_page + 1); });
+    connect(last, &QPushButton::clicked, this,
+            [this] { setCurrentPage(m_report->pageCount() - 1); });
+    connect(m_pageBox, &QSpinBox::valueChanged, this,
+            [this](int value) { setCurrentPage(value - 1); });
+    connect(m_zoomBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { setZoomPercent(m_zoomBox->itemData(index).toInt()); });
+    connect(printButton, &QPushButton::clicked, this, &ReportViewer::print);
+
+    viewers().append(this);
+    updateControls();
+}
+
+ReportViewer::~ReportViewer()
+{
+    viewers().removeAll(this);
+    viewers().removeAll(nullptr);
+}
+
+void ReportViewer::setCurrentPage(int page)
+{
+    page = std::clamp(page, 0, m_report->pageCount() - 1);
+    if (page == m_page)
+        return;
+    m_page = page;
+    updateControls();
+    m_scroll->ensureVisible(0, 0);
+    m_view->update();
+}
+
+void ReportViewer::setZoomPercent(int percent)
+{
+    m_zoom = std::clamp(percent, 10, 400);
+    updateControls();
+    m_view->resize(m_view->sizeHint());
+    m_view->update();
+}
+
+void ReportViewer::updateControls()
+{
+    const QSignalBlocker pageBlocker(m_pageBox);
+    m_pageBox->setValue(m_page + 1);
+    const QSignalBlocker zoomBlocker(m_zoomBox);
+    const int index = m_zoomBox->findData(m_zoom);
+    if (index >= 0)
+        m_zoomBox->setCurrentIndex(index);
+    m_view->resize(m_view->sizeHint());
+}
+
+bool ReportViewer::exportTo(const QString &path, Format format)
+{
+    QString error;
+    bool ok = false;
+    // A long listing takes seconds to write.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    switch (format) {
+    case Format::Pdf:
+        ok = exportPdf(*m_report, path, &error);
+        break;
+    case Format::Html:
+        ok = exportHtml(*m_report, path, &error);
+        break;
+    case Format::Csv:
+        ok = exportCsv(*m_report, path, &error);
+        break;
+    }
+    QApplication::restoreOverrideCursor();
+    if (!ok && m_reportError)
+        m_reportError(m_report->title(), error);
+    return ok;
+}
+
+void ReportViewer::exportWithDialog(Format format)
+{
+    static const char *const filters[]
+        = {"PDF files (*.pdf)", "HTML files (*.html)", "CSV files (*.csv)"};
+    static const char *const suffixes[] = {".pdf", ".html", ".csv"};
+    const int i = static_cast<int>(format);
+    const QString suggested = QDir::home().filePath(m_report->title() + QLatin1String(suffixes[i]));
+    const QString path
+        = QFileDialog::getSaveFileName(this, tr("Export Report"), suggested, tr(filters[i]));
+    if (!path.isEmpty())
+        exportTo(path, format);
+}
+
+void ReportViewer::print()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    // The report keeps its own margins; the printer's would come on top of them.
+    printer.setFullPage(true);
+    printer.setPageSize(QPageSize(QSizeF(m_report->pageSize()) / 20.0, QPageSize::Point));
+    printer.setFromTo(1, m_report->pageCount());
+    QPrintDialog dialog(&printer, this);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange);
+    dialog.setMinMax(1, m_report->pageCount());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool printed = printReport(*m_report, printer, &error);
+    QApplication::restoreOverrideCursor();
+    if (!printed && m_reportError)
+        m_reportError(m_report->title(), error);
+}
+
+void ReportViewer::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_PageDown:
+        setCurrentPage(m_page + 1);
+        break;
+    case Qt::Key_PageUp:
+        setCurrentPage(m_page - 1);
+        break;
+    case Qt::Key_Home:
+        setCurrentPage(0);
+        break;
+    case Qt::Key_End:
+        setCurrentPage(m_report->pageCount() - 1);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void closeAllReportViewers()
+{
+    const QList<QPointer<ReportViewer>> open = viewers();
+    for (const QPointer<ReportViewer> &viewer : open) {
+        if (viewer)
+            viewer->close();
+    }
+}
+
+QList<ReportViewer *> openReportViewers()
+{
+    QList<ReportViewer *> list;
+    for (const QPointer<ReportViewer> &viewer : std::as_const(viewers())) {
+        if (viewer && viewer->isVisible())
+            list.append(viewer);
+    }
+    return list;
+}
+
+} // namespace reportengine

@@ -1,0 +1,455 @@
+#include <report/report.h>
+
+#include <QFontMetricsF>
+#include <QLocale>
+#include <QPainter>
+
+#include <cmath>
+
+namespace reportengine {
+
+namespace {
+
+// Band spacing in twips.
+constexpr int cellPadding = 90; // between a cell's text and the next column
+constexpr int rowPadding = 40;  // above and below a detail row's text
+constexpr int headerSpacing = 120;
+constexpr int titleSpacing = 200;
+constexpr int ruleWidth = 10;
+
+QFont reportFont(const QString &family, double points, bool bold)
+{
+    QFont font(family);
+    // Pixel sizes in twips: 1 point is 20 twips. Unhinted, so widths scale linearly and
+    // every device gets the same line breaks.
+    font.setPixelSize(std::max(1, int(std::lround(points * 20))));
+    font.setBold(bold);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setKerning(false);
+    return font;
+}
+
+int lineSpacing(const QFont &font)
+{
+    return int(std::ceil(QFontMetricsF(font).lineSpacing()));
+}
+
+const char *kindName(LayoutBand::Kind kind)
+{
+    switch (kind) {
+    case LayoutBand::Kind::ReportHeader:
+        return "report-header";
+    case LayoutBand::Kind::PageHeader:
+        return "page-header";
+    case LayoutBand::Kind::ColumnHeader:
+        return "column-header";
+    case LayoutBand::Kind::GroupHeader:
+        return "group-header";
+    case LayoutBand::Kind::Detail:
+        return "detail";
+    case LayoutBand::Kind::PageFooter:
+        return "page-footer";
+    }
+    return "?";
+}
+
+QString quoted(const QString &text)
+{
+    QString t = text;
+    t.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    return QLatin1Char('"') + t + QLatin1Char('"');
+}
+
+} // namespace
+
+int mmToTwips(double mm)
+{
+    return int(std::lround(mm * 1440.0 / 25.4));
+}
+
+std::unique_ptr<Report>
+Report::open(const QString &definitionPath, const QDate &printDate, QString *error)
+{
+    ReportDefinition definition;
+    if (!loadReportDefinition(definitionPath, &definition, error))
+        return nullptr;
+    ReportData data;
+    if (!readReportData(definition.databasePath, definition.query, &data, error)) {
+        // Say which definition named the data source.
+        const QString named = QStringLiteral("\"%1\"").arg(definition.databasePath);
+        if (error)
+            error->replace(named, named
+                                      + QStringLiteral(" (named by \"%1\", line %2)")
+                                            .arg(definition.filePath)
+                                            .arg(definition.queryLine));
+        return nullptr;
+    }
+    return create(std::move(definition), std::move(data), printDate, error);
+}
+
+std::unique_ptr<Report>
+Report::create(ReportDefinition definition, ReportData data, const QDate &printDate, QString *error)
+{
+    std::unique_ptr<Report> report(new Report);
+    report->m_definition = std::move(definition);
+    report->m_data = std::move(data);
+    report->m_printDate = printDate;
+    if (!report->resolveFields(error))
+        return nullptr;
+    report->layOut();
+    return report;
+}
+
+namespace {
+
+QString
+missingField(const ReportDefinition &d, const ReportData &data, const QString &field, int line)
+{
+    return definitionError(
+        d.filePath, line,
+        QStringLiteral("the query does not return the field \"%1\"; it returns: %2")
+            .arg(field, data.columns.join(QStringLiteral(", "))));
+}
+
+} // namespace
+
+bool Report::resolveParts(QList<ReportPart> &parts, QString *error)
+{
+    for (ReportPart &part : parts) {
+        if (!part.parts.isEmpty()) {
+            if (!resolveParts(part.parts, error))
+                return false;
+            continue;
+        }
+        part.sourceColumn = m_data.columnIndex(part.field);
+        if (part.sourceColumn < 0) {
+            if (error)
+                *error = missingField(m_definition, m_data, part.field, part.line);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Report::resolveFields(QString *error)
+{
+    for (ReportColumn &column : m_definition.columns) {
+        if (!resolveParts(column.parts, error))
+            return false;
+    }
+    if (m_definition.hasGroup) {
+        m_groupColumn = m_data.columnIndex(m_definition.group.field);
+        if (m_groupColumn < 0) {
+            if (error)
+                *error = missingField(m_definition, m_data, m_definition.group.field,
+                                      m_definition.group.line);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString Report::joinParts(const QStringList &values, const QList<ReportPart> &parts) const
+{
+    QString text;
+    for (const ReportPart &part : parts) {
+        const QString value = part.parts.isEmpty() ? values.at(part.sourceColumn).trimmed()
+                                                   : joinParts(values, part.parts);
+        if (value.isEmpty())
+            continue;
+        if (!text.isEmpty())
+            text += part.separator;
+        text += part.prefix + value + part.suffix;
+    }
+    return text;
+}
+
+QString Report::cellText(int row, int column) const
+{
+    return joinParts(m_data.rows.at(row), m_definition.columns.at(column).parts);
+}
+
+QString Report::groupKey(int row) const
+{
+    if (m_groupColumn < 0)
+        return QString();
+    const QString value = m_data.rows.at(row).at(m_groupColumn).trimmed();
+    if (m_definition.group.kind == ReportGroup::Kind::Value)
+        return value;
+    if (value.isEmpty() || !value.at(0).isLetter())
+        return QStringLiteral("#");
+    return value.left(1).toUpper();
+}
+
+QStringList Report::fitLines(const QString &text, int width, bool wrap) const
+{
+    const QFontMetricsF &metrics = *m_metrics;
+    QStringList lines;
+    for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+        // Most values fit as they are: one measurement instead of one per word.
+        if (metrics.horizontalAdvance(paragraph) <= width) {
+            lines.append(paragraph);
+            continue;
+        }
+        if (!wrap) {
+            lines.append(metrics.elidedText(paragraph, Qt::ElideRight, width));
+            continue;
+        }
+        QString current;
+        for (const QString &word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString candidate = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+            if (metrics.horizontalAdvance(candidate) <= width) {
+                current = candidate;
+                continue;
+            }
+            if (!current.isEmpty())
+                lines.append(current);
+            current = word;
+            // A word wider than the column is broken where it has to be.
+            while (current.size() > 1 && metrics.horizontalAdvance(current) > width) {
+                qsizetype fit = current.size() - 1;
+                while (fit > 1 && metrics.horizontalAdvance(current.left(fit)) > width)
+                    --fit;
+                lines.append(current.left(fit));
+                current = current.mid(fit);
+            }
+        }
+        lines.append(current);
+    }
+    if (lines.size() > m_maxLines) {
+        lines.resize(m_maxLines);
+        lines.last()
+            = metrics.elidedText(lines.last() + QStringLiteral(" \u2026"), Qt::ElideRight, width);
+    }
+    return lines;
+}
+
+QStringList Report::cellLines(int row, int column) const
+{
+    const ReportColumn &c = m_definition.columns.at(column);
+    return fitLines(cellText(row, column), m_columnWidth.at(column) - cellPadding, c.wrap);
+}
+
+int Report::rowHeight(int row) const
+{
+    int lines = 1;
+    for (int c = 0; c < columnCount(); ++c) {
+        if (m_definition.columns.at(c).wrap)
+            lines = std::max(lines, int(cellLines(row, c).size()));
+        else
+            lines = std::max(
+                lines, std::min(m_maxLines, int(cellText(row, c).count(QLatin1Char('\n'))) + 1));
+    }
+    return lines * m_lineHeight + 2 * rowPadding;
+}
+
+QString Report::pageText(const QString &text, int page) const
+{
+    QString t = text;
+    t.replace(QLatin1String("{title}"), m_definition.title);
+    t.replace(QLatin1String("{date}"),
+              QLocale(QLocale::English).toString(m_printDate, QStringLiteral("MMMM d, yyyy")));
+    t.replace(QLatin1String("{page}"), QString::number(page + 1));
+    t.replace(QLatin1String("{pages}"), QString::number(pageCount()));
+    return t;
+}
+
+void Report::layOut()
+{
+    const ReportDefinition &d = m_definition;
+    m_font = reportFont(d.fontFamily, d.fontSize, false);
+    m_boldFont = reportFont(d.fontFamily, d.fontSize, true);
+    m_titleFont = reportFont(d.fontFamily, d.titleFontSize, true);
+    m_groupFont = reportFont(d.fontFamily, d.fontSize + 2, true);
+    m_lineHeight = lineSpacing(m_font);
+    m_metrics = std::make_shared<QFontMetricsF>(m_font);
+    m_pageSize = QSize(mmToTwips(d.pageSizeMm.width()), mmToTwips(d.pageSizeMm.height()));
+    m_body = QRect(QPoint(mmToTwips(d.marginLeftMm), mmToTwips(d.marginTopMm)),
+                   QPoint(m_pageSize.width() - mmToTwips(d.marginRightMm),
+                          m_pageSize.height() - mmToTwips(d.marginBottomMm)));
+    int left = m_body.left();
+    for (const ReportColumn &column : d.columns) {
+        m_columnLeft.append(left);
+        m_columnWidth.append(mmToTwips(column.widthMm));
+        left += m_columnWidth.last();
+    }
+
+    const int pageHeaderHeight = m_lineHeight + headerSpacing;
+    const int titleHeight = lineSpacing(m_titleFont) + titleSpacing;
+    const int columnHeaderHeight = lineSpacing(m_boldFont) + headerSpacing;
+    const int groupHeaderHeight = lineSpacing(m_groupFont) + headerSpacing;
+    const int footerHeight = m_lineHeight + headerSpacing;
+    const int bodyBottom = m_body.bottom() - footerHeight;
+    // A row taller than an empty page could never be placed: such cells are cut short.
+    const int room = bodyBottom - m_body.top() - pageHeaderHeight - columnHeaderHeight
+                     - groupHeaderHeight - 2 * rowPadding;
+    m_maxLines = std::max(1, room / m_lineHeight);
+
+    int y = 0;
+    auto newPage = [&] {
+        m_pages.append(QList<LayoutBand>());
+        y = m_body.top();
+        m_pages.last().append({LayoutBand::Kind::PageHeader, false, y, pageHeaderHeight, -1});
+        y += pageHeaderHeight;
+        if (m_pages.size() == 1) {
+            m_pages.last().append({LayoutBand::Kind::ReportHeader, false, y, titleHeight, -1});
+            y += titleHeight;
+        }
+        m_pages.last().append({LayoutBand::Kind::ColumnHeader, false, y, columnHeaderHeight, -1});
+        y += columnHeaderHeight;
+    };
+    auto add = [&](LayoutBand::Kind kind, bool continued, int height, int index) {
+        m_pages.last().append({kind, continued, y, height, index});
+        y += height;
+    };
+
+    newPage();
+    QString currentKey;
+    for (int row = 0; row < rowCount(); ++row) {
+        const int height = rowHeight(row);
+        const QString key = groupKey(row);
+        if (m_groupColumn >= 0 && (row == 0 || key != currentKey)) {
+            currentKey = key;
+            m_groupTitles.append(key);
+            // A group header never stands alone at the foot of a page.
+            if (y + groupHeaderHeight + height > bodyBottom)
+                newPage();
+            add(LayoutBand::Kind::GroupHeader, false, groupHeaderHeight, groupCount() - 1);
+        } else if (y + height > bodyBottom) {
+            newPage();
+            if (m_groupColumn >= 0)
+                add(LayoutBand::Kind::GroupHeader, true, groupHeaderHeight, groupCount() - 1);
+        }
+        add(LayoutBand::Kind::Detail, false, height, row);
+    }
+    for (QList<LayoutBand> &page : m_pages)
+        page.append({LayoutBand::Kind::PageFooter, false, bodyBottom, footerHeight, -1});
+}
+
+void Report::paintPage(QPainter &painter, int page) const
+{
+    painter.save();
+    painter.setPen(QPen(Qt::black, 0));
+    const QPen rule(QColor(90, 90, 90), ruleWidth);
+    const int width = m_body.width();
+    const int x = m_body.left();
+    auto three = [&](const ReportPageBand &band, const QRect &r) {
+        const int flags = Qt::AlignVCenter | Qt::TextSingleLine;
+        painter.drawText(r, flags | Qt::AlignLeft, pageText(band.left, page));
+        painter.drawText(r, flags | Qt::AlignHCenter, pageText(band.center, page));
+        painter.drawText(r, flags | Qt::AlignRight, pageText(band.right, page));
+    };
+    for (const LayoutBand &band : m_pages.at(page)) {
+        const QRect r(x, band.y, width, band.height);
+        switch (band.kind) {
+        case LayoutBand::Kind::PageHeader:
+            painter.setFont(m_font);
+            three(m_definition.pageHeader, r.adjusted(0, 0, 0, -headerSpacing / 2));
+            break;
+        case LayoutBand::Kind::ReportHeader:
+            painter.setFont(m_titleFont);
+            painter.drawText(r.adjusted(0, titleSpacing / 2, 0, 0),
+                             Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_definition.title);
+            break;
+        case LayoutBand::Kind::ColumnHeader:
+            painter.setFont(m_boldFont);
+            for (int c = 0; c < columnCount(); ++c) {
+                const QRect cell(m_columnLeft.at(c), band.y, m_columnWidth.at(c) - cellPadding,
+                                 band.height - headerSpacing / 2);
+                painter.drawText(cell,
+                                 Qt::AlignVCenter | Qt::TextSingleLine
+                                     | m_definition.columns.at(c).alignment,
+                                 QFontMetricsF(m_boldFont)
+                                     .elidedText(m_definition.columns.at(c).caption, Qt::ElideRight,
+                                                 cell.width()));
+            }
+            painter.save();
+            painter.setPen(rule);
+            painter.drawLine(x, band.y + band.height - headerSpacing / 2, x + width,
+                             band.y + band.height - headerSpacing / 2);
+            painter.restore();
+            break;
+        case LayoutBand::Kind::GroupHeader: {
+            painter.setFont(m_groupFont);
+            QString text = m_groupTitles.at(band.index);
+            if (band.continued)
+                text += QStringLiteral(" (continued)");
+            painter.drawText(r.adjusted(0, headerSpacing / 2, 0, 0),
+                             Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+            break;
+        }
+        case LayoutBand::Kind::Detail:
+            painter.setFont(m_font);
+            for (int c = 0; c < columnCount(); ++c) {
+                const QStringList lines = cellLines(band.index, c);
+                for (int l = 0; l < lines.size(); ++l) {
+                    const QRect cell(m_columnLeft.at(c), band.y + rowPadding + l * m_lineHeight,
+                                     m_columnWidth.at(c) - cellPadding, m_lineHeight);
+                    painter.drawText(cell,
+                                     Qt::AlignTop | Qt::TextSingleLine
+                                         | m_definition.columns.at(c).alignment,
+                                     lines.at(l));
+                }
+            }
+            break;
+        case LayoutBand::Kind::PageFooter:
+            painter.save();
+            painter.setPen(rule);
+            painter.drawLine(x, band.y + headerSpacing / 4, x + width, band.y + headerSpacing / 4);
+            painter.restore();
+            painter.setFont(m_font);
+            three(m_definition.pageFooter, r.adjusted(0, headerSpacing / 2, 0, 0));
+            break;
+        }
+    }
+    painter.restore();
+}
+
+QString Report::dump() const
+{
+    QString out;
+    for (int p = 0; p < pageCount(); ++p) {
+        out += QStringLiteral("page %1 of %2\n").arg(p + 1).arg(pageCount());
+        for (const LayoutBand &band : m_pages.at(p)) {
+            out += QStringLiteral("  %1 y=%2 h=%3")
+                       .arg(QLatin1String(kindName(band.kind)))
+                       .arg(band.y)
+                       .arg(band.height);
+            QStringList texts;
+            switch (band.kind) {
+            case LayoutBand::Kind::PageHeader:
+                texts << pageText(m_definition.pageHeader.left, p)
+                      << pageText(m_definition.pageHeader.center, p)
+                      << pageText(m_definition.pageHeader.right, p);
+                break;
+            case LayoutBand::Kind::PageFooter:
+                texts << pageText(m_definition.pageFooter.left, p)
+                      << pageText(m_definition.pageFooter.center, p)
+                      << pageText(m_definition.pageFooter.right, p);
+                break;
+            case LayoutBand::Kind::ReportHeader:
+                texts << m_definition.title;
+                break;
+            case LayoutBand::Kind::ColumnHeader:
+                for (const ReportColumn &c : m_definition.columns)
+                    texts << c.caption;
+                break;
+            case LayoutBand::Kind::GroupHeader:
+                texts << m_groupTitles.at(band.index)
+                             + (band.continued ? QStringLiteral(" (continued)") : QString());
+                break;
+            case LayoutBand::Kind::Detail:
+                out += QStringLiteral(" row=%1").arg(band.index);
+                for (int c = 0; c < columnCount(); ++c)
+                    texts << cellLines(band.index, c).join(QLatin1Char('\n'));
+                break;
+            }
+            for (QString &t : texts)
+                t = quoted(t);
+            out += QLatin1Char(' ') + texts.join(QStringLiteral(" | ")) + QLatin1Char('\n');
+        }
+    }
+    return out;
+}
+
+} // namespace reportengine

@@ -1,0 +1,193 @@
+#include <report/reportexport.h>
+
+#include <report/report.h>
+
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QSaveFile>
+
+namespace reportengine {
+
+namespace {
+
+bool failed(QString *error, const QString &path, const QString &reason)
+{
+    if (error)
+        *error = QStringLiteral("The report could not be written to \"%1\": %2.").arg(path, reason);
+    return false;
+}
+
+bool openSaveFile(QSaveFile &file, QString *error)
+{
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(error, file.fileName(), file.errorString());
+    return true;
+}
+
+bool commit(QSaveFile &file, QString *error)
+{
+    if (!file.commit())
+        return failed(error, file.fileName(), file.errorString());
+    return true;
+}
+
+// Paints every page (0-based, first..last) through a painter on a paged device whose
+// pages are pageRect device pixels big.
+bool paintPages(const Report &report,
+                QPainter &painter,
+                const std::function<bool()> &newPage,
+                const QRectF &pageRect,
+                int first,
+                int last)
+{
+    const qreal scale = std::min(pageRect.width() / report.pageSize().width(),
+                                 pageRect.height() / report.pageSize().height());
+    for (int page = first; page <= last; ++page) {
+        if (page > first && !newPage())
+            return false;
+        painter.save();
+        painter.translate(pageRect.topLeft());
+        painter.scale(scale, scale);
+        report.paintPage(painter, page);
+        painter.restore();
+    }
+    return true;
+}
+
+QString csvField(const QString &value)
+{
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
+        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
+        return value;
+    QString v = value;
+    v.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + v + QLatin1Char('"');
+}
+
+} // namespace
+
+bool exportPdf(const Report &report, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!openSaveFile(file, error))
+        return false;
+    {
+        QPdfWriter writer(&file);
+        writer.setTitle(report.title());
+        writer.setCreator(QStringLiteral("Pelmora report engine"));
+        writer.setResolution(1440);
+        writer.setPageSize(QPageSize(QSizeF(report.pageSize()) / 20.0, QPageSize::Point));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter;
+        if (!painter.begin(&writer))
+            return failed(error, path, QStringLiteral("the PDF writer could not start"));
+        const QRectF pageRect(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
+        if (!paintPages(
+                report, painter, [&] { return writer.newPage(); }, pageRect, 0,
+                report.pageCount() - 1))
+            return failed(error, path, QStringLiteral("a new page could not be started"));
+        painter.end();
+    }
+    return commit(file, error);
+}
+
+bool exportHtml(const Report &report, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!openSaveFile(file, error))
+        return false;
+    QString html;
+    html += QStringLiteral("<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta "
+                           "charset=\"utf-8\">\r\n<title>%1</title>\r\n")
+                .arg(report.title().toHtmlEscaped());
+    html += QStringLiteral(
+        "<style>body{font-family:sans-serif;font-size:10pt}table{border-collapse:collapse}"
+        "th,td{text-align:left;vertical-align:top;padding:2px 12px 2px 0}"
+        "th{border-bottom:1px solid #555}td.group{font-weight:bold;font-size:12pt;padding-top:8px}"
+        "</style>\r\n</head>\r\n<body>\r\n");
+    html += QStringLiteral("<h1>%1</h1>\r\n<p>%2</p>\r\n<table>\r\n<tr>")
+                .arg(report.title().toHtmlEscaped(),
+                     report.pageText(QStringLiteral("{date}"), 0).toHtmlEscaped());
+    for (const ReportColumn &c : report.definition().columns)
+        html += QStringLiteral("<th>%1</th>").arg(c.caption.toHtmlEscaped());
+    html += QStringLiteral("</tr>\r\n");
+    QString group;
+    for (int row = 0; row < report.rowCount(); ++row) {
+        if (report.definition().hasGroup && (row == 0 || report.groupKey(row) != group)) {
+            group = report.groupKey(row);
+            html += QStringLiteral("<tr><td class=\"group\" colspan=\"%1\">%2</td></tr>\r\n")
+                        .arg(report.columnCount())
+                        .arg(group.toHtmlEscaped());
+        }
+        html += QStringLiteral("<tr>");
+        for (int c = 0; c < report.columnCount(); ++c)
+            html += QStringLiteral("<td>%1</td>")
+                        .arg(report.cellText(row, c).toHtmlEscaped().replace(
+                            QLatin1Char('\n'), QStringLiteral("<br>")));
+        html += QStringLiteral("</tr>\r\n");
+    }
+    html += QStringLiteral("</table>\r\n</body>\r\n</html>\r\n");
+    if (file.write(html.toUtf8()) < 0)
+        return failed(error, path, file.errorString());
+    return commit(file, error);
+}
+
+bool exportCsv(const Report &report, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!openSaveFile(file, error))
+        return false;
+    QStringList fields;
+    for (const ReportColumn &c : report.definition().columns)
+        fields << csvField(c.caption);
+    QByteArray out = fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    for (int row = 0; row < report.rowCount(); ++row) {
+        fields.clear();
+        for (int c = 0; c < report.columnCount(); ++c)
+            fields << csvField(report.cellText(row, c));
+        out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+        if (out.size() > (1 << 20)) {
+            if (file.write(out) < 0)
+                return failed(error, path, file.errorString());
+            out.clear();
+        }
+    }
+    if (file.write(out) < 0)
+        return failed(error, path, file.errorString());
+    return commit(file, error);
+}
+
+bool printReport(const Report &report, QPrinter &printer, QString *error)
+{
+    printer.setDocName(report.title());
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        if (error)
+            *error = QStringLiteral("The report \"%1\" could not be printed: the printer \"%2\" "
+                                    "could not be started.")
+                         .arg(report.title(), printer.printerName().isEmpty()
+                                                  ? printer.outputFileName()
+                                                  : printer.printerName());
+        return false;
+    }
+    int first = 0;
+    int last = report.pageCount() - 1;
+    if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
+        first = std::clamp(printer.fromPage() - 1, 0, last);
+        last = std::clamp(printer.toPage() - 1, first, last);
+    }
+    const QRectF pageRect = printer.pageRect(QPrinter::DevicePixel)
+                                .translated(-printer.pageRect(QPrinter::DevicePixel).topLeft());
+    const bool ok = paintPages(
+        report, painter, [&] { return printer.newPage(); }, pageRect, first, last);
+    painter.end();
+    if (!ok && error)
+        *error = QStringLiteral(
+                     "The report \"%1\" could not be printed: a new page could not be started.")
+                     .arg(report.title());
+    return ok;
+}
+
+} // namespace reportengine

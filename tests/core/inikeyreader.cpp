@@ -1,0 +1,60 @@
+// inikeyreader [--headroom-mb N] <path> <section> <key>
+//
+// Prints the value of one key as UTF-8 on stdout and exits 0, or prints the reader's error on
+// stderr and exits 1. With --headroom-mb the address space is capped at what the process
+// uses before the read plus N MiB, so a reader that held a long line whole would fail.
+
+#include <core/settings/inireader.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+bool capAddressSpace(long headroomMb)
+{
+    std::FILE *statm = std::fopen("/proc/self/statm", "r");
+    if (!statm)
+        return false;
+    unsigned long pages = 0;
+    const bool read = std::fscanf(statm, "%lu", &pages) == 1;
+    std::fclose(statm);
+    if (!read)
+        return false;
+    const rlim_t limit
+        = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(headroomMb) * 1024 * 1024;
+    const rlimit cap{limit, limit};
+    return ::setrlimit(RLIMIT_AS, &cap) == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--headroom-mb") == 0) {
+        if (!capAddressSpace(std::atol(argv[2]))) {
+            std::fputs("cannot cap the address space\n", stderr);
+            return 2;
+        }
+        first = 3;
+    }
+    if (argc - first != 3) {
+        std::fputs("usage: inikeyreader [--headroom-mb N] <path> <section> <key>\n", stderr);
+        return 2;
+    }
+    const settings::IniReadResult result = settings::ReadIniKey(
+        QString::fromLocal8Bit(argv[first]), QString::fromLocal8Bit(argv[first + 1]),
+        QString::fromLocal8Bit(argv[first + 2]));
+    if (!result.ok()) {
+        std::fprintf(stderr, "%s\n", result.error.toUtf8().constData());
+        return 1;
+    }
+    const QByteArray value = result.value.toUtf8();
+    std::fwrite(value.constData(), 1, size_t(value.size()), stdout);
+    return 0;
+}

@@ -1,0 +1,885 @@
+#include <support/childprocess.h>
+#include <support/testappfolder.h>
+
+#include <core/contacts/contactfields.h>
+#include <gui/report/crystalreport.h>
+#include <report/report.h>
+#include <report/reportdata.h>
+#include <report/reportdefinition.h>
+#include <report/reportexport.h>
+#include <gui/report/reportviewer.h>
+#include <sqlite/connection.h>
+#include <sqlite/statement.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace reportengine;
+
+namespace {
+
+const QDate printDate(2026, 3, 14);
+
+QString sourceFile(const QString &relative)
+{
+    return QStringLiteral(PELMORA_SOURCE_DIR "/") + relative;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList contactColumns()
+{
+    QStringList names;
+    for (int i = 0; i < contactFieldCount; ++i)
+        names << columnName(fieldAt(i));
+    return names;
+}
+
+// Contacts in last-name order, with the gaps real address books have: missing first
+// names, phones and whole addresses.
+ReportData contactRows(int count)
+{
+    static const char *const lastNames[]
+        = {"Adams", "Baker", "Baker", "Carter", "Diaz", "Diaz", "Diaz", "Evans", "Gómez", "Hughes"};
+    static const char *const firstNames[] = {"Ann", "", "Chloé", "David", "Emma", "Frank"};
+    ReportData data;
+    data.columns = contactColumns();
+    for (int i = 0; i < count; ++i) {
+        QStringList row;
+        for (int f = 0; f < contactFieldCount; ++f)
+            row << QString();
+        auto set = [&](ContactField field, const QString &value) {
+            row[fieldIndex(field)] = value;
+        };
+        set(ContactField::ContactId, QString::number(i + 1));
+        set(ContactField::LastName, QString::fromUtf8(lastNames[i * 10 / std::max(count, 1)]));
+        set(ContactField::FirstName, QString::fromUtf8(firstNames[i % 6]));
+        set(ContactField::Middle, i % 4 == 0 ? QStringLiteral("Q") : QString());
+        if (i % 5 != 3) {
+            set(ContactField::Address, QStringLiteral("%1 Main Street").arg(100 + i));
+            set(ContactField::City, i % 7 == 2 ? QString() : QStringLiteral("Springfield"));
+            set(ContactField::State, i % 3 == 0 ? QString() : QStringLiteral("IL"));
+            set(ContactField::Zip, QStringLiteral("6%1").arg(1000 + i));
+            set(ContactField::Country, i % 2 ? QStringLiteral("USA") : QString());
+        }
+        set(ContactField::HomePhone, QStringLiteral("(555) 100-%1").arg(1000 + i));
+        set(ContactField::WorkPhone,
+            i % 3 ? QStringLiteral("(555) 200-%1").arg(1000 + i) : QString());
+        set(ContactField::Cell, i % 2 ? QString() : QStringLiteral("(555) 300-%1").arg(1000 + i));
+        set(ContactField::Fax,
+            i % 9 == 0 ? QStringLiteral("(555) 400-%1").arg(1000 + i) : QString());
+        set(ContactField::Email1, QStringLiteral("person%1@example.com").arg(i));
+        set(ContactField::Email2,
+            i % 4 == 1 ? QStringLiteral("p%1@work.example.org").arg(i) : QString());
+        data.rows.append(row);
+    }
+    return data;
+}
+
+ReportData narrowRows()
+{
+    ReportData data;
+    data.columns = {QStringLiteral("last"), QStringLiteral("first"), QStringLiteral("notes"),
+                    QStringLiteral("phone")};
+    data.rows = {
+        {QStringLiteral("Short"), QStringLiteral("Sam"), QStringLiteral("one line"),
+         QStringLiteral("555-0100")},
+        {QStringLiteral("Longname-Withoutbreaks-Andmore"), QString(),
+         QStringLiteral(
+             "These notes are long enough to wrap over several lines of the narrow column"),
+         QStringLiteral("+1 (555) 0100-2000 ext. 12345")},
+        {QString(), QStringLiteral("Onlyfirst"),
+         QStringLiteral("Averyveryverylongwordthatdoesnotfitanywhereatall and more"), QString()},
+        {QStringLiteral("Lines"), QStringLiteral("Lu"),
+         QStringLiteral("first paragraph\nsecond paragraph"), QStringLiteral("1")},
+    };
+    for (int i = 0; i < 14; ++i)
+        data.rows.append({QStringLiteral("Row%1").arg(i), QStringLiteral("R"),
+                          QString(i % 3 ? QStringLiteral("notes")
+                                        : QStringLiteral("notes that take two lines here")),
+                          QStringLiteral("555")});
+    return data;
+}
+
+std::unique_ptr<Report>
+makeReport(const QString &definitionFile, const ReportData &data, QString *error)
+{
+    ReportDefinition definition;
+    if (!loadReportDefinition(definitionFile, &definition, error))
+        return nullptr;
+    return Report::create(definition, data, printDate, error);
+}
+
+// What every laid-out report must satisfy, whatever the rows.
+QString layoutProblem(const Report &report)
+{
+    const QSize page = report.pageSize();
+    int nextRow = 0;
+    int lastGroup = -1;
+    for (int p = 0; p < report.pageCount(); ++p) {
+        const QList<LayoutBand> &bands = report.bands(p);
+        int bottom = 0;
+        int footers = 0;
+        for (int b = 0; b < bands.size(); ++b) {
+            const LayoutBand &band = bands.at(b);
+            const QString where = QStringLiteral("page %1 band %2").arg(p + 1).arg(b);
+            if (band.y < bottom)
+                return where + QStringLiteral(" overlaps the band above");
+            if (band.y + band.height > page.height())
+                return where + QStringLiteral(" runs off the page");
+            bottom = band.y + band.height;
+            if (band.kind == LayoutBand::Kind::Detail) {
+                if (band.index != nextRow)
+                    return where
+                           + QStringLiteral(" shows row %1, expected %2")
+                                 .arg(band.index)
+                                 .arg(nextRow);
+                ++nextRow;
+            }
+            if (band.kind == LayoutBand::Kind::GroupHeader) {
+                if (band.continued != (band.index == lastGroup))
+                    return where + QStringLiteral(" group header wrongly marked continued");
+                lastGroup = band.index;
+                if (b + 1 >= bands.size() || bands.at(b + 1).kind != LayoutBand::Kind::Detail)
+                    return where + QStringLiteral(" group header without a row below it");
+                if (report.groupKey(bands.at(b + 1).index) != report.groupTitle(band.index))
+                    return where + QStringLiteral(" group header above a row of another group");
+            }
+            if (band.kind == LayoutBand::Kind::Detail && report.definition().hasGroup && b > 0
+                && bands.at(b - 1).kind == LayoutBand::Kind::Detail
+                && report.groupKey(band.index) != report.groupKey(bands.at(b - 1).index))
+                return where + QStringLiteral(" starts a new group without a header");
+            if (band.kind == LayoutBand::Kind::PageFooter)
+                ++footers;
+        }
+        if (footers != 1 || bands.last().kind != LayoutBand::Kind::PageFooter)
+            return QStringLiteral("page %1 has no footer at its foot").arg(p + 1);
+    }
+    if (nextRow != report.rowCount())
+        return QStringLiteral("%1 of %2 rows laid out").arg(nextRow).arg(report.rowCount());
+    return QString();
+}
+
+QString firstDifference(const QString &actual, const QString &expected)
+{
+    const QStringList a = actual.split(QLatin1Char('\n'));
+    const QStringList e = expected.split(QLatin1Char('\n'));
+    for (int i = 0; i < std::max(a.size(), e.size()); ++i) {
+        const QString al = i < a.size() ? a.at(i) : QStringLiteral("<end>");
+        const QString el = i < e.size() ? e.at(i) : QStringLiteral("<end>");
+        if (al != el)
+            return QStringLiteral("line %1\n  actual:   %2\n  expected: %3").arg(i + 1).arg(al, el);
+    }
+    return QString();
+}
+
+// A small CSV reader for the test: quoted fields, doubled quotes, CR LF line ends.
+QList<QStringList> parseCsv(const QByteArray &bytes, bool *crlf)
+{
+    const QString text = QString::fromUtf8(bytes);
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    *crlf = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < text.size()
+                && text.at(i + 1) == QLatin1Char('"')) {
+                field += c;
+                ++i;
+            } else if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+        } else if (c == QLatin1Char(',')) {
+            row << field;
+            field.clear();
+        } else if (c == QLatin1Char('\r')) {
+            if (i + 1 >= text.size() || text.at(i + 1) != QLatin1Char('\n'))
+                *crlf = false;
+        } else if (c == QLatin1Char('\n')) {
+            if (i == 0 || text.at(i - 1) != QLatin1Char('\r'))
+                *crlf = false;
+            row << field;
+            field.clear();
+            rows << row;
+            row.clear();
+        } else {
+            field += c;
+        }
+    }
+    return rows;
+}
+
+int pdfPageCount(const QString &path, QString *output)
+{
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), {path});
+    if (!info.waitForFinished(30000))
+        return -1;
+    *output = QString::fromUtf8(info.readAllStandardOutput() + info.readAllStandardError());
+    for (const QString &line : output->split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("Pages:")))
+            return line.mid(6).trimmed().toInt();
+    }
+    return -1;
+}
+
+QString pdfText(const QString &path, int page)
+{
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"),
+               {QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"),
+                QString::number(page), path, QStringLiteral("-")});
+    text.waitForFinished(30000);
+    return QString::fromUtf8(text.readAllStandardOutput());
+}
+
+// A test application folder with a demo database and the shipped definitions beside it.
+bool installReports(const TestAppFolder &folder, int contacts)
+{
+    if (!folder.createDemoDatabase(contacts))
+        return false;
+    for (const char *name : {"phonelist.rpt", "addresslist.rpt", "emaillist.rpt"}) {
+        if (!folder.writeFile(QLatin1String(name),
+                              readAll(sourceFile(QStringLiteral("data/") + QLatin1String(name)))))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestReportEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void shippedDefinitionsLoad_data();
+    void shippedDefinitionsLoad();
+    void malformedDefinition_data();
+    void malformedDefinition();
+    void missingDefinitionFile();
+    void fieldNotReturnedByQuery();
+    void joinedFieldsLeaveNoStrayPunctuation_data();
+    void joinedFieldsLeaveNoStrayPunctuation();
+    void layoutMatchesGolden_data();
+    void layoutMatchesGolden();
+    void layoutHoldsForManyRowCounts_data();
+    void layoutHoldsForManyRowCounts();
+    void missingDataSource();
+    void dataSourceIsReadWithoutKeepingALock();
+    void csvRowsEqualDataSourceRows();
+    void csvQuotesValues();
+    void pdfHasThePagesOfTheLayout();
+    void printingUsesTheSameLayout();
+    void failedExportKeepsExistingFileAndSaysWhy();
+    void controlOpensViewerAndViewerNavigates();
+    void controlReportsFailureAndOpensNothing();
+    void viewersCloseTogetherAndDoNotHoldTheProgram();
+    void viewerDoesNotKeepTheProgramRunning();
+    void printerThatCannotStartIsReported();
+};
+
+void TestReportEngine::initTestCase()
+{
+    // The goldens hold positions measured with Liberation Sans.
+    QFont font(QStringLiteral("Liberation Sans"));
+    QCOMPARE(QFontInfo(font).family(), QStringLiteral("Liberation Sans"));
+}
+
+void TestReportEngine::shippedDefinitionsLoad_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("captions");
+    QTest::newRow("phone") << "phonelist.rpt"
+                           << "Phone Listing" << QStringList{"Name", "Work", "Home", "Cell", "Fax"};
+    QTest::newRow("address") << "addresslist.rpt"
+                             << "Address Listing" << QStringList{"Name", "Address", "Home Phone"};
+    QTest::newRow("email") << "emaillist.rpt"
+                           << "Email Listing"
+                           << QStringList{"Name", "Email Address 1", "Email Address 2"};
+}
+
+void TestReportEngine::shippedDefinitionsLoad()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, title);
+    QFETCH(QStringList, captions);
+    const QString path = sourceFile(QStringLiteral("data/") + file);
+    ReportDefinition definition;
+    QString error;
+    QVERIFY2(loadReportDefinition(path, &definition, &error), qPrintable(error));
+    QCOMPARE(definition.title, title);
+    QStringList actual;
+    for (const ReportColumn &c : definition.columns)
+        actual << c.caption;
+    QCOMPARE(actual, captions);
+    QCOMPARE(definition.databasePath,
+             QDir::cleanPath(sourceFile(QStringLiteral("data/cntdb.mdb"))));
+    QVERIFY(definition.hasGroup);
+    QCOMPARE(definition.group.field, QStringLiteral("lastname"));
+    // Every field the definition names is a column of contactsdb.
+    const ReportData data = contactRows(3);
+    QVERIFY2(Report::create(definition, data, printDate, &error) != nullptr, qPrintable(error));
+}
+
+void TestReportEngine::malformedDefinition_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("what");
+
+    const QByteArray source = "  \"dataSource\": { \"database\": \"cntdb.mdb\", \"query\": "
+                              "\"select * from contactsdb\" },\n";
+    const QByteArray columns
+        = "  \"columns\": [ { \"caption\": \"Name\", \"width\": 50, \"field\": \"lastname\" } ]\n";
+
+    QTest::newRow("missing comma")
+        << QByteArray("{\n  \"title\": \"T\"\n  \"columns\": []\n}\n") << 3 << "not valid JSON";
+    QTest::newRow("unclosed string")
+        << QByteArray("{\n  \"title\": \"T,\n}\n") << 4 << "not valid JSON";
+    QTest::newRow("trailing garbage")
+        << QByteArray("{\n  \"title\": \"T\"\n}\nx\n") << 4 << "not valid JSON";
+    QTest::newRow("not an object") << QByteArray("[1, 2]\n") << 1 << "one object in braces";
+    QTest::newRow("title missing")
+        << QByteArray("{\n" + source + columns + "}\n") << 1 << "\"title\" is missing";
+    QTest::newRow("title not text")
+        << QByteArray("{\n  \"title\": 12,\n" + source + columns + "}\n") << 2
+        << "\"title\" must be a text";
+    QTest::newRow("unknown key") << QByteArray("{\n  \"title\": \"T\",\n" + source
+                                               + "  \"colums\": []\n}\n")
+                                 << 4 << "unknown key \"colums\"";
+    QTest::newRow("query missing") << QByteArray(
+        "{\n  \"title\": \"T\",\n  \"dataSource\": {\n    \"database\": \"x.mdb\"\n  },\n" + columns
+        + "}\n") << 3 << "\"dataSource/query\" is missing";
+    QTest::newRow("query not select")
+        << QByteArray("{\n  \"title\": \"T\",\n  \"dataSource\": {\n    \"database\": \"x.mdb\",\n "
+                      "   \"query\": \"delete from contactsdb\"\n  },\n"
+                      + columns + "}\n")
+        << 5 << "must be a SELECT";
+    QTest::newRow("absolute database")
+        << QByteArray("{\n  \"title\": \"T\",\n  \"dataSource\": {\n    \"database\": "
+                      "\"/etc/x.mdb\",\n    \"query\": \"select 1\"\n  },\n"
+                      + columns + "}\n")
+        << 4 << "relative to the definition's folder";
+    QTest::newRow("unknown page size")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source
+                      + "  \"page\": {\n    \"size\": \"B7\"\n  },\n" + columns + "}\n")
+        << 5 << "unknown page size \"B7\"";
+    QTest::newRow("bad orientation")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source
+                      + "  \"page\": { \"orientation\": \"sideways\" },\n" + columns + "}\n")
+        << 4 << "\"page/orientation\"";
+    QTest::newRow("margins too big")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source + "  \"page\": {\n \"margins\": 120 },\n"
+                      + columns + "}\n")
+        << 5 << "too little room";
+    QTest::newRow("columns missing")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source.chopped(2) + "\n}\n") << 1
+        << "\"columns\" is missing";
+    QTest::newRow("columns empty")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source + "  \"columns\": []\n}\n") << 4
+        << "at least one column";
+    QTest::newRow("width zero") << QByteArray("{\n  \"title\": \"T\",\n" + source
+                                              + "  \"columns\": [\n    { \"caption\": \"A\", "
+                                                "\"field\": \"x\",\n      \"width\": 0 }\n  ]\n}\n")
+                                << 6 << "greater than 0";
+    QTest::newRow("width not number")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source
+                      + "  \"columns\": [\n    { \"caption\": \"A\", \"field\": \"x\", \"width\": "
+                        "\"wide\" }\n  ]\n}\n")
+        << 5 << "must be a number";
+    QTest::newRow("field and fields") << QByteArray(
+        "{\n  \"title\": \"T\",\n" + source
+        + "  \"columns\": [\n    { \"width\": 5, \"field\": \"x\", \"fields\": [\"y\"] }\n  ]\n}\n")
+                                      << 5 << "exactly one of \"field\" and \"fields\"";
+    QTest::newRow("fields entry wrong")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source
+                      + "  \"columns\": [\n    { \"width\": 5,\n      \"fields\": [\"y\",\n        "
+                        "7] }\n  ]\n}\n")
+        << 7 << "each entry of \"fields\"";
+    QTest::newRow("columns too wide")
+        << QByteArray("{\n  \"title\": \"T\",\n" + source
+                      + "  \"columns\": [ { \"width\": 150, \"field\": \"x\" }, { \"width\": 150, "
+                        "\"field\": \"y\" } ]\n}\n")
+        << 4 << "300 mm wide";
+    QTest::newRow("wrap not bool") << QByteArray(
+        "{\n  \"title\": \"T\",\n" + source
+        + "  \"columns\": [\n    { \"width\": 5, \"field\": \"x\", \"wrap\": \"yes\" }\n  ]\n}\n")
+                                   << 5 << "\"wrap\" must be true or false";
+    QTest::newRow("group kind") << QByteArray(
+        "{\n  \"title\": \"T\",\n" + source
+        + "  \"group\": { \"field\": \"lastname\",\n    \"by\": \"weekday\" },\n" + columns + "}\n")
+                                << 5 << "\"group/by\"";
+}
+
+void TestReportEngine::malformedDefinition()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(int, line);
+    QFETCH(QString, what);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("broken.rpt"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(json);
+    file.close();
+
+    ReportDefinition definition;
+    definition.title = QStringLiteral("untouched");
+    QString error;
+    QVERIFY(!loadReportDefinition(path, &definition, &error));
+    QVERIFY2(error.contains(QLatin1Char('"') + path + QLatin1Char('"')), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("line %1:").arg(line)), qPrintable(error));
+    QVERIFY2(error.contains(what), qPrintable(error));
+    QCOMPARE(definition.title, QStringLiteral("untouched"));
+}
+
+void TestReportEngine::missingDefinitionFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("phonelist.rpt"));
+    ReportDefinition definition;
+    QString error;
+    QVERIFY(!loadReportDefinition(path, &definition, &error));
+    QVERIFY2(error.contains(path) && error.contains(QStringLiteral("No such file")),
+             qPrintable(error));
+}
+
+void TestReportEngine::fieldNotReturnedByQuery()
+{
+    ReportDefinition definition;
+    QString error;
+    const QByteArray json
+        = "{\n \"title\": \"T\",\n \"dataSource\": { \"database\": \"d.mdb\", \"query\": \"select "
+          "a from t\" },\n"
+          " \"columns\": [\n  { \"width\": 20, \"fields\": [\"a\",\n      \"Fax\"] }\n ]\n}\n";
+    QVERIFY2(parseReportDefinition(json, QStringLiteral("/x/t.rpt"), &definition, &error),
+             qPrintable(error));
+    ReportData data;
+    data.columns = {QStringLiteral("A")}; // SQL names ignore case
+    data.rows = {{QStringLiteral("1")}};
+    QVERIFY(!Report::create(definition, data, printDate, &error));
+    QVERIFY2(error.contains(QStringLiteral("\"/x/t.rpt\", line 6")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("\"Fax\"")), qPrintable(error));
+}
+
+void TestReportEngine::joinedFieldsLeaveNoStrayPunctuation_data()
+{
+    QTest::addColumn<QStringList>(
+        "values"); // last, first, middle, address, city, state, zip, country
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("all") << QStringList{"Baker",       "Ann", "Q",     "1 Main St",
+                                        "Springfield", "IL",  "62701", "USA"}
+                         << "Baker, Ann Q"
+                         << "1 Main St\nSpringfield, IL  62701\nUSA";
+    QTest::newRow("no first name")
+        << QStringList{"Baker", "", "Q", "1 Main St", "", "IL", "62701", ""} << "Baker, Q"
+        << "1 Main St\nIL  62701";
+    QTest::newRow("no last name") << QStringList{"", "Ann", "", "", "Springfield", "", "", "USA"}
+                                  << "Ann"
+                                  << "Springfield\nUSA";
+    QTest::newRow("blank values") << QStringList{"  ", " Ann ", "", "", "", "", "62701", ""}
+                                  << "Ann"
+                                  << "62701";
+    QTest::newRow("nothing") << QStringList{"", "", "", "", "", "", "", ""} << ""
+                             << "";
+}
+
+void TestReportEngine::joinedFieldsLeaveNoStrayPunctuation()
+{
+    QFETCH(QStringList, values);
+    QFETCH(QString, name);
+    QFETCH(QString, address);
+    ReportData data = contactRows(1);
+    const ContactField fields[]
+        = {ContactField::LastName, ContactField::FirstName, ContactField::Middle,
+           ContactField::Address,  ContactField::City,      ContactField::State,
+           ContactField::Zip,      ContactField::Country};
+    for (int i = 0; i < 8; ++i)
+        data.rows[0][fieldIndex(fields[i])] = values.at(i);
+    QString error;
+    const auto report
+        = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data, &error);
+    QVERIFY2(report, qPrintable(error));
+    QCOMPARE(report->cellText(0, 0), name);
+    QCOMPARE(report->cellText(0, 1), address);
+}
+
+void TestReportEngine::layoutMatchesGolden_data()
+{
+    QTest::addColumn<QString>("definition");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("golden");
+    QTest::newRow("phone listing, 120 rows") << "data/phonelist.rpt" << 120 << "phonelist-120.txt";
+    QTest::newRow("address listing, 30 rows")
+        << "data/addresslist.rpt" << 30 << "addresslist-30.txt";
+    QTest::newRow("email listing, 12 rows") << "data/emaillist.rpt" << 12 << "emaillist-12.txt";
+    QTest::newRow("phone listing, no rows") << "data/phonelist.rpt" << 0 << "phonelist-0.txt";
+    QTest::newRow("narrow page, long values")
+        << "tests/data/reportengine/narrow.rpt" << -1 << "narrow.txt";
+}
+
+void TestReportEngine::layoutMatchesGolden()
+{
+    QFETCH(QString, definition);
+    QFETCH(int, rows);
+    QFETCH(QString, golden);
+    QString error;
+    const auto report
+        = makeReport(sourceFile(definition), rows < 0 ? narrowRows() : contactRows(rows), &error);
+    QVERIFY2(report, qPrintable(error));
+    const QString problem = layoutProblem(*report);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    const QString goldenPath = sourceFile(QStringLiteral("tests/data/reportengine/") + golden);
+    const QString actual = report->dump();
+    if (qEnvironmentVariableIsSet("PELMORA_UPDATE_GOLDEN")) {
+        QFile out(goldenPath);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(actual.toUtf8());
+    }
+    const QString expected = QString::fromUtf8(readAll(goldenPath));
+    QVERIFY2(!expected.isEmpty(), qPrintable(QStringLiteral("golden file missing: ") + goldenPath));
+    const QString difference = firstDifference(actual, expected);
+    QVERIFY2(difference.isEmpty(),
+             qPrintable(golden + QStringLiteral(" differs at ") + difference));
+}
+
+void TestReportEngine::layoutHoldsForManyRowCounts_data()
+{
+    QTest::addColumn<QString>("definition");
+    QTest::addColumn<int>("rows");
+    for (const char *file : {"data/phonelist.rpt", "data/addresslist.rpt", "data/emaillist.rpt"}) {
+        for (int rows : {1, 2, 37, 38, 39, 40, 41, 250})
+            QTest::addRow("%s %d", file, rows) << QString::fromLatin1(file) << rows;
+    }
+}
+
+void TestReportEngine::layoutHoldsForManyRowCounts()
+{
+    QFETCH(QString, definition);
+    QFETCH(int, rows);
+    QString error;
+    const auto report = makeReport(sourceFile(definition), contactRows(rows), &error);
+    QVERIFY2(report, qPrintable(error));
+    const QString problem = layoutProblem(*report);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QString lastFooter
+        = report->pageText(report->definition().pageFooter.right, report->pageCount() - 1);
+    QCOMPARE(lastFooter, QStringLiteral("Page %1 of %1").arg(report->pageCount()));
+}
+
+void TestReportEngine::missingDataSource()
+{
+    TestAppFolder folder;
+    QVERIFY(folder.writeFile(QStringLiteral("phonelist.rpt"),
+                             readAll(sourceFile(QStringLiteral("data/phonelist.rpt")))));
+    QString error;
+    QVERIFY(!Report::open(folder.file(QStringLiteral("phonelist.rpt")), printDate, &error));
+    QVERIFY2(error.contains(folder.databasePath())
+                 && error.contains(QStringLiteral("does not exist")),
+             qPrintable(error));
+    QVERIFY2(error.contains(folder.file(QStringLiteral("phonelist.rpt"))), qPrintable(error));
+    QVERIFY(!QFile::exists(folder.databasePath())); // never created
+}
+
+void TestReportEngine::dataSourceIsReadWithoutKeepingALock()
+{
+    TestAppFolder folder;
+    QVERIFY(folder.createDemoDatabase(30));
+    const QByteArray before = readAll(folder.databasePath());
+
+    ReportData data;
+    QString error;
+    QVERIFY2(readReportData(folder.databasePath(),
+                            QStringLiteral("select * from contactsdb order by lastname"), &data,
+                            &error),
+             qPrintable(error));
+    QCOMPARE(data.rows.size(), 30);
+    QCOMPARE(data.columns, contactColumns());
+
+    // Right after the read a writer gets the whole file at once: no lock is left behind.
+    sqlite::Connection writer;
+    QVERIFY(writer.open(folder.databasePath(), sqlite::Connection::Mode::ReadWrite));
+    writer.setBusyTimeout(0);
+    QVERIFY2(writer.exec(QStringLiteral("BEGIN EXCLUSIVE")), qPrintable(writer.errorMessage()));
+    QVERIFY(writer.exec(QStringLiteral("ROLLBACK")));
+    writer.close();
+    QCOMPARE(readAll(folder.databasePath()), before);
+
+    // A query that is not a plain read fails on the read-only connection and changes nothing.
+    QVERIFY(!readReportData(folder.databasePath(), QStringLiteral("select * from nosuchtable"),
+                            &data, &error));
+    QVERIFY2(error.contains(folder.databasePath()) && error.contains(QStringLiteral("nosuchtable")),
+             qPrintable(error));
+    QCOMPARE(data.rows.size(), 30);
+}
+
+void TestReportEngine::csvRowsEqualDataSourceRows()
+{
+    TestAppFolder folder;
+    QVERIFY(installReports(folder, 50));
+    QString error;
+    const auto report
+        = Report::open(folder.file(QStringLiteral("emaillist.rpt")), printDate, &error);
+    QVERIFY2(report, qPrintable(error));
+    const QString csv = folder.file(QStringLiteral("out.csv"));
+    QVERIFY2(exportCsv(*report, csv, &error), qPrintable(error));
+
+    bool crlf = false;
+    const QList<QStringList> rows = parseCsv(readAll(csv), &crlf);
+    QVERIFY(crlf);
+    QCOMPARE(rows.value(0), (QStringList{"Name", "Email Address 1", "Email Address 2"}));
+
+    // The rows as the database gives them, read here on their own.
+    sqlite::Connection db;
+    QVERIFY(db.open(folder.databasePath(), sqlite::Connection::Mode::ReadOnly));
+    sqlite::Statement query(
+        db, QStringLiteral(
+                "select lastname, firstname, Middle, \"Email Address 1\", \"Email Address 2\" "
+                "from contactsdb order by lastname, firstname, Middle"));
+    QList<QStringList> expected;
+    while (query.step() == sqlite::Statement::Step::Row) {
+        QString name = query.columnText(0);
+        const QString given = QStringList{query.columnText(1), query.columnText(2)}
+                                  .filter(QRegularExpression(QStringLiteral(".")))
+                                  .join(QLatin1Char(' '));
+        if (!given.isEmpty())
+            name += (name.isEmpty() ? QString() : QStringLiteral(", ")) + given;
+        expected << QStringList{name, query.columnText(3), query.columnText(4)};
+    }
+    QCOMPARE(expected.size(), 50);
+    QCOMPARE(rows.mid(1), expected);
+}
+
+void TestReportEngine::csvQuotesValues()
+{
+    ReportData data = contactRows(1);
+    data.rows[0][fieldIndex(ContactField::LastName)] = QStringLiteral("O\"Hara, \"Jr\"");
+    data.rows[0][fieldIndex(ContactField::Address)] = QStringLiteral("1 Main St");
+    QString error;
+    const auto report
+        = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data, &error);
+    QVERIFY2(report, qPrintable(error));
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("a.csv"));
+    QVERIFY2(exportCsv(*report, csv, &error), qPrintable(error));
+    bool crlf = false;
+    const QList<QStringList> rows = parseCsv(readAll(csv), &crlf);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(1).value(0), report->cellText(0, 0));
+    QCOMPARE(rows.at(1).value(1), report->cellText(0, 1)); // holds line breaks
+    QVERIFY(report->cellText(0, 1).contains(QLatin1Char('\n')));
+}
+
+void TestReportEngine::pdfHasThePagesOfTheLayout()
+{
+    TestAppFolder folder;
+    QVERIFY(installReports(folder, 50));
+    for (const QString &name : {QStringLiteral("phonelist"), QStringLiteral("addresslist"),
+                                QStringLiteral("emaillist")}) {
+        QString error;
+        const auto report
+            = Report::open(folder.file(name + QStringLiteral(".rpt")), printDate, &error);
+        QVERIFY2(report, qPrintable(error));
+        QVERIFY(report->pageCount() > 1);
+        const QString pdf = folder.file(name + QStringLiteral(".pdf"));
+        QVERIFY2(exportPdf(*report, pdf, &error), qPrintable(error));
+        QString info;
+        QCOMPARE(pdfPageCount(pdf, &info), report->pageCount());
+        QVERIFY2(info.contains(QStringLiteral("612 x 792 pts")), qPrintable(info));
+        const QString last = pdfText(pdf, report->pageCount());
+        QVERIFY2(last.contains(QStringLiteral("Page %1 of %1").arg(report->pageCount())),
+                 qPrintable(last));
+        QVERIFY2(pdfText(pdf, 1).contains(report->title()), qPrintable(name));
+    }
+}
+
+void TestReportEngine::printingUsesTheSameLayout()
+{
+    QString error;
+    const auto report
+        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(120), &error);
+    QVERIFY2(report, qPrintable(error));
+    QTemporaryDir dir;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath(QStringLiteral("printed.pdf")));
+    printer.setPageSize(QPageSize(QPageSize::Letter));
+    QVERIFY2(printReport(*report, printer, &error), qPrintable(error));
+    QString info;
+    QCOMPARE(pdfPageCount(dir.filePath(QStringLiteral("printed.pdf")), &info), report->pageCount());
+    const QString page2 = pdfText(dir.filePath(QStringLiteral("printed.pdf")), 2);
+    QVERIFY2(page2.contains(QStringLiteral("Page 2 of %1").arg(report->pageCount())),
+             qPrintable(page2));
+}
+
+void TestReportEngine::failedExportKeepsExistingFileAndSaysWhy()
+{
+    QString error;
+    const auto report
+        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(5), &error);
+    QVERIFY2(report, qPrintable(error));
+    QTemporaryDir dir;
+    const QString missingFolder = dir.filePath(QStringLiteral("no/such/folder/out.pdf"));
+    QVERIFY(!exportPdf(*report, missingFolder, &error));
+    QVERIFY2(error.contains(missingFolder), qPrintable(error));
+    QVERIFY(!exportCsv(*report, missingFolder, &error));
+    QVERIFY(!exportHtml(*report, missingFolder, &error));
+    QVERIFY2(error.contains(missingFolder), qPrintable(error));
+
+    // Failing to write over a folder leaves it as it was.
+    const QString folderPath = dir.filePath(QStringLiteral("taken"));
+    QVERIFY(QDir().mkpath(folderPath + QStringLiteral("/inside")));
+    QVERIFY(!exportCsv(*report, folderPath, &error));
+    QVERIFY(QFileInfo(folderPath + QStringLiteral("/inside")).isDir());
+
+    // The HTML export holds every row.
+    const QString html = dir.filePath(QStringLiteral("r.html"));
+    QVERIFY2(exportHtml(*report, html, &error), qPrintable(error));
+    const QString text = QString::fromUtf8(readAll(html));
+    QCOMPARE(text.count(QStringLiteral("<tr><td>")), 5);
+    QVERIFY(text.contains(QStringLiteral("<title>Phone Listing</title>")));
+}
+
+void TestReportEngine::controlOpensViewerAndViewerNavigates()
+{
+    TestAppFolder folder;
+    QVERIFY(installReports(folder, 50));
+    QStringList errors;
+    ReportControlSettings settings;
+    settings.reportError = [&](const QString &, const QString &text) {
+        errors << text;
+    };
+    CrystalReport control(settings);
+    control.setReportFileName(folder.file(QStringLiteral("phonelist.rpt")));
+    QVERIFY(control.run());
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+    ReportViewer *viewer = control.lastViewer();
+    QVERIFY(viewer);
+    QTRY_VERIFY(viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Phone Listing"));
+    QVERIFY(!viewer->parentWidget());
+    QCOMPARE(viewer->currentPage(), 0);
+    viewer->findChild<QPushButton *>(QStringLiteral("cmdNextPage"))->click();
+    QCOMPARE(viewer->currentPage(), 1);
+    viewer->findChild<QPushButton *>(QStringLiteral("cmdLastPage"))->click();
+    QCOMPARE(viewer->currentPage(), viewer->report().pageCount() - 1);
+    viewer->findChild<QPushButton *>(QStringLiteral("cmdNextPage"))->click();
+    QCOMPARE(viewer->currentPage(), viewer->report().pageCount() - 1);
+    viewer->findChild<QPushButton *>(QStringLiteral("cmdFirstPage"))->click();
+    QCOMPARE(viewer->currentPage(), 0);
+    const QSize small = (viewer->setZoomPercent(50),
+                         viewer->findChild<QWidget *>(QStringLiteral("pageView"))->size());
+    viewer->setZoomPercent(200);
+    QCOMPARE(viewer->findChild<QWidget *>(QStringLiteral("pageView"))->size().width()
+                 > 3 * small.width(),
+             true);
+    // The page in view paints without trouble.
+    QVERIFY(!viewer->grab().isNull());
+
+    // An export that fails goes to the viewer's error reporter, naming the file.
+    const QString bad = folder.file(QStringLiteral("missing/out.pdf"));
+    QVERIFY(!viewer->exportTo(bad, ReportViewer::Format::Pdf));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors.first().contains(bad), qPrintable(errors.first()));
+    QVERIFY(viewer->exportTo(folder.file(QStringLiteral("out.csv")), ReportViewer::Format::Csv));
+    closeAllReportViewers();
+    QTRY_VERIFY(openReportViewers().isEmpty());
+}
+
+void TestReportEngine::controlReportsFailureAndOpensNothing()
+{
+    TestAppFolder folder;
+    QVERIFY(folder.createDemoDatabase(3));
+    QVERIFY(folder.writeFile(QStringLiteral("emaillist.rpt"),
+                             "{\n  \"title\": \"Email\",\n  oops\n}\n"));
+    const QByteArray databaseBefore = readAll(folder.databasePath());
+    QList<QPair<QString, QString>> errors;
+    ReportControlSettings settings;
+    settings.reportError = [&](const QString &title, const QString &text) {
+        errors.append({title, text});
+    };
+
+    CrystalReport control(settings);
+    control.setReportFileName(folder.file(QStringLiteral("emaillist.rpt")));
+    QVERIFY(!control.run());
+    control.setReportFileName(folder.file(QStringLiteral("phonelist.rpt")));
+    QVERIFY(!control.run());
+    QCOMPARE(errors.size(), 2);
+    QVERIFY2(errors.at(0).second.contains(folder.file(QStringLiteral("emaillist.rpt")))
+                 && errors.at(0).second.contains(QStringLiteral("line 3")),
+             qPrintable(errors.at(0).second));
+    QVERIFY2(errors.at(1).second.contains(folder.file(QStringLiteral("phonelist.rpt"))),
+             qPrintable(errors.at(1).second));
+    QVERIFY(openReportViewers().isEmpty());
+    QCOMPARE(readAll(folder.databasePath()), databaseBefore);
+}
+
+void TestReportEngine::viewersCloseTogetherAndDoNotHoldTheProgram()
+{
+    TestAppFolder folder;
+    QVERIFY(installReports(folder, 10));
+    for (const char *name : {"phonelist.rpt", "addresslist.rpt"}) {
+        CrystalReport control;
+        control.setReportFileName(folder.file(QLatin1String(name)));
+        QVERIFY(control.run());
+        QVERIFY(!control.lastViewer()->testAttribute(Qt::WA_QuitOnClose));
+        QVERIFY(control.lastViewer()->testAttribute(Qt::WA_DeleteOnClose));
+    }
+    QTRY_COMPARE(openReportViewers().size(), 2);
+    QPointer<ReportViewer> first = openReportViewers().first();
+    closeAllReportViewers();
+    QTRY_VERIFY(openReportViewers().isEmpty());
+    QTRY_VERIFY(first.isNull()); // deleted, not just hidden
+}
+
+void TestReportEngine::viewerDoesNotKeepTheProgramRunning()
+{
+    TestAppFolder folder;
+    QVERIFY(installReports(folder, 10));
+    const ChildResult result = runChild(QStringLiteral(VIEWER_QUIT_HELPER),
+                                        {folder.file(QStringLiteral("emaillist.rpt"))});
+    QVERIFY(result.started);
+    QVERIFY2(result.exitCode == 0, result.errors.constData());
+}
+
+void TestReportEngine::printerThatCannotStartIsReported()
+{
+    QString error;
+    const auto report
+        = makeReport(sourceFile(QStringLiteral("data/emaillist.rpt")), contactRows(3), &error);
+    QVERIFY2(report, qPrintable(error));
+    QTemporaryDir dir;
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = dir.filePath(QStringLiteral("no/such/folder/printed.pdf"));
+    printer.setOutputFileName(path);
+    QVERIFY(!printReport(*report, printer, &error));
+    QVERIFY2(error.contains(path) && error.contains(QStringLiteral("Email Listing")),
+             qPrintable(error));
+}
+
+QTEST_MAIN(TestReportEngine)
+#include "tst_reportengine.moc"
