@@ -570,9 +570,11 @@ void TestReportEngine::layoutHoldsForManyRowCounts_data()
 {
     QTest::addColumn<QString>("definition");
     QTest::addColumn<int>("rows");
-    for (const char *file : {"data/phonelist.rpt", "data/addresslist.rpt", "data/emaillist.rpt"}) {
+    for (const QString &file : {QStringLiteral("data/phonelist.rpt"),
+                                QStringLiteral("data/addresslist.rpt"),
+                                QStringLiteral("data/emaillist.rpt")}) {
         for (int rows : {1, 2, 37, 38, 39, 40, 41, 250})
-            QTest::addRow("%s %d", file, rows) << QString::fromLatin1(file) << rows;
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(file).arg(rows))) << file << rows;
     }
 }
 
