@@ -366,7 +366,7 @@ void ReportViewer::keyPressEvent(QKeyEvent *event)
 
 bool ReportViewer::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_scroll->viewport() && event->type() == QEvent::Wheel) {
+    if (event->type() == QEvent::Wheel && watched == m_scroll->viewport()) {
         const auto *wheel = static_cast<QWheelEvent *>(event);
         if (wheel->modifiers() & Qt::ControlModifier) {
             // A mouse turns in notches of 120, a touchpad in many small steps.
