@@ -142,7 +142,9 @@ bool exportCsv(const Report &report, const QString &path, QString *error)
     QStringList fields;
     for (const ReportColumn &c : report.definition().columns)
         fields << csvField(c.caption);
-    QByteArray out = fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    // The byte-order mark tells spreadsheets that the file is UTF-8; without it some read
+    // accented names in the system's legacy code page.
+    QByteArray out = "\xEF\xBB\xBF" + fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
     for (int row = 0; row < report.rowCount(); ++row) {
         fields.clear();
         for (int c = 0; c < report.columnCount(); ++c)

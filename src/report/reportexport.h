@@ -17,7 +17,8 @@ bool exportPdf(const Report &report, const QString &path, QString *error);
 // One table: the captions, then a row per data row, group titles as rows of their own.
 bool exportHtml(const Report &report, const QString &path, QString *error);
 // The captions, then one line per row of the data source with the column values as
-// shown (fields joined). UTF-8, lines end with CR LF, values quoted where they must be.
+// shown (fields joined). UTF-8 with a byte-order mark, lines end with CR LF, values quoted
+// where they must be.
 bool exportCsv(const Report &report, const QString &path, QString *error);
 
 // Prints every page (or the printer's page range) with the screen's layout.

@@ -11,6 +11,8 @@
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
@@ -18,8 +20,12 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QScrollArea>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 using namespace reportengine;
 
@@ -184,10 +190,13 @@ QString firstDifference(const QString &actual, const QString &expected)
     return QString();
 }
 
-// A small CSV reader for the test: quoted fields, doubled quotes, CR LF line ends.
+const QByteArray utf8Bom("\xEF\xBB\xBF");
+
+// A small CSV reader for the test: a byte-order mark, quoted fields, doubled quotes, CR LF
+// line ends.
 QList<QStringList> parseCsv(const QByteArray &bytes, bool *crlf)
 {
-    const QString text = QString::fromUtf8(bytes);
+    const QString text = QString::fromUtf8(bytes.startsWith(utf8Bom) ? bytes.mid(3) : bytes);
     QList<QStringList> rows;
     QStringList row;
     QString field;
@@ -295,6 +304,10 @@ private slots:
     void controlReportsFailureAndOpensNothing();
     void viewersCloseTogetherAndDoNotHoldTheProgram();
     void viewerDoesNotKeepTheProgramRunning();
+    void viewerKeys_data();
+    void viewerKeys();
+    void exportFromDialog_data();
+    void exportFromDialog();
     void printerThatCannotStartIsReported();
 };
 
@@ -570,9 +583,11 @@ void TestReportEngine::layoutHoldsForManyRowCounts_data()
 {
     QTest::addColumn<QString>("definition");
     QTest::addColumn<int>("rows");
-    for (const char *file : {"data/phonelist.rpt", "data/addresslist.rpt", "data/emaillist.rpt"}) {
+    for (const QString &file :
+         {QStringLiteral("data/phonelist.rpt"), QStringLiteral("data/addresslist.rpt"),
+          QStringLiteral("data/emaillist.rpt")}) {
         for (int rows : {1, 2, 37, 38, 39, 40, 41, 250})
-            QTest::addRow("%s %d", file, rows) << QString::fromLatin1(file) << rows;
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(file).arg(rows))) << file << rows;
     }
 }
 
@@ -863,6 +878,143 @@ void TestReportEngine::viewerDoesNotKeepTheProgramRunning()
                                         {folder.file(QStringLiteral("emaillist.rpt"))});
     QVERIFY(result.started);
     QVERIFY2(result.exitCode == 0, result.errors.constData());
+}
+
+void TestReportEngine::viewerKeys_data()
+{
+    QTest::addColumn<QString>("focus"); // the widget that has the focus
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("wheel"); // instead of a key: a wheel turn over the page
+    QTest::addColumn<int>("zoomBefore");
+    QTest::addColumn<int>("zoomAfter"); // -1: the viewer has closed
+    const int ctrl = Qt::ControlModifier;
+    const int none = Qt::NoModifier;
+    QTest::newRow("Escape closes")
+        << "cmdNextPage" << int(Qt::Key_Escape) << none << 0 << 100 << -1;
+    QTest::newRow("Escape in the page box closes")
+        << "spnPage" << int(Qt::Key_Escape) << none << 0 << 100 << -1;
+    QTest::newRow("Ctrl+W closes") << "cboZoom" << int(Qt::Key_W) << ctrl << 0 << 100 << -1;
+    QTest::newRow("Space on Close closes")
+        << "cmdClose" << int(Qt::Key_Space) << none << 0 << 100 << -1;
+    QTest::newRow("Ctrl++ zooms in") << "spnPage" << int(Qt::Key_Plus) << ctrl << 0 << 100 << 125;
+    QTest::newRow("Ctrl+= zooms in") << "pageArea" << int(Qt::Key_Equal) << ctrl << 0 << 150 << 200;
+    QTest::newRow("Ctrl++ at the largest")
+        << "cmdPrint" << int(Qt::Key_Plus) << ctrl << 0 << 300 << 300;
+    QTest::newRow("Ctrl+- zooms out") << "spnPage" << int(Qt::Key_Minus) << ctrl << 0 << 100 << 75;
+    QTest::newRow("Ctrl+- between steps")
+        << "cmdPrint" << int(Qt::Key_Minus) << ctrl << 0 << 110 << 100;
+    QTest::newRow("Ctrl+- at the smallest")
+        << "cmdPrint" << int(Qt::Key_Minus) << ctrl << 0 << 50 << 50;
+    QTest::newRow("Ctrl+0 resets") << "cboZoom" << int(Qt::Key_0) << ctrl << 0 << 200 << 100;
+    QTest::newRow("Ctrl+wheel up") << "pageArea" << 0 << ctrl << 120 << 100 << 125;
+    QTest::newRow("Ctrl+wheel down two notches") << "pageArea" << 0 << ctrl << -240 << 100 << 50;
+    QTest::newRow("Ctrl+wheel half a notch") << "pageArea" << 0 << ctrl << 60 << 100 << 100;
+    QTest::newRow("wheel alone scrolls") << "pageArea" << 0 << none << -120 << 100 << 100;
+}
+
+void TestReportEngine::viewerKeys()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, wheel);
+    QFETCH(int, zoomBefore);
+    QFETCH(int, zoomAfter);
+    QString error;
+    auto report
+        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(120), &error);
+    QVERIFY2(report, qPrintable(error));
+    QPointer<ReportViewer> viewer = new ReportViewer(std::move(report), {});
+    const auto cleanup = qScopeGuard([&] { delete viewer; });
+    viewer->setZoomPercent(zoomBefore);
+    viewer->show();
+    QVERIFY(QTest::qWaitForWindowActive(viewer));
+    auto *target = viewer->findChild<QWidget *>(focus);
+    QVERIFY(target);
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+
+    if (wheel) {
+        QWidget *page = viewer->findChild<QScrollArea *>(QStringLiteral("pageArea"))->viewport();
+        const QPointF at(20, 20);
+        QWheelEvent event(at, page->mapToGlobal(at), QPoint(), QPoint(0, wheel), Qt::NoButton,
+                          Qt::KeyboardModifiers(modifiers), Qt::NoScrollPhase, false);
+        QApplication::sendEvent(page, &event);
+    } else {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key),
+                        Qt::KeyboardModifiers(modifiers));
+    }
+
+    if (zoomAfter < 0) {
+        QTRY_VERIFY(viewer.isNull()); // closed and deleted
+        return;
+    }
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->zoomPercent(), zoomAfter);
+    QCOMPARE(viewer->findChild<QComboBox *>(QStringLiteral("cboZoom"))->currentData().toInt(),
+             zoomAfter);
+}
+
+void TestReportEngine::exportFromDialog_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("typed");    // the name given in the save dialog
+    QTest::addColumn<QString>("written");  // the file that must appear
+    QTest::addColumn<QByteArray>("start"); // its first bytes
+    const int csv = int(ReportViewer::Format::Csv);
+    const QByteArray csvStart = utf8Bom + "Name,Work,Home,Cell,Fax\r\n";
+    QTest::newRow("CSV, no extension") << csv << "phones"
+                                       << "phones.csv" << csvStart;
+    QTest::newRow("CSV, trailing dot") << csv << "phones."
+                                       << "phones.csv" << csvStart;
+    QTest::newRow("CSV, other extension kept") << csv << "phones.txt"
+                                               << "phones.txt" << csvStart;
+    QTest::newRow("CSV, dot in the folder") << csv << "v1.2/phones"
+                                            << "v1.2/phones.csv" << csvStart;
+    QTest::newRow("PDF, no extension") << int(ReportViewer::Format::Pdf) << "listing"
+                                       << "listing.pdf" << QByteArray("%PDF-");
+    QTest::newRow("HTML, no extension") << int(ReportViewer::Format::Html) << "Phone Listing"
+                                        << "Phone Listing.html" << QByteArray("<!DOCTYPE html>");
+}
+
+void TestReportEngine::exportFromDialog()
+{
+    QFETCH(int, format);
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    QFETCH(QByteArray, start);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(written);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QString error;
+    auto report
+        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(12), &error);
+    QVERIFY2(report, qPrintable(error));
+    QStringList errors;
+    ReportViewer viewer(std::move(report),
+                        [&](const QString &, const QString &text) { errors << text; });
+    QStringList suggested;
+    viewer.setFileAsker([&](const QString &suggestedPath, ReportViewer::Format) {
+        suggested << suggestedPath;
+        return suggested.size() == 1 ? dir.filePath(typed) : QString(); // then cancels
+    });
+
+    viewer.exportWithDialog(ReportViewer::Format(format));
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+    const QByteArray bytes = readAll(path);
+    QVERIFY2(bytes.startsWith(start), bytes.left(40).constData());
+    const QString status
+        = viewer.findChild<QStatusBar *>(QStringLiteral("statusBar"))->currentMessage();
+    QVERIFY2(status.contains(QDir::toNativeSeparators(path)), qPrintable(status));
+
+    // The next export starts in the folder just used, with the report's name.
+    viewer.exportWithDialog(ReportViewer::Format::Csv);
+    QCOMPARE(suggested.size(), 2);
+    QCOMPARE(QFileInfo(suggested.at(1)).absolutePath(), QFileInfo(path).absolutePath());
+    QCOMPARE(QFileInfo(suggested.at(1)).fileName(), QStringLiteral("Phone Listing.csv"));
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files),
+             QStringList{QFileInfo(path).fileName()});
 }
 
 void TestReportEngine::printerThatCannotStartIsReported()

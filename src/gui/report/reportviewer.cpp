@@ -3,10 +3,12 @@
 #include <report/report.h>
 #include <report/reportexport.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,8 +20,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 namespace reportengine {
 
@@ -32,6 +38,33 @@ QList<QPointer<ReportViewer>> &viewers()
 }
 
 constexpr int zoomSteps[] = {50, 75, 100, 125, 150, 200, 300};
+
+struct FormatInfo
+{
+    const char *filter;
+    const char *suffix;
+};
+// In the order of ReportViewer::Format.
+constexpr FormatInfo formats[]
+    = {{QT_TRANSLATE_NOOP("reportengine::ReportViewer", "PDF files (*.pdf)"), "pdf"},
+       {QT_TRANSLATE_NOOP("reportengine::ReportViewer", "HTML files (*.html)"), "html"},
+       {QT_TRANSLATE_NOOP("reportengine::ReportViewer", "CSV files (*.csv)"), "csv"}};
+
+// Where the next export dialog opens: the folder of the last export of this run.
+QString &lastExportFolder()
+{
+    static QString folder = QDir::homePath();
+    return folder;
+}
+
+// "phones" becomes "phones.csv"; a name that has an extension keeps it.
+QString withSuffix(const QString &path, const char *suffix)
+{
+    if (!QFileInfo(path).suffix().isEmpty())
+        return path;
+    return path + (path.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral("."))
+           + QLatin1String(suffix);
+}
 
 } // namespace
 
@@ -78,6 +111,9 @@ private:
 ReportViewer::ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportError)
     : m_report(std::move(report))
     , m_reportError(std::move(reportError))
+    , m_askFile([this](const QString &suggestedPath, Format format) {
+        return askFileWithDialog(suggestedPath, format);
+    })
 {
     setObjectName(QStringLiteral("ReportViewer"));
     setWindowTitle(m_report->title());
@@ -123,6 +159,7 @@ ReportViewer::ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportE
     menu->addAction(tr("HTML..."), this, [this] { exportWithDialog(Format::Html); });
     menu->addAction(tr("CSV..."), this, [this] { exportWithDialog(Format::Csv); });
     exportButton->setMenu(menu);
+    QPushButton *closeButton = button(QStringLiteral("cmdClose"), tr("&Close"), tr("Close"));
 
     auto *bar = new QHBoxLayout;
     for (QWidget *w :
@@ -130,6 +167,7 @@ ReportViewer::ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportE
                                           m_zoomBox, printButton, exportButton})
         bar->addWidget(w);
     bar->addStretch();
+    bar->addWidget(closeButton);
 
     m_view = new PageView(this);
     m_scroll = new QScrollArea(this);
@@ -137,10 +175,32 @@ ReportViewer::ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportE
     m_scroll->setWidget(m_view);
     m_scroll->setAlignment(Qt::AlignHCenter);
     m_scroll->setBackgroundRole(QPalette::Dark);
+    // Ctrl+wheel zooms; the filter sees the wheel before the scroll area scrolls with it.
+    m_scroll->viewport()->installEventFilter(this);
+
+    m_status = new QStatusBar(this);
+    m_status->setObjectName(QStringLiteral("statusBar"));
+    m_status->setSizeGripEnabled(false);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(m_scroll);
+    layout->addWidget(m_status);
+
+    auto addShortcuts = [this](const QList<QKeySequence> &keys, const std::function<void()> &run) {
+        auto *action = new QAction(this);
+        action->setShortcuts(keys);
+        connect(action, &QAction::triggered, this, run);
+        addAction(action);
+    };
+    addShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)},
+                 [this] { close(); });
+    // Ctrl+= too: on many layouts "+" is the shifted "=".
+    addShortcuts(QKeySequence::keyBindings(QKeySequence::ZoomIn)
+                     << QKeySequence(Qt::CTRL | Qt::Key_Equal),
+                 [this] { zoomIn(); });
+    addShortcuts(QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomOut(); });
+    addShortcuts({QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { setZoomPercent(100); });
 
     connect(first, &QPushButton::clicked, this, [this] { setCurrentPage(0); });
     connect(previous, &QPushButton::clicked, this, [this] { setCurrentPage(m_page - 1); });
@@ -152,6 +212,7 @@ ReportViewer::ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportE
     connect(m_zoomBox, &QComboBox::currentIndexChanged, this,
             [this](int index) { setZoomPercent(m_zoomBox->itemData(index).toInt()); });
     connect(printButton, &QPushButton::clicked, this, &ReportViewer::print);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
 
     viewers().append(this);
     updateControls();
@@ -180,6 +241,20 @@ void ReportViewer::setZoomPercent(int percent)
     updateControls();
     m_view->resize(m_view->sizeHint());
     m_view->update();
+}
+
+void ReportViewer::zoomIn()
+{
+    const int *next = std::upper_bound(std::begin(zoomSteps), std::end(zoomSteps), m_zoom);
+    if (next != std::end(zoomSteps))
+        setZoomPercent(*next);
+}
+
+void ReportViewer::zoomOut()
+{
+    const int *step = std::lower_bound(std::begin(zoomSteps), std::end(zoomSteps), m_zoom);
+    if (step != std::begin(zoomSteps))
+        setZoomPercent(*(step - 1));
 }
 
 void ReportViewer::updateControls()
@@ -211,22 +286,42 @@ bool ReportViewer::exportTo(const QString &path, Format format)
         break;
     }
     QApplication::restoreOverrideCursor();
-    if (!ok && m_reportError)
-        m_reportError(m_report->title(), error);
+    if (ok) {
+        m_status->showMessage(tr("Exported to %1").arg(QDir::toNativeSeparators(path)));
+    } else {
+        m_status->clearMessage();
+        if (m_reportError)
+            m_reportError(m_report->title(), error);
+    }
     return ok;
 }
 
 void ReportViewer::exportWithDialog(Format format)
 {
-    static const char *const filters[]
-        = {"PDF files (*.pdf)", "HTML files (*.html)", "CSV files (*.csv)"};
-    static const char *const suffixes[] = {".pdf", ".html", ".csv"};
-    const int i = static_cast<int>(format);
-    const QString suggested = QDir::home().filePath(m_report->title() + QLatin1String(suffixes[i]));
-    const QString path
-        = QFileDialog::getSaveFileName(this, tr("Export Report"), suggested, tr(filters[i]));
-    if (!path.isEmpty())
-        exportTo(path, format);
+    const char *suffix = formats[static_cast<int>(format)].suffix;
+    const QString suggested
+        = QDir(lastExportFolder())
+              .filePath(m_report->title() + QLatin1Char('.') + QLatin1String(suffix));
+    const QString chosen = m_askFile(suggested, format);
+    if (chosen.isEmpty())
+        return;
+    const QString path = withSuffix(chosen, suffix);
+    lastExportFolder() = QFileInfo(path).absolutePath();
+    exportTo(path, format);
+}
+
+QString ReportViewer::askFileWithDialog(const QString &suggestedPath, Format format)
+{
+    const FormatInfo &info = formats[static_cast<int>(format)];
+    const QFileInfo suggested(suggestedPath);
+    QFileDialog dialog(this, tr("Export Report"), suggested.absolutePath(), tr(info.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // The dialog then adds the extension itself and asks before replacing that file.
+    dialog.setDefaultSuffix(QLatin1String(info.suffix));
+    dialog.selectFile(suggested.fileName());
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 void ReportViewer::print()
@@ -267,6 +362,23 @@ void ReportViewer::keyPressEvent(QKeyEvent *event)
     default:
         QWidget::keyPressEvent(event);
     }
+}
+
+bool ReportViewer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Wheel && watched == m_scroll->viewport()) {
+        const auto *wheel = static_cast<QWheelEvent *>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            // A mouse turns in notches of 120, a touchpad in many small steps.
+            m_wheelDelta += wheel->angleDelta().y();
+            for (; m_wheelDelta >= 120; m_wheelDelta -= 120)
+                zoomIn();
+            for (; m_wheelDelta <= -120; m_wheelDelta += 120)
+                zoomOut();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void closeAllReportViewers()
