@@ -5,7 +5,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPrinter>
 #include <QSaveFile>
 
 namespace reportengine {
@@ -33,8 +32,19 @@ bool commit(QSaveFile &file, QString *error)
     return true;
 }
 
-// Paints every page (0-based, first..last) through a painter on a paged device whose
-// pages are pageRect device pixels big.
+
+QString csvField(const QString &value)
+{
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
+        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
+        return value;
+    QString v = value;
+    v.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + v + QLatin1Char('"');
+}
+
+} // namespace
+
 bool paintPages(const Report &report,
                 QPainter &painter,
                 const std::function<bool()> &newPage,
@@ -55,18 +65,6 @@ bool paintPages(const Report &report,
     }
     return true;
 }
-
-QString csvField(const QString &value)
-{
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
-        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
-        return value;
-    QString v = value;
-    v.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + v + QLatin1Char('"');
-}
-
-} // namespace
 
 bool exportPdf(const Report &report, const QString &path, QString *error)
 {
@@ -159,37 +157,6 @@ bool exportCsv(const Report &report, const QString &path, QString *error)
     if (file.write(out) < 0)
         return failed(error, path, file.errorString());
     return commit(file, error);
-}
-
-bool printReport(const Report &report, QPrinter &printer, QString *error)
-{
-    printer.setDocName(report.title());
-    QPainter painter;
-    if (!painter.begin(&printer)) {
-        if (error)
-            *error = QStringLiteral("The report \"%1\" could not be printed: the printer \"%2\" "
-                                    "could not be started.")
-                         .arg(report.title(), printer.printerName().isEmpty()
-                                                  ? printer.outputFileName()
-                                                  : printer.printerName());
-        return false;
-    }
-    int first = 0;
-    int last = report.pageCount() - 1;
-    if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
-        first = std::clamp(printer.fromPage() - 1, 0, last);
-        last = std::clamp(printer.toPage() - 1, first, last);
-    }
-    const QRectF pageRect = printer.pageRect(QPrinter::DevicePixel)
-                                .translated(-printer.pageRect(QPrinter::DevicePixel).topLeft());
-    const bool ok = paintPages(
-        report, painter, [&] { return printer.newPage(); }, pageRect, first, last);
-    painter.end();
-    if (!ok && error)
-        *error = QStringLiteral(
-                     "The report \"%1\" could not be printed: a new page could not be started.")
-                     .arg(report.title());
-    return ok;
 }
 
 } // namespace reportengine

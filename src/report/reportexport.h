@@ -2,7 +2,10 @@
 
 #include <QString>
 
-class QPrinter;
+#include <functional>
+
+class QPainter;
+class QRectF;
 
 namespace reportengine {
 
@@ -21,7 +24,14 @@ bool exportHtml(const Report &report, const QString &path, QString *error);
 // where they must be.
 bool exportCsv(const Report &report, const QString &path, QString *error);
 
-// Prints every page (or the printer's page range) with the screen's layout.
-bool printReport(const Report &report, QPrinter &printer, QString *error);
+// Paints the pages first..last (0-based) through a painter on a paged device whose pages
+// are pageRect device pixels big; newPage() starts the next page. False when a page could
+// not be started.
+bool paintPages(const Report &report,
+                QPainter &painter,
+                const std::function<bool()> &newPage,
+                const QRectF &pageRect,
+                int first,
+                int last);
 
 } // namespace reportengine

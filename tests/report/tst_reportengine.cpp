@@ -6,6 +6,7 @@
 #include <report/report.h>
 #include <report/reportdata.h>
 #include <report/reportdefinition.h>
+#include <gui/report/reportprinting.h>
 #include <report/reportexport.h>
 #include <gui/report/reportviewer.h>
 #include <sqlite/connection.h>

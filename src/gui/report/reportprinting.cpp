@@ -1,0 +1,44 @@
+#include <gui/report/reportprinting.h>
+
+#include <report/report.h>
+#include <report/reportexport.h>
+
+#include <QPainter>
+#include <QPrinter>
+
+#include <algorithm>
+
+namespace reportengine {
+
+bool printReport(const Report &report, QPrinter &printer, QString *error)
+{
+    printer.setDocName(report.title());
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        if (error)
+            *error = QStringLiteral("The report \"%1\" could not be printed: the printer \"%2\" "
+                                    "could not be started.")
+                         .arg(report.title(), printer.printerName().isEmpty()
+                                                  ? printer.outputFileName()
+                                                  : printer.printerName());
+        return false;
+    }
+    int first = 0;
+    int last = report.pageCount() - 1;
+    if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
+        first = std::clamp(printer.fromPage() - 1, 0, last);
+        last = std::clamp(printer.toPage() - 1, first, last);
+    }
+    const QRectF pageRect = printer.pageRect(QPrinter::DevicePixel)
+                                .translated(-printer.pageRect(QPrinter::DevicePixel).topLeft());
+    const bool ok = paintPages(
+        report, painter, [&] { return printer.newPage(); }, pageRect, first, last);
+    painter.end();
+    if (!ok && error)
+        *error = QStringLiteral(
+                     "The report \"%1\" could not be printed: a new page could not be started.")
+                     .arg(report.title());
+    return ok;
+}
+
+} // namespace reportengine
