@@ -77,8 +77,8 @@ AboutDialog::AboutDialog(std::function<void()> showMainWindow, QWidget *parent)
     const QFont bold = platform::msSansSerif(8.25, true);
     const QColor black(Qt::black);
 
-    m_image1 = makePicture(this, QStringLiteral("Image1"), QStringLiteral(":/pelmora/program.png"),
-                           platform::twipsRect(120, 120, 1320, 1320));
+    makePicture(this, QStringLiteral("Image1"), QStringLiteral(":/pelmora/program.png"),
+                platform::twipsRect(120, 120, 1320, 1320));
     makeLabel(this, QStringLiteral("lblTitle"), QStringLiteral("Pelmora"),
               platform::twipsRect(1560, 120, 4455, 480), {platform::msSansSerif(18, true), black});
     makeLabel(this, QStringLiteral("lblVersion"), QStringLiteral("Version 3.0.0"),

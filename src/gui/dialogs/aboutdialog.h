@@ -25,7 +25,6 @@ private:
     void ok();
 
     std::function<void()> m_showMainWindow;
-    QLabel *m_image1 = nullptr;
     QLabel *m_image3 = nullptr;
     QGroupBox *m_frame1 = nullptr;
     QPushButton *m_cmdOK = nullptr;

@@ -64,7 +64,7 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
     setFont(platform::msSansSerif(8.25));
     setFixedSize(platform::twipsSize(5655, 3735));
 
-    m_label1 = makeLabel(
+    makeLabel(
         this, QStringLiteral("Label1"),
         QStringLiteral("Welcome to Pelmora Record Sort.  Please select what type of sort you would "
                        "like to saved.  This will be loaded and will automatically sort your "

@@ -25,7 +25,6 @@ public:
 private:
     void showDescription(const QString &text);
 
-    QLabel *m_label1 = nullptr;
     QGroupBox *m_frame1 = nullptr;
     QRadioButton *m_optLast = nullptr;
     QRadioButton *m_optFirst = nullptr;

@@ -15,7 +15,6 @@ class ContactStatusBar : public QStatusBar
 public:
     explicit ContactStatusBar(QWidget *parent = nullptr);
 
-    bool insertMode() const { return m_insertMode; }
     void toggleInsertMode();
 
 protected:
