@@ -18,19 +18,19 @@
 
 #include <app/splashwindow.h>
 #include <app/windows.h>
-#include <gui/mainwindow/contactlistmodel.h>
 #include <core/contacts/contactstore.h>
-#include <gui/mainwindow/mainwindow.h>
 #include <core/files/apppath.h>
+#include <gui/dialogs/searchdialog.h>
+#include <gui/mainwindow/contactlistmodel.h>
+#include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/fonts.h>
 #include <gui/platform/programexit.h>
 #include <gui/platform/scriptedmessageboxes.h>
 #include <gui/report/crystalreport.h>
+#include <gui/report/reportviewer.h>
 #include <report/report.h>
 #include <report/reportdefinition.h>
 #include <report/reportexport.h>
-#include <gui/report/reportviewer.h>
-#include <gui/dialogs/searchdialog.h>
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 

@@ -126,9 +126,9 @@ QLabel *SplashWindow::addLabel(const char *name, const QString &caption, const Q
 }
 
 QLabel *SplashWindow::addPicture(const char *name,
-                              const QString &resource,
-                              const QRect &geometry,
-                              bool stretch)
+                                 const QString &resource,
+                                 const QRect &geometry,
+                                 bool stretch)
 {
     auto *picture = new QLabel(m_client);
     picture->setObjectName(QLatin1String(name));

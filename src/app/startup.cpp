@@ -1,15 +1,15 @@
 #include "startup.h"
 
-#include <app/splashwindow.h>
 #include "windows.h"
+#include <app/splashwindow.h>
 
 #include <core/files/apppath.h>
+#include <core/settings/inireader.h>
+#include <core/settings/settingsfiles.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/programexit.h>
 #include <gui/platform/programlauncher.h>
 #include <gui/platform/windowslot.h>
-#include <core/settings/inireader.h>
-#include <core/settings/settingsfiles.h>
 
 #include <QGuiApplication>
 #include <QTimer>

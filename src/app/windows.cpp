@@ -1,12 +1,12 @@
 #include "windows.h"
 
-#include <gui/mainwindow/mainwindow.h>
 #include <gui/dialogs/aboutdialog.h>
-#include <gui/platform/windowslot.h>
-#include <gui/report/reportviewer.h>
 #include <gui/dialogs/reportswindow.h>
 #include <gui/dialogs/searchdialog.h>
 #include <gui/dialogs/sortoptionsdialog.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <gui/platform/windowslot.h>
+#include <gui/report/reportviewer.h>
 
 namespace app {
 

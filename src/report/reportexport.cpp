@@ -32,7 +32,6 @@ bool commit(QSaveFile &file, QString *error)
     return true;
 }
 
-
 QString csvField(const QString &value)
 {
     if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))

@@ -30,7 +30,6 @@ const QString installedZeroText = QStringLiteral(
     "Crystal Reports has not been installed on this machine. Crystal Reports is required to be "
     "installed to view reports. To begin the installation of Crystal Reports click 'ok'.");
 
-
 class RecordingLauncher final : public platform::ProgramLauncher
 {
 public:

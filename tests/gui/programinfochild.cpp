@@ -4,8 +4,8 @@
 // Usage: programinfochild <application folder>
 // Prints one JSON object: {"text": shown text, "boxes": [{"title", "text", "icon"}...]}.
 
-#include <gui/dialogs/programinfowindow.h>
 #include <core/files/apppath.h>
+#include <gui/dialogs/programinfowindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
 
 #include <QApplication>

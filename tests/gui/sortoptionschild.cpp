@@ -5,8 +5,8 @@
 // Prints every message box as one JSON object per line: {"title", "text", "icon"}.
 
 #include <core/files/apppath.h>
-#include <gui/platform/scriptedmessageboxes.h>
 #include <gui/dialogs/sortoptionsdialog.h>
+#include <gui/platform/scriptedmessageboxes.h>
 
 #include <QApplication>
 #include <QJsonDocument>

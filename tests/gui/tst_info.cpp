@@ -1,13 +1,13 @@
 #include <support/childprocess.h>
 #include <support/testappfolder.h>
 
+#include <core/settings/settingsfiles.h>
 #include <gui/dialogs/aboutdialog.h>
 #include <gui/dialogs/programinfowindow.h>
 #include <gui/platform/programexit.h>
 #include <gui/platform/scriptedmessageboxes.h>
 #include <gui/platform/twips.h>
 #include <gui/platform/windowslot.h>
-#include <core/settings/settingsfiles.h>
 
 #include <QClipboard>
 #include <QDir>
@@ -250,7 +250,8 @@ void TestInfo::closingAbout()
     MainWindowProbe mainWindow;
     EndingTerminator terminator;
     platform::setProgramTerminator(&terminator);
-    QPointer<AboutDialog> about = m_about.show([&] { return new AboutDialog(mainWindow.function()); });
+    QPointer<AboutDialog> about
+        = m_about.show([&] { return new AboutDialog(mainWindow.function()); });
     if (how == QLatin1String("OK, ending"))
         platform::endProgram();
     if (how.startsWith(QLatin1String("OK")))

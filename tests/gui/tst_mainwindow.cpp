@@ -11,13 +11,13 @@
 #include <QClipboard>
 #include <QInputMethodEvent>
 #include <QLabel>
-#include <QMenu>
-#include <QTimer>
-#include <QToolButton>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 using platform::MessageAnswer;
 
@@ -514,11 +514,15 @@ void TestMainWindow::textChangesWithoutKeysAreSaved_data()
     for (int field : {last, notes}) {
         const QString before = field == last ? QStringLiteral("Adams") : QString();
         const char *name = field == last ? "line" : "notes";
-        QTest::addRow("%s: accessible replace", name) << field << "replace" << "Zed";
-        QTest::addRow("%s: accessible insert", name) << field << "insert" << "Zed" + before;
-        QTest::addRow("%s: paste", name) << field << "paste" << "Zed";
+        QTest::addRow("%s: accessible replace", name) << field << "replace"
+                                                      << "Zed";
+        QTest::addRow("%s: accessible insert", name) << field << "insert"
+                                                     << "Zed" + before;
+        QTest::addRow("%s: paste", name) << field << "paste"
+                                         << "Zed";
         QTest::addRow("%s: input method", name) << field << "input method" << before + "Zed";
-        QTest::addRow("%s: undo and redo", name) << field << "undo" << "Zed";
+        QTest::addRow("%s: undo and redo", name) << field << "undo"
+                                                 << "Zed";
     }
 }
 
@@ -566,9 +570,8 @@ void TestMainWindow::refillsWriteNothing()
 {
     // Showing a record is not an edit: with every write refused, stepping gives no message.
     QVERIFY(openWindow(abc()));
-    QVERIFY(execOn(m_folder->databasePath(),
-                   "CREATE TRIGGER refuse BEFORE UPDATE ON contactsdb "
-                   "BEGIN SELECT RAISE(ABORT, 'read only'); END"));
+    QVERIFY(execOn(m_folder->databasePath(), "CREATE TRIGGER refuse BEFORE UPDATE ON contactsdb "
+                                             "BEGIN SELECT RAISE(ABORT, 'read only'); END"));
     for (const char *key : {"Next", "Next", "Next", "Previous", "Previous", "Save"})
         m_window->dispatchCommand(key);
     QCOMPARE(m_boxes->shown().size(), 0);
@@ -582,12 +585,17 @@ void TestMainWindow::positionMovesOnlyByChoice_data()
     QTest::addColumn<int>("markedRow");
     const QStringList toEnd{"Next", "Next", "Next"};
     const QStringList toStart{"Previous"};
-    QTest::newRow("end, grid focused") << toEnd << "grid focus" << "" << -1;
-    QTest::newRow("end, window activated") << toEnd << "activation" << "" << -1;
-    QTest::newRow("start, grid focused") << toStart << "grid focus" << "" << -1;
-    QTest::newRow("start, window activated") << toStart << "activation" << "" << -1;
-    QTest::newRow("after delete, previous") << QStringList{"Next", "Delete", "Previous"}
-                                            << "activation" << "" << -1;
+    QTest::newRow("end, grid focused") << toEnd << "grid focus"
+                                       << "" << -1;
+    QTest::newRow("end, window activated") << toEnd << "activation"
+                                           << "" << -1;
+    QTest::newRow("start, grid focused") << toStart << "grid focus"
+                                         << "" << -1;
+    QTest::newRow("start, window activated") << toStart << "activation"
+                                             << "" << -1;
+    QTest::newRow("after delete, previous")
+        << QStringList{"Next", "Delete", "Previous"} << "activation"
+        << "" << -1;
     QTest::newRow("after delete, next") << QStringList{"Next", "Delete", "Next"} << "activation"
                                         << "Carter" << 1;
 }
@@ -630,14 +638,21 @@ void TestMainWindow::gridKeys_data()
     QTest::addColumn<QString>("focus");
     QTest::addColumn<QString>("lastName");
     using Keys = QList<QKeyCombination>;
-    QTest::newRow("tab leaves the grid") << Keys{Qt::Key_Tab} << "txtContactID" << "Adams";
-    QTest::newRow("tab twice") << Keys{Qt::Key_Tab, Qt::Key_Tab} << "txtLastName" << "Adams";
+    QTest::newRow("tab leaves the grid") << Keys{Qt::Key_Tab} << "txtContactID"
+                                         << "Adams";
+    QTest::newRow("tab twice") << Keys{Qt::Key_Tab, Qt::Key_Tab} << "txtLastName"
+                               << "Adams";
     QTest::newRow("shift+tab leaves backwards")
-        << Keys{Qt::ShiftModifier | Qt::Key_Backtab} << "txtNotes" << "Adams";
-    QTest::newRow("down") << Keys{Qt::Key_Down} << "DBGrid1" << "Baker";
-    QTest::newRow("down, up") << Keys{Qt::Key_Down, Qt::Key_Up} << "DBGrid1" << "Adams";
-    QTest::newRow("ctrl+end") << Keys{Qt::ControlModifier | Qt::Key_End} << "DBGrid1" << "Carter";
-    QTest::newRow("page down") << Keys{Qt::Key_PageDown} << "DBGrid1" << "Carter";
+        << Keys{Qt::ShiftModifier | Qt::Key_Backtab} << "txtNotes"
+        << "Adams";
+    QTest::newRow("down") << Keys{Qt::Key_Down} << "DBGrid1"
+                          << "Baker";
+    QTest::newRow("down, up") << Keys{Qt::Key_Down, Qt::Key_Up} << "DBGrid1"
+                              << "Adams";
+    QTest::newRow("ctrl+end") << Keys{Qt::ControlModifier | Qt::Key_End} << "DBGrid1"
+                              << "Carter";
+    QTest::newRow("page down") << Keys{Qt::Key_PageDown} << "DBGrid1"
+                               << "Carter";
 }
 
 void TestMainWindow::gridKeys()

@@ -1,12 +1,12 @@
 #include <support/testappfolder.h>
 
+#include <gui/dialogs/reportswindow.h>
 #include <gui/platform/fonts.h>
 #include <gui/platform/scriptedmessageboxes.h>
 #include <gui/platform/twips.h>
 #include <gui/platform/windowslot.h>
-#include <report/report.h>
 #include <gui/report/reportviewer.h>
-#include <gui/dialogs/reportswindow.h>
+#include <report/report.h>
 
 #include <QAccessible>
 #include <QDir>
@@ -129,10 +129,10 @@ ReportsWindow *TestReports::open()
 {
     m_window = m_slot.show([this] {
         return new ReportsWindow([this] { ++m_mainWindowShown; },
-                              [this] {
-                                  m_log.events << QStringLiteral("new control");
-                                  return std::make_unique<FakeReportControl>(&m_log);
-                              });
+                                 [this] {
+                                     m_log.events << QStringLiteral("new control");
+                                     return std::make_unique<FakeReportControl>(&m_log);
+                                 });
     });
     m_log.window = m_window;
     return m_window;

@@ -1,6 +1,6 @@
+#include <gui/dialogs/searchdialog.h>
 #include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
-#include <gui/dialogs/searchdialog.h>
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 #include <support/testappfolder.h>

@@ -1,11 +1,11 @@
 #include <support/childprocess.h>
 #include <support/testappfolder.h>
 
+#include <core/settings/settingsfiles.h>
+#include <gui/dialogs/sortoptionsdialog.h>
 #include <gui/platform/scriptedmessageboxes.h>
 #include <gui/platform/twips.h>
 #include <gui/platform/windowslot.h>
-#include <gui/dialogs/sortoptionsdialog.h>
-#include <core/settings/settingsfiles.h>
 
 #include <QDir>
 #include <QJsonDocument>

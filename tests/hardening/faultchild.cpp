@@ -23,9 +23,9 @@
 // Exit code 0 when the commands ran (whatever their outcome), 2 when the database could not
 // be opened, 3 on bad arguments.
 #include <core/contacts/contactstore.h>
-#include <gui/mainwindow/mainwindow.h>
 #include <core/contacts/recordsource.h>
 #include <core/files/apppath.h>
+#include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
 
 #include <QApplication>

@@ -4,8 +4,8 @@
 #include "x11close.h"
 #include "xvfbdisplay.h"
 
-#include <support/dbquery.h>
 #include "integrity.h"
+#include <support/dbquery.h>
 
 #include <support/testappfolder.h>
 
@@ -23,7 +23,7 @@ const QByteArray markerIni("[settings]\r\ninstalled=1\r\n");
 // Positions inside the main window's client area, in pixels (15 twips each).
 const QPoint previousRecordButton(4 * 92 + 46, 27); // the fifth toolbar button, 1380 twips wide
 const QPoint nextRecordButton(5 * 92 + 46, 27);
-const QPoint cityField(464 + 100, 288 + 13);    // txtCity at 6960, 4320 twips
+const QPoint cityField(464 + 100, 288 + 13); // txtCity at 6960, 4320 twips
 
 } // namespace
 
@@ -97,7 +97,8 @@ bool TestEndToEnd::startProgram(TestAppFolder &folder, QProcess &pelmora, QStrin
     }
     QStringList windows;
     QDeadlineTimer deadline(30000);
-    while ((windows = visibleWindows(QLatin1Char('^') + mainCaption + QLatin1Char('$'))).isEmpty()) {
+    while (
+        (windows = visibleWindows(QLatin1Char('^') + mainCaption + QLatin1Char('$'))).isEmpty()) {
         if (deadline.hasExpired() || pelmora.state() != QProcess::Running) {
             qWarning("no main window; windows: %s; output: %s",
                      qPrintable(visibleWindows(QStringLiteral(".")).join(QLatin1Char(' '))),

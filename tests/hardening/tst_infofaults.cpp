@@ -1,8 +1,8 @@
 // ProgramInfo.txt that is huge or not text at all is still shown whole, without a message,
 // and left as it was.
+#include <core/files/textdecoding.h>
 #include <gui/dialogs/programinfowindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
-#include <core/files/textdecoding.h>
 #include <support/testappfolder.h>
 
 #include <QPlainTextEdit>

@@ -4,14 +4,14 @@
 #include <support/testappfolder.h>
 
 #include <app/splashwindow.h>
-#include <gui/mainwindow/mainwindow.h>
 #include <gui/dialogs/aboutdialog.h>
 #include <gui/dialogs/programinfowindow.h>
-#include <gui/platform/scriptedmessageboxes.h>
-#include <gui/platform/windowslot.h>
 #include <gui/dialogs/reportswindow.h>
 #include <gui/dialogs/searchdialog.h>
 #include <gui/dialogs/sortoptionsdialog.h>
+#include <gui/mainwindow/mainwindow.h>
+#include <gui/platform/scriptedmessageboxes.h>
+#include <gui/platform/windowslot.h>
 
 #include <QAccessible>
 #include <QFileInfo>

@@ -5,8 +5,8 @@
 #include <support/dbquery.h>
 
 #include <core/contacts/contactstore.h>
-#include <gui/mainwindow/mainwindow.h>
 #include <core/contacts/recordsource.h>
+#include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
 #include <support/childprocess.h>
 #include <support/testappfolder.h>

@@ -3,12 +3,12 @@
 
 #include <core/contacts/contactfields.h>
 #include <gui/report/crystalreport.h>
+#include <gui/report/reportprinting.h>
+#include <gui/report/reportviewer.h>
 #include <report/report.h>
 #include <report/reportdata.h>
 #include <report/reportdefinition.h>
-#include <gui/report/reportprinting.h>
 #include <report/reportexport.h>
-#include <gui/report/reportviewer.h>
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 

@@ -1,7 +1,7 @@
 #include "testappfolder.h"
 
-#include <core/contacts/contactdatabase.h>
 #include <cntdbtool/demodata.h>
+#include <core/contacts/contactdatabase.h>
 #include <core/files/apppath.h>
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // cntdbtool: creates the contact database and fills it with demo contacts.
 //   cntdbtool create <file> [--demo N] [--seed S]
-#include <core/contacts/contactdatabase.h>
 #include "demodata.h"
+#include <core/contacts/contactdatabase.h>
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -1,14 +1,14 @@
 #include <gui/dialogs/programinfowindow.h>
 
+#include <core/files/textdecoding.h>
+#include <core/settings/settingsfiles.h>
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
 #include <gui/platform/messagebox.h>
-#include <core/files/textdecoding.h>
 #include <gui/platform/twips.h>
 #include <gui/platform/windowslot.h>
 #include <gui/platform/wrappingtextedit.h>
-#include <core/settings/settingsfiles.h>
 
 #include <QDir>
 #include <QFile>

@@ -51,7 +51,8 @@ QString ReportsWindow::mailingDescription()
         "contact record.");
 }
 
-ReportsWindow::ReportsWindow(std::function<void()> showMainWindow, ReportControlFactory makeReportControl)
+ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
+                             ReportControlFactory makeReportControl)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_showMainWindow(std::move(showMainWindow))
     , m_makeReportControl(std::move(makeReportControl))

@@ -22,7 +22,7 @@ public:
 
     // showMainWindow brings the main window to the front (Close uses it).
     explicit ReportsWindow(std::function<void()> showMainWindow,
-                        ReportControlFactory makeReportControl = storedReportControl);
+                           ReportControlFactory makeReportControl = storedReportControl);
     ~ReportsWindow() override;
 
     // CrystalReport1 as stored with the window: failures go to a message box.

@@ -99,9 +99,9 @@ SearchDialog::SearchDialog(MainWindow &mainWindow)
 }
 
 QRadioButton *SearchDialog::addOption(const QString &name,
-                                    const QString &caption,
-                                    int top,
-                                    const QString &description)
+                                      const QString &caption,
+                                      int top,
+                                      const QString &description)
 {
     auto *option = new QRadioButton(caption, m_frame1);
     option->setObjectName(name);

@@ -1,26 +1,26 @@
 #include <gui/mainwindow/mainwindow.h>
 
+#include <core/contacts/recordsource.h>
 #include <gui/mainwindow/contactgridview.h>
 #include <gui/mainwindow/contactlistmodel.h>
 #include <gui/mainwindow/contactstatusbar.h>
-#include <core/contacts/recordsource.h>
 
 #include <core/files/apppath.h>
+#include <core/settings/inireader.h>
+#include <core/settings/settingsfiles.h>
 #include <gui/platform/centring.h>
 #include <gui/platform/fonts.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/programexit.h>
 #include <gui/platform/twips.h>
 #include <gui/platform/wrappingtextedit.h>
-#include <core/settings/inireader.h>
-#include <core/settings/settingsfiles.h>
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
-#include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>

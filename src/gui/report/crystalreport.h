@@ -1,7 +1,7 @@
 #pragma once
 
-#include <report/reportcontrol.h>
 #include <gui/report/reportviewer.h>
+#include <report/reportcontrol.h>
 
 #include <QDate>
 #include <QString>

@@ -1,7 +1,7 @@
 #include <gui/report/reportviewer.h>
 
-#include <report/report.h>
 #include <gui/report/reportprinting.h>
+#include <report/report.h>
 #include <report/reportexport.h>
 
 #include <QAction>
