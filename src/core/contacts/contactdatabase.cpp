@@ -23,6 +23,33 @@ QString createTableStatement()
            + QLatin1Char(')');
 }
 
+QString checkContactTable(sqlite::Connection &connection)
+{
+    // An empty answer means "usable", so a failure always carries words.
+    const auto unreadable = [&connection] {
+        const QString reason = connection.errorMessage();
+        return reason.isEmpty() ? QStringLiteral("The table \"contactsdb\" could not be read.")
+                                : reason;
+    };
+    sqlite::Statement info(connection, QStringLiteral("PRAGMA table_info(contactsdb)"));
+    if (!info.isValid())
+        return unreadable();
+    QStringList columns;
+    sqlite::Statement::Step step;
+    while ((step = info.step()) == sqlite::Statement::Step::Row)
+        columns << info.columnText(1);
+    if (step == sqlite::Statement::Step::Error)
+        return unreadable();
+    if (columns.isEmpty())
+        return QStringLiteral("The database has no table \"contactsdb\".");
+    for (int i = 0; i < contactFieldCount; ++i) {
+        const QString name = columnName(fieldAt(i));
+        if (!columns.contains(name, Qt::CaseInsensitive))
+            return QStringLiteral("The table \"contactsdb\" has no field \"%1\".").arg(name);
+    }
+    return {};
+}
+
 bool createDatabase(const QString &path, QString *error)
 {
     if (QFileInfo::exists(path)) {

@@ -1,5 +1,7 @@
 #include <core/contacts/contactstore.h>
 
+#include <core/contacts/contactdatabase.h>
+
 #include <sqlite/statement.h>
 #include <sqlite/transaction.h>
 
@@ -84,23 +86,8 @@ void ContactStore::close()
 
 bool ContactStore::checkTable()
 {
-    sqlite::Statement info(m_db, QStringLiteral("PRAGMA table_info(contactsdb)"));
-    if (!info.isValid())
-        return failFromDatabase();
-    QStringList columns;
-    sqlite::Statement::Step step;
-    while ((step = info.step()) == sqlite::Statement::Step::Row)
-        columns << info.columnText(1);
-    if (step == sqlite::Statement::Step::Error)
-        return failFromDatabase();
-    if (columns.isEmpty())
-        return fail(QStringLiteral("The database has no table \"contactsdb\"."));
-    for (int i = 0; i < contactFieldCount; ++i) {
-        const QString name = columnName(fieldAt(i));
-        if (!columns.contains(name, Qt::CaseInsensitive))
-            return fail(QStringLiteral("The table \"contactsdb\" has no field \"%1\".").arg(name));
-    }
-    return true;
+    const QString problem = cntdb::checkContactTable(m_db);
+    return problem.isEmpty() || fail(problem);
 }
 
 bool ContactStore::readRecordset()
