@@ -211,8 +211,8 @@ private:
 
     void backToFirst()
     {
-        if (!store().refresh())
-            die(store().errorMessage());
+        if (Result<void> done = store().refresh(); !done)
+            die(done.error());
         drain();
     }
 
@@ -227,8 +227,8 @@ private:
                 store->setRecordSource(recordSource);
             },
             [&] {
-                if (!store->open())
-                    die(store->errorMessage());
+                if (Result<void> done = store->open(); !done)
+                    die(done.error());
             });
     }
 
@@ -256,8 +256,8 @@ private:
         measure(
             "Refresh", m_runs, [] {},
             [&] {
-                if (!store().refresh())
-                    die(store().errorMessage());
+                if (Result<void> done = store().refresh(); !done)
+                    die(done.error());
             },
             [&] { expectRow("Refresh", 0); });
     }
@@ -307,7 +307,7 @@ private:
 
     void search()
     {
-        SearchDialog dialog(*m_window);
+        SearchDialog dialog(m_window->dbData1(), m_window->storeFailureReporter());
         for (const bench::SearchTarget &target : bench::searchTargets()) {
             const QByteArray name
                 = QByteArrayLiteral("search walk: ") + columnName(target.field).toUtf8();
@@ -347,8 +347,8 @@ private:
         measure(
             "Previous walk, last to first", m_walkRuns,
             [&] {
-                if (!store().moveTo(store().recordCount() - 1))
-                    die(store().errorMessage());
+                if (Result<void> done = store().moveTo(store().recordCount() - 1); !done)
+                    die(done.error());
                 drain();
             },
             [&] {

@@ -93,19 +93,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     file.close();
 
-    const settings::IniReadResult result
+    const Result<QString> result
         = settings::ReadIniKey(filePath(), QString::fromUtf8(section), QString::fromUtf8(key));
-    if (!result.ok()) {
-        std::fprintf(stderr, "unexpected error: %s\n", qPrintable(result.error));
+    if (!result) {
+        std::fprintf(stderr, "unexpected error: %s\n", qPrintable(result.error()));
         std::abort();
     }
     // Names that are not valid UTF-8 do not survive the trip through QString; the program
     // only ever passes ASCII names.
     const QByteArray expected = expectedValue(content, QString::fromUtf8(section).toUtf8(),
                                               QString::fromUtf8(key).toUtf8());
-    if (result.value != platform::decodeText(expected)) {
-        std::fprintf(stderr, "value differs: got \"%s\", expected \"%s\"\n",
-                     qPrintable(result.value), expected.constData());
+    if (*result != platform::decodeText(expected)) {
+        std::fprintf(stderr, "value differs: got \"%s\", expected \"%s\"\n", qPrintable(*result),
+                     expected.constData());
         std::abort();
     }
     if (!file.open(QIODevice::ReadOnly) || file.readAll() != content) {

@@ -75,18 +75,18 @@ void handOver(SplashWindow *splash)
 // The rest of the start-up, run by the first tick of Timer1.
 void onFirstTick(SplashWindow *splash)
 {
-    const settings::IniReadResult installed = settings::ReadIniKey(
+    const Result<QString> installed = settings::ReadIniKey(
         settings::crystlIniPath(), settings::settingsSection, settings::installedKey);
-    if (!installed.ok()) {
+    if (!installed) {
         platform::showMessage({},
                               QStringLiteral("Pelmora cannot start: the file that records whether "
                                              "Crystal Reports is installed cannot be read.\n\n%1")
-                                  .arg(installed.error),
+                                  .arg(installed.error()),
                               platform::MessageIcon::Critical);
         platform::endProgram();
         return;
     }
-    if (installed.value == QLatin1String("0")) {
+    if (*installed == QLatin1String("0")) {
         offerInstaller();
         return;
     }

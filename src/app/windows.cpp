@@ -47,7 +47,9 @@ platform::WindowSlot<AboutDialog> &aboutSlot()
 void wireWindowOpeners(MainWindow *window)
 {
     window->setWindowOpener(QStringLiteral("Search"), [window] {
-        searchSlot().show([window] { return new SearchDialog(*window); });
+        searchSlot().show([window] {
+            return new SearchDialog(window->dbData1(), window->storeFailureReporter());
+        });
     });
     window->setWindowOpener(QStringLiteral("Sort"),
                             [] { sortSlot().show([] { return new SortOptionsDialog; }); });

@@ -47,14 +47,14 @@ int main(int argc, char *argv[])
         std::fputs("usage: inikeyreader [--headroom-mb N] <path> <section> <key>\n", stderr);
         return 2;
     }
-    const settings::IniReadResult result = settings::ReadIniKey(
-        QString::fromLocal8Bit(argv[first]), QString::fromLocal8Bit(argv[first + 1]),
-        QString::fromLocal8Bit(argv[first + 2]));
-    if (!result.ok()) {
-        std::fprintf(stderr, "%s\n", result.error.toUtf8().constData());
+    const Result<QString> result = settings::ReadIniKey(QString::fromLocal8Bit(argv[first]),
+                                                        QString::fromLocal8Bit(argv[first + 1]),
+                                                        QString::fromLocal8Bit(argv[first + 2]));
+    if (!result) {
+        std::fprintf(stderr, "%s\n", result.error().toUtf8().constData());
         return 1;
     }
-    const QByteArray value = result.value.toUtf8();
+    const QByteArray value = result->toUtf8();
     std::fwrite(value.constData(), 1, size_t(value.size()), stdout);
     return 0;
 }

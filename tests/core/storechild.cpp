@@ -17,14 +17,14 @@ int main(int argc, char *argv[])
     store.setBusyTimeout(200);
     store.setDatabaseName(QString::fromLocal8Bit(argv[1]));
     store.setRecordSource(recordSourceForSortType(QStringLiteral("contactid")));
-    if (!store.open()) {
-        std::printf("open failed: %s\n", qPrintable(store.errorMessage()));
+    if (Result<void> opened = store.open(); !opened) {
+        std::printf("open failed: %s\n", qPrintable(opened.error()));
         return 2;
     }
     store.setFieldText(ContactField::LastName, QString::fromLocal8Bit(argv[2]));
-    if (store.moveNext())
+    if (Result<void> moved = store.moveNext())
         std::printf("ok\n");
     else
-        std::printf("failed: %s\n", qPrintable(store.errorMessage()));
+        std::printf("failed: %s\n", qPrintable(moved.error()));
     return 0;
 }

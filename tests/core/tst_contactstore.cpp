@@ -43,8 +43,8 @@ private:
         open->store.setBusyTimeout(200);
         open->store.setDatabaseName(folder.databasePath());
         open->store.setRecordSource(recordSourceForSortType(sortType));
-        if (!open->store.open()) {
-            qWarning("open failed: %s", qPrintable(open->store.errorMessage()));
+        if (Result<void> opened = open->store.open(); !opened) {
+            qWarning("open failed: %s", qPrintable(opened.error()));
             return nullptr;
         }
         return open;
@@ -116,7 +116,7 @@ void TestContactStore::emptyTable()
     QVERIFY(open->store.isBOF());
     QVERIFY(open->store.isEOF());
     QVERIFY(!open->store.hasCurrentRecord());
-    QCOMPARE(open->store.nextContactId(), 1);
+    QCOMPARE(open->store.nextContactId().valueOr(-1), 1);
 }
 
 void TestContactStore::movesToBothEnds()
@@ -162,20 +162,20 @@ void TestContactStore::commitWhenLeaving()
     ContactStore &store = open->store;
     QVERIFY(store.moveTo(1));
     type(*open, ContactField::FirstName, QStringLiteral("edited"));
-    bool ok = false;
+    Result<void> done = Failure{QStringLiteral("no such way")};
     if (way == "next")
-        ok = store.moveNext();
+        done = store.moveNext();
     else if (way == "previous")
-        ok = store.movePrevious();
+        done = store.movePrevious();
     else if (way == "grid")
-        ok = store.moveTo(2);
+        done = store.moveTo(2);
     else if (way == "refresh")
-        ok = store.refresh();
+        done = store.refresh();
     else if (way == "addnew")
-        ok = store.addNew();
+        done = store.addNew();
     else
-        ok = store.commit();
-    QVERIFY2(ok, qPrintable(store.errorMessage()));
+        done = store.commit();
+    QVERIFY2(done, qPrintable(done.error()));
     QCOMPARE(
         queryColumn(folder.databasePath(), "select firstname from contactsdb where contactid = 2"),
         QStringList{"edited"});
@@ -322,9 +322,9 @@ void TestContactStore::openFailures()
     ContactStore store;
     store.setDatabaseName(path);
     store.setRecordSource(recordSourceForSortType(QStringLiteral("lastname")));
-    QVERIFY(!store.open());
-    QVERIFY2(store.errorMessage().contains(reason, Qt::CaseInsensitive),
-             qPrintable(store.errorMessage()));
+    const Result<void> opened = store.open();
+    QVERIFY(!opened);
+    QVERIFY2(opened.error().contains(reason, Qt::CaseInsensitive), qPrintable(opened.error()));
     QCOMPARE(QFile::exists(path), existed); // never created
     QCOMPARE(fileBytes(path), before);
 }
@@ -355,9 +355,9 @@ void TestContactStore::commitFailureKeepsTypedText()
         QVERIFY(other.exec(QStringLiteral("DELETE FROM contactsdb WHERE contactid = 1")));
 
     type(*open, ContactField::LastName, QStringLiteral("typed"));
-    QVERIFY(!open->store.moveNext());
-    QVERIFY2(open->store.errorMessage().contains(reason, Qt::CaseInsensitive),
-             qPrintable(open->store.errorMessage()));
+    const Result<void> moved = open->store.moveNext();
+    QVERIFY(!moved);
+    QVERIFY2(moved.error().contains(reason, Qt::CaseInsensitive), qPrintable(moved.error()));
     // Nothing moved and nothing typed was lost.
     QCOMPARE(open->store.currentRow(), 0);
     QCOMPARE(open->store.fieldText(ContactField::LastName), QStringLiteral("typed"));
@@ -423,7 +423,7 @@ void TestContactStore::nextContactId()
         QVERIFY(open->store.addNew());
         type(*open, ContactField::ContactId, QString::number(open->store.recordCount() + 1));
     }
-    QCOMPARE(open->store.nextContactId(), expected);
+    QCOMPARE(open->store.nextContactId().valueOr(-1), expected);
 }
 
 void TestContactStore::fieldsReadOnlyWithoutRecord()

@@ -192,13 +192,13 @@ void TstIniReader::readIniKey()
     if (setup == Setup::ReadOnly)
         QVERIFY(setMode(path, 0444));
 
-    const settings::IniReadResult result = settings::ReadIniKey(path, section, key);
+    const Result<QString> result = settings::ReadIniKey(path, section, key);
 
-    QVERIFY2(result.ok(), qPrintable(result.error));
+    QVERIFY2(result, qPrintable(result.error()));
     if (expected == QString::fromLatin1(longLine))
-        QVERIFY(result.value == expandedText(expected)); // QCOMPARE would print 50 MB
+        QVERIFY(*result == expandedText(expected)); // QCOMPARE would print 50 MB
     else
-        QCOMPARE(result.value, expected);
+        QCOMPARE(*result, expected);
 
     // The reader never changes what the file holds.
     const QFileInfo after(path);
@@ -238,14 +238,13 @@ void TstIniReader::readErrors()
         QVERIFY(QDir(dir.path()).mkpath(folderToCreate));
     const QString path = dir.filePath(relativePath);
 
-    const settings::IniReadResult result
+    const Result<QString> result
         = settings::ReadIniKey(path, QStringLiteral("settings"), QStringLiteral("installed"));
 
-    QVERIFY(!result.ok());
-    QCOMPARE(result.value, QString());
+    QVERIFY(!result);
     const QString expectedReason
         = reason.contains(QLatin1String("%1")) ? reason.arg(dir.path()) : reason;
-    QCOMPARE(result.error, path + QStringLiteral(": ") + expectedReason);
+    QCOMPARE(result.error(), path + QStringLiteral(": ") + expectedReason);
     // A failed read creates nothing.
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              folderToCreate.isEmpty() ? QStringList() : QStringList(folderToCreate));

@@ -199,7 +199,8 @@ void TestSearch::walk()
         lastName->setText(typed);
     }
 
-    QPointer<SearchDialog> dialog = new SearchDialog(window);
+    QPointer<SearchDialog> dialog
+        = new SearchDialog(window.dbData1(), window.storeFailureReporter());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
     dialog->findChild<QRadioButton *>(option)->click();
@@ -238,7 +239,7 @@ void TestSearch::secondSearchFindsContactBeforeStart()
     MainWindow window;
     QVERIFY(window.load());
     QVERIFY(window.dbData1().moveTo(2));
-    SearchDialog dialog(window);
+    SearchDialog dialog(window.dbData1(), window.storeFailureReporter());
     dialog.findChild<QLineEdit *>("txtSearch")->setText("baker");
     dialog.search();
     QCOMPARE(boxes.last().text, QStringLiteral("No Match"));
@@ -276,7 +277,7 @@ void TestSearch::descriptions()
     QVERIFY(folder.createDatabase());
     MainWindow window;
     QVERIFY(window.load());
-    SearchDialog dialog(window);
+    SearchDialog dialog(window.dbData1(), window.storeFailureReporter());
     dialog.show();
     auto *label = dialog.findChild<QLabel *>("lblDescription");
     QCOMPARE(label->text(),
@@ -294,7 +295,8 @@ void TestSearch::dialogStateAfterNoMatchAndReopening()
     platform::ScriptedMessageBoxes boxes;
     MainWindow window;
     QVERIFY(window.load());
-    QPointer<SearchDialog> dialog = new SearchDialog(window);
+    QPointer<SearchDialog> dialog
+        = new SearchDialog(window.dbData1(), window.storeFailureReporter());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
     dialog->findChild<QRadioButton *>("optWork")->click();
@@ -307,7 +309,7 @@ void TestSearch::dialogStateAfterNoMatchAndReopening()
     dialog->search();
     QCOMPARE(boxes.last().text, QStringLiteral("Match"));
     QTRY_VERIFY(!dialog); // unloaded
-    SearchDialog reopened(window);
+    SearchDialog reopened(window.dbData1(), window.storeFailureReporter());
     QCOMPARE(reopened.findChild<QLineEdit *>("txtSearch")->text(), QString());
     QVERIFY(reopened.findChild<QRadioButton *>("optLast")->isChecked());
 }
@@ -325,7 +327,7 @@ void TestSearch::failedCommitStopsTheWalk()
     sqlite::Connection locker;
     QVERIFY(locker.open(folder.databasePath(), sqlite::Connection::Mode::ReadWrite));
     QVERIFY(locker.exec("BEGIN EXCLUSIVE"));
-    SearchDialog dialog(window);
+    SearchDialog dialog(window.dbData1(), window.storeFailureReporter());
     dialog.findChild<QLineEdit *>("txtSearch")->setText("baker");
     dialog.search();
     QCOMPARE(boxes.count(), 1);

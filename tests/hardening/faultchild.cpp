@@ -48,10 +48,18 @@ bool openStore(OpenStore &open, const char *path)
     open.store.setBusyTimeout(2000);
     open.store.setDatabaseName(QString::fromLocal8Bit(path));
     open.store.setRecordSource(recordSourceForSortType(QStringLiteral("contactid")));
-    if (open.store.open())
-        return true;
-    std::printf("open failed: %s\n", qPrintable(open.store.errorMessage()));
-    return false;
+    const Result<void> opened = open.store.open();
+    if (!opened)
+        std::printf("open failed: %s\n", qPrintable(opened.error()));
+    return opened.ok();
+}
+
+// Prints "failed: <reason>" for a store call that failed; true when it succeeded.
+bool succeeded(const Result<void> &result)
+{
+    if (!result)
+        std::printf("failed: %s\n", qPrintable(result.error()));
+    return result.ok();
 }
 
 void type(OpenStore &open, ContactField field, const QString &text)
@@ -65,30 +73,27 @@ int commitLoop(const char *path)
     if (!openStore(open, path))
         return 2;
     for (;;) {
-        const qint64 id = open.store.nextContactId();
-        if (id < 0 || !open.store.addNew()) {
-            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+        const Result<qint64> next = open.store.nextContactId();
+        if (!next) {
+            std::printf("failed: %s\n", qPrintable(next.error()));
             return 0;
         }
+        const qint64 id = *next;
+        if (!succeeded(open.store.addNew()))
+            return 0;
         type(open, ContactField::ContactId, QString::number(id));
         type(open, ContactField::LastName, QStringLiteral("Crash %1").arg(id));
         type(open, ContactField::Notes, QString(500, QLatin1Char('n')));
-        if (!open.store.commit()) {
-            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+        if (!succeeded(open.store.commit()))
             return 0;
-        }
         std::printf("%lld\n", id);
         std::fflush(stdout);
         // And an edit of the contact just stored, which is an update rather than an insert.
-        if (!open.store.moveTo(open.store.recordCount() - 1)) {
-            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+        if (!succeeded(open.store.moveTo(open.store.recordCount() - 1)))
             return 0;
-        }
         type(open, ContactField::City, QStringLiteral("edited"));
-        if (!open.store.commit()) {
-            std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
+        if (!succeeded(open.store.commit()))
             return 0;
-        }
         std::printf("%lld edited\n", id);
         std::fflush(stdout);
     }
@@ -113,15 +118,14 @@ int diskFull(const char *path, const char *limit, bool retrySmall)
     if (!limitFileSize(limit))
         return 3;
     type(open, ContactField::Notes, QString(1024 * 1024, QLatin1Char('x')));
-    if (open.store.commit())
+    if (succeeded(open.store.commit()))
         std::printf("ok\n");
-    else
-        std::printf("failed: %s\n", qPrintable(open.store.errorMessage()));
     if (!retrySmall)
         return 0;
     // The typed text is still there; a small change in its place fits and is stored.
     type(open, ContactField::Notes, QStringLiteral("small"));
-    std::printf("after: %s\n", open.store.commit() ? "ok" : qPrintable(open.store.errorMessage()));
+    const Result<void> retried = open.store.commit();
+    std::printf("after: %s\n", retried ? "ok" : qPrintable(retried.error()));
     return 0;
 }
 

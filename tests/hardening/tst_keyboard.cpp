@@ -174,7 +174,7 @@ QWidget *TestKeyboard::open(const QString &window)
     if (window == QLatin1String("programInfo"))
         return info::showProgramInfo();
     if (window == QLatin1String("search")) {
-        m_search = new SearchDialog(*m_main);
+        m_search = new SearchDialog(m_main->dbData1(), m_main->storeFailureReporter());
         m_search->setAttribute(Qt::WA_DeleteOnClose);
         m_search->show();
         m_search->activateWindow();

@@ -29,8 +29,8 @@ std::unique_ptr<OpenStore> openStore(const QString &path)
     open->store.setBusyTimeout(200);
     open->store.setDatabaseName(path);
     open->store.setRecordSource(recordSourceForSortType(QStringLiteral("contactid")));
-    if (!open->store.open()) {
-        qWarning("open failed: %s", qPrintable(open->store.errorMessage()));
+    if (Result<void> opened = open->store.open(); !opened) {
+        qWarning("open failed: %s", qPrintable(opened.error()));
         return nullptr;
     }
     return open;
@@ -221,13 +221,14 @@ void TestStoreFaults::secondInstanceCommitWhileFirstWrites()
     QVERIFY(firstWriter.open(folder.databasePath(), sqlite::Connection::Mode::ReadWrite));
     QVERIFY(firstWriter.exec(QStringLiteral("BEGIN IMMEDIATE")));
     type(*second, ContactField::Fax, QStringLiteral("555"));
-    QVERIFY(!second->store.commit());
-    QVERIFY2(second->store.errorMessage().contains(QLatin1String("locked")),
-             qPrintable(second->store.errorMessage()));
+    const Result<void> refused = second->store.commit();
+    QVERIFY(!refused);
+    QVERIFY2(refused.error().contains(QLatin1String("locked")), qPrintable(refused.error()));
     QCOMPARE(second->store.fieldText(ContactField::Fax), QStringLiteral("555"));
     // Once the lock is gone the same commit goes through.
     QVERIFY(firstWriter.exec(QStringLiteral("COMMIT")));
-    QVERIFY2(second->store.commit(), qPrintable(second->store.errorMessage()));
+    const Result<void> committed = second->store.commit();
+    QVERIFY2(committed, qPrintable(committed.error()));
     QCOMPARE(queryColumn(folder.databasePath(),
                          QStringLiteral("select Fax from contactsdb where contactid = 1")),
              QStringList{"555"});

@@ -43,16 +43,12 @@ QByteArray TestAppFolder::readFile(const QString &relativePath) const
 
 bool TestAppFolder::createDatabase(const QList<ContactValues> &contacts) const
 {
-    QString error;
-    if (!cntdb::createDatabase(databasePath(), &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    if (!contacts.isEmpty() && !cntdb::insertContacts(databasePath(), contacts, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    return true;
+    Result<void> made = cntdb::createDatabase(databasePath());
+    if (made && !contacts.isEmpty())
+        made = cntdb::insertContacts(databasePath(), contacts);
+    if (!made)
+        qWarning("%s", qPrintable(made.error()));
+    return made.ok();
 }
 
 bool TestAppFolder::createDemoDatabase(int count, quint32 seed) const

@@ -50,10 +50,12 @@ int main(int argc, char *argv[])
     if (!ok || !args.isEmpty() || demo < 0)
         return usage();
 
-    QString error;
-    if (!cntdb::createDatabase(file, &error))
-        return fail(error);
-    if (demo > 0 && !cntdb::insertContacts(file, cntdb::demoContacts(demo, seed), &error))
-        return fail(error);
+    if (Result<void> made = cntdb::createDatabase(file); !made)
+        return fail(made.error());
+    if (demo > 0) {
+        if (Result<void> filled = cntdb::insertContacts(file, cntdb::demoContacts(demo, seed));
+            !filled)
+            return fail(filled.error());
+    }
     return 0;
 }

@@ -32,6 +32,7 @@ public:
     T value() && { return std::get<0>(std::move(m_state)); }
     const T &operator*() const & { return value(); }
     const T *operator->() const { return &value(); }
+    T valueOr(T fallback) const { return ok() ? value() : std::move(fallback); }
     // Empty when the call succeeded.
     QString error() const { return ok() ? QString() : std::get<1>(m_state); }
 

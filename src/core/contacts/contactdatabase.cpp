@@ -23,13 +23,13 @@ QString createTableStatement()
            + QLatin1Char(')');
 }
 
-QString checkContactTable(sqlite::Connection &connection)
+Result<void> checkContactTable(sqlite::Connection &connection)
 {
-    // An empty answer means "usable", so a failure always carries words.
     const auto unreadable = [&connection] {
         const QString reason = connection.errorMessage();
-        return reason.isEmpty() ? QStringLiteral("The table \"contactsdb\" could not be read.")
-                                : reason;
+        return Failure{reason.isEmpty()
+                           ? QStringLiteral("The table \"contactsdb\" could not be read.")
+                           : reason};
     };
     sqlite::Statement info(connection, QStringLiteral("PRAGMA table_info(contactsdb)"));
     if (!info.isValid())
@@ -41,37 +41,32 @@ QString checkContactTable(sqlite::Connection &connection)
     if (step == sqlite::Statement::Step::Error)
         return unreadable();
     if (columns.isEmpty())
-        return QStringLiteral("The database has no table \"contactsdb\".");
+        return Failure{QStringLiteral("The database has no table \"contactsdb\".")};
     for (int i = 0; i < contactFieldCount; ++i) {
         const QString name = columnName(fieldAt(i));
         if (!columns.contains(name, Qt::CaseInsensitive))
-            return QStringLiteral("The table \"contactsdb\" has no field \"%1\".").arg(name);
+            return Failure{
+                QStringLiteral("The table \"contactsdb\" has no field \"%1\".").arg(name)};
     }
     return {};
 }
 
-bool createDatabase(const QString &path, QString *error)
+Result<void> createDatabase(const QString &path)
 {
-    if (QFileInfo::exists(path)) {
-        *error = QStringLiteral("%1 already exists").arg(path);
-        return false;
-    }
+    if (QFileInfo::exists(path))
+        return Failure{QStringLiteral("%1 already exists").arg(path)};
     sqlite::Connection db;
     if (!db.open(path, sqlite::Connection::Mode::ReadWriteCreate)
-        || !db.exec(createTableStatement())) {
-        *error = QStringLiteral("%1: %2").arg(path, db.errorMessage());
-        return false;
-    }
-    return true;
+        || !db.exec(createTableStatement()))
+        return Failure{QStringLiteral("%1: %2").arg(path, db.errorMessage())};
+    return {};
 }
 
-bool insertContacts(const QString &path, const QList<ContactValues> &contacts, QString *error)
+Result<void> insertContacts(const QString &path, const QList<ContactValues> &contacts)
 {
     sqlite::Connection db;
-    if (!db.open(path, sqlite::Connection::Mode::ReadWrite)) {
-        *error = QStringLiteral("%1: %2").arg(path, db.errorMessage());
-        return false;
-    }
+    if (!db.open(path, sqlite::Connection::Mode::ReadWrite))
+        return Failure{QStringLiteral("%1: %2").arg(path, db.errorMessage())};
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::Immediate);
     QStringList placeholders;
     for (int i = 0; i < contactFieldCount; ++i)
@@ -82,15 +77,15 @@ bool insertContacts(const QString &path, const QList<ContactValues> &contacts, Q
     for (const ContactValues &contact : contacts) {
         if (!ok)
             break;
-        for (int i = 0; i < contactFieldCount; ++i)
-            insert.bindText(i + 1, contact[i]);
-        ok = insert.step() == sqlite::Statement::Step::Done && insert.reset();
+        for (int i = 0; i < contactFieldCount && ok; ++i)
+            ok = insert.bindText(i + 1, contact[i]);
+        ok = ok && insert.step() == sqlite::Statement::Step::Done && insert.reset();
     }
     if (ok)
         ok = transaction.commit();
     if (!ok)
-        *error = QStringLiteral("%1: %2").arg(path, db.errorMessage());
-    return ok;
+        return Failure{QStringLiteral("%1: %2").arg(path, db.errorMessage())};
+    return {};
 }
 
 } // namespace cntdb

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <core/base/result.h>
 #include <core/contacts/contactfields.h>
 
 #include <QList>
@@ -17,16 +18,16 @@ namespace cntdb {
 // compared without regard to case when sorting.
 QString createTableStatement();
 
-// Says what keeps the open database's contactsdb from serving the program (no such table,
-// a field missing, the database unreadable), or returns an empty string when it can.
-// Fields are matched without regard to case; their order and extra fields do not matter.
-QString checkContactTable(sqlite::Connection &connection);
+// Whether the open database's contactsdb can serve the program; the failure says what keeps
+// it from doing so (no such table, a field missing, the database unreadable). Fields are
+// matched without regard to case; their order and extra fields do not matter.
+Result<void> checkContactTable(sqlite::Connection &connection);
 
 // Creates a new database file with the empty table contactsdb. Fails if the file exists.
-bool createDatabase(const QString &path, QString *error);
+Result<void> createDatabase(const QString &path);
 
 // Appends contacts in one transaction. Values are written as text; an empty string is
 // written as empty text, never as NULL.
-bool insertContacts(const QString &path, const QList<ContactValues> &contacts, QString *error);
+Result<void> insertContacts(const QString &path, const QList<ContactValues> &contacts);
 
 } // namespace cntdb

@@ -52,31 +52,28 @@ void ContactStore::setBusyTimeout(int milliseconds)
     m_db.setBusyTimeout(milliseconds);
 }
 
-bool ContactStore::open()
+Result<void> ContactStore::open()
 {
     close();
     const QFileInfo file(m_databaseName);
     if (!file.exists())
-        return fail(QStringLiteral("The file was not found."));
+        return Failure{QStringLiteral("The file was not found.")};
     if (file.isDir())
-        return fail(QStringLiteral("The path is a folder, not a database file."));
+        return Failure{QStringLiteral("The path is a folder, not a database file.")};
     if (!m_db.open(m_databaseName, sqlite::Connection::Mode::ReadWrite))
-        return failFromDatabase();
+        return databaseFailure();
     m_db.setBusyTimeout(m_busyTimeout);
-    // Each commit reaches the disk before it is acknowledged.
-    const bool usable = (m_db.exec(QStringLiteral("PRAGMA synchronous=FULL")) || failFromDatabase())
-                        && checkTable() && readRecordset();
+    Result<void> usable = readyForUse();
     if (!usable) {
-        const QString reason = m_error;
         close();
-        return fail(reason);
+        return usable;
     }
     m_position = m_rows.empty() ? Position::BeforeFirst : Position::OnRow;
     m_row = 0;
     m_pendingNew = false;
     emit recordsetChanged();
     showCurrent();
-    return true;
+    return {};
 }
 
 void ContactStore::close()
@@ -84,17 +81,21 @@ void ContactStore::close()
     m_db.close();
 }
 
-bool ContactStore::checkTable()
+Result<void> ContactStore::readyForUse()
 {
-    const QString problem = cntdb::checkContactTable(m_db);
-    return problem.isEmpty() || fail(problem);
+    // Each commit reaches the disk before it is acknowledged.
+    if (!m_db.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+        return databaseFailure();
+    if (Result<void> table = cntdb::checkContactTable(m_db); !table)
+        return table;
+    return readRecordset();
 }
 
-bool ContactStore::readRecordset()
+Result<void> ContactStore::readRecordset()
 {
     sqlite::Statement select(m_db, withRowid(m_recordSource));
     if (!select.isValid())
-        return failFromDatabase();
+        return databaseFailure();
 
     std::array<int, contactFieldCount> columnOf{};
     columnOf.fill(-1);
@@ -107,8 +108,8 @@ bool ContactStore::readRecordset()
     }
     for (int i = 0; i < contactFieldCount; ++i) {
         if (columnOf[i] < 0)
-            return fail(QStringLiteral("The record source does not select the field \"%1\".")
-                            .arg(columnName(fieldAt(i))));
+            return Failure{QStringLiteral("The record source does not select the field \"%1\".")
+                               .arg(columnName(fieldAt(i)))};
     }
 
     std::vector<Row> rows;
@@ -120,51 +121,51 @@ bool ContactStore::readRecordset()
                         })});
     }
     if (step == sqlite::Statement::Step::Error)
-        return failFromDatabase();
+        return databaseFailure();
     m_rows = std::move(rows);
-    return true;
+    return {};
 }
 
-bool ContactStore::refresh()
+Result<void> ContactStore::refresh()
 {
-    if (!commit())
-        return false;
+    if (Result<void> committed = commit(); !committed)
+        return committed;
     if (!m_db.isOpen())
         return open();
-    if (!readRecordset())
-        return false;
+    if (Result<void> read = readRecordset(); !read)
+        return read;
     m_position = m_rows.empty() ? Position::BeforeFirst : Position::OnRow;
     m_row = 0;
     emit recordsetChanged();
     showCurrent();
-    return true;
+    return {};
 }
 
-bool ContactStore::addNew()
+Result<void> ContactStore::addNew()
 {
-    if (!commit())
-        return false;
+    if (Result<void> committed = commit(); !committed)
+        return committed;
     m_pendingNew = true;
     showCurrent();
-    return true;
+    return {};
 }
 
-bool ContactStore::deleteCurrent()
+Result<void> ContactStore::deleteCurrent()
 {
     if (m_pendingNew)
-        return fail(QStringLiteral("A new contact is being entered and is not stored yet."));
+        return Failure{QStringLiteral("A new contact is being entered and is not stored yet.")};
     if (!hasCurrentRecord())
-        return fail(QStringLiteral("There is no current record."));
+        return Failure{QStringLiteral("There is no current record.")};
     sqlite::Transaction transaction(m_db, sqlite::Transaction::Kind::Immediate);
     sqlite::Statement remove(m_db, QStringLiteral("DELETE FROM contactsdb WHERE rowid = ?"));
     if (!transaction.isActive() || !remove.isValid() || !remove.bindInt64(1, m_rows[m_row].rowid)
         || remove.step() != sqlite::Statement::Step::Done || !transaction.commit())
-        return failFromDatabase();
+        return databaseFailure();
     m_rows.erase(m_rows.begin() + m_row);
     m_position = Position::BeforeFirst;
     emit recordsetChanged();
     showCurrent();
-    return true;
+    return {};
 }
 
 void ContactStore::discardPendingNew()
@@ -173,13 +174,13 @@ void ContactStore::discardPendingNew()
     showCurrent();
 }
 
-bool ContactStore::moveNext()
+Result<void> ContactStore::moveNext()
 {
-    if (!commit())
-        return false;
+    if (Result<void> committed = commit(); !committed)
+        return committed;
     advance();
     showCurrent();
-    return true;
+    return {};
 }
 
 void ContactStore::advance()
@@ -197,12 +198,12 @@ void ContactStore::advance()
     }
 }
 
-bool ContactStore::movePrevious()
+Result<void> ContactStore::movePrevious()
 {
-    if (!commit())
-        return false;
+    if (Result<void> committed = commit(); !committed)
+        return committed;
     if (m_rows.empty())
-        return true;
+        return {};
     if (m_position == Position::AfterLast) {
         m_position = Position::OnRow;
         m_row = recordCount() - 1;
@@ -213,27 +214,27 @@ bool ContactStore::movePrevious()
             m_position = Position::BeforeFirst;
     }
     showCurrent();
-    return true;
+    return {};
 }
 
-bool ContactStore::moveTo(int row)
+Result<void> ContactStore::moveTo(int row)
 {
     if (row < 0 || row >= recordCount())
-        return fail(QStringLiteral("There is no record %1.").arg(row + 1));
-    if (!commit())
-        return false;
+        return Failure{QStringLiteral("There is no record %1.").arg(row + 1)};
+    if (Result<void> committed = commit(); !committed)
+        return committed;
     m_position = Position::OnRow;
     m_row = row;
     showCurrent();
-    return true;
+    return {};
 }
 
-bool ContactStore::commit()
+Result<void> ContactStore::commit()
 {
     if (m_pendingNew)
         return insertPending();
     if (!hasCurrentRecord() || m_changed.none())
-        return true;
+        return {};
     return writeChanges();
 }
 
@@ -250,7 +251,7 @@ QString ContactStore::value(int row, ContactField field) const
     return m_rows[row].values.value(fieldIndex(field));
 }
 
-bool ContactStore::writeChanges()
+Result<void> ContactStore::writeChanges()
 {
     Row &row = m_rows[m_row];
     ContactValues values = row.values.values();
@@ -266,7 +267,7 @@ bool ContactStore::writeChanges()
     sqlite::Statement update(m_db, QStringLiteral("UPDATE contactsdb SET %1 WHERE rowid = ?")
                                        .arg(assignments.join(QStringLiteral(", "))));
     if (!transaction.isActive() || !update.isValid())
-        return failFromDatabase();
+        return databaseFailure();
     int parameter = 1;
     bool bound = true;
     for (int i = 0; i < contactFieldCount; ++i) {
@@ -275,20 +276,20 @@ bool ContactStore::writeChanges()
     }
     bound = bound && update.bindInt64(parameter, row.rowid);
     if (!bound || update.step() != sqlite::Statement::Step::Done)
-        return failFromDatabase();
+        return databaseFailure();
     if (m_db.changes() != 1)
-        return fail(QStringLiteral("The contact is no longer in the database; another program "
-                                   "may have deleted it."));
+        return Failure{QStringLiteral("The contact is no longer in the database; another program "
+                                      "may have deleted it.")};
     if (!transaction.commit())
-        return failFromDatabase();
+        return databaseFailure();
 
     row.values = PackedRecord::fromValues(values);
     m_changed.reset();
     emit rowChanged(m_row);
-    return true;
+    return {};
 }
 
-bool ContactStore::insertPending()
+Result<void> ContactStore::insertPending()
 {
     ContactValues values;
     QStringList columns;
@@ -303,32 +304,30 @@ bool ContactStore::insertPending()
                                        .arg(columns.join(QStringLiteral(", ")),
                                             placeholders.join(QStringLiteral(", "))));
     if (!transaction.isActive() || !insert.isValid())
-        return failFromDatabase();
+        return databaseFailure();
     bool bound = true;
     for (int i = 0; i < contactFieldCount; ++i)
         bound = bound && insert.bindText(i + 1, values[i]);
     if (!bound || insert.step() != sqlite::Statement::Step::Done)
-        return failFromDatabase();
+        return databaseFailure();
     const qint64 rowid = m_db.lastInsertRowid();
     if (!transaction.commit())
-        return failFromDatabase();
+        return databaseFailure();
 
     // A new contact joins the end of the recordset until the records are read again.
     m_rows.push_back({rowid, PackedRecord::fromValues(values)});
     m_pendingNew = false;
     m_changed.reset();
     emit rowAppended(recordCount() - 1);
-    return true;
+    return {};
 }
 
-qint64 ContactStore::nextContactId()
+Result<qint64> ContactStore::nextContactId()
 {
     sqlite::Statement query(m_db, QStringLiteral("SELECT max(contactid) FROM contactsdb "
                                                  "WHERE typeof(contactid) = 'integer'"));
-    if (!query.isValid() || query.step() != sqlite::Statement::Step::Row) {
-        failFromDatabase();
-        return -1;
-    }
+    if (!query.isValid() || query.step() != sqlite::Statement::Step::Row)
+        return databaseFailure();
     qint64 largest = std::max<qint64>(recordCount(), query.columnInt64(0));
     if (m_pendingNew) {
         bool isNumber = false;
@@ -336,20 +335,18 @@ qint64 ContactStore::nextContactId()
         if (isNumber)
             largest = std::max(largest, pendingId);
     }
-    if (largest >= std::numeric_limits<qint32>::max()) {
-        fail(QStringLiteral("Contact ids have reached %1, the largest id there can be.")
-                 .arg(std::numeric_limits<qint32>::max()));
-        return -1;
-    }
+    if (largest >= std::numeric_limits<qint32>::max())
+        return Failure{QStringLiteral("Contact ids have reached %1, the largest id there can be.")
+                           .arg(std::numeric_limits<qint32>::max())};
     return largest + 1;
 }
 
-ContactStore::WalkResult
+Result<bool>
 ContactStore::findForward(ContactField field, const QString &upperCriterion, qint64 maxSteps)
 {
     const int column = fieldIndex(field);
     bool moved = false;
-    WalkResult result = WalkResult::NoMatch;
+    bool found = false;
     for (qint64 step = 0; step < maxSteps; ++step) {
         if (isEOF())
             break;
@@ -357,22 +354,20 @@ ContactStore::findForward(ContactField field, const QString &upperCriterion, qin
             // The first record is compared as the field shows it, typed text included.
             const QString text = moved ? m_rows[m_row].values.value(column) : fieldText(field);
             if (upperCased(text) == upperCriterion) {
-                result = WalkResult::Match;
+                found = true;
                 break;
             }
         }
         if (!moved) {
-            if (!commit()) {
-                result = WalkResult::Failed;
-                break;
-            }
+            if (Result<void> committed = commit(); !committed)
+                return Failure{committed.error()};
             moved = true;
         }
         advance();
     }
     if (moved)
         showCurrent();
-    return result;
+    return found;
 }
 
 QString ContactStore::upperCased(QString text)
@@ -389,13 +384,7 @@ void ContactStore::showCurrent()
     emit currentChanged();
 }
 
-bool ContactStore::fail(const QString &message)
+Failure ContactStore::databaseFailure() const
 {
-    m_error = message;
-    return false;
-}
-
-bool ContactStore::failFromDatabase()
-{
-    return fail(m_db.errorMessage());
+    return Failure{m_db.errorMessage()};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <core/base/result.h>
 #include <core/contacts/contactfields.h>
 #include <core/contacts/packedrecord.h>
 
@@ -21,8 +22,8 @@
 // record commits the fields edited since it became current; a pending new record is
 // inserted with all fields. A failed commit leaves the record current and the edits in place.
 //
-// Operations return false on failure; errorMessage() then says why in SQLite's or the
-// file system's words. The store never shows a message itself.
+// Operations return a Result: on failure its error says why, in SQLite's or the file
+// system's words. The store never shows a message itself.
 class ContactStore : public QObject
 {
     Q_OBJECT
@@ -40,12 +41,12 @@ public:
 
     // Opens the database (never creating it) and reads the recordset; the first row becomes
     // current. Checks that contactsdb has all seventeen fields.
-    bool open();
+    Result<void> open();
     bool isOpen() const { return m_db.isOpen(); }
     void close();
     // Commits, then reads the recordset again; the first row becomes current. Serves as the
     // data control's Refresh and Requery alike.
-    bool refresh();
+    Result<void> refresh();
 
     int recordCount() const { return int(m_rows.size()); }
     bool isBOF() const { return m_rows.empty() || m_position == Position::BeforeFirst; }
@@ -58,16 +59,16 @@ public:
     // contact is not in the list yet.
     int markedRow() const { return m_pendingNew ? -1 : currentRow(); }
 
-    bool addNew();
+    Result<void> addNew();
     // Deletes the current record from the table; no record is current afterwards.
-    bool deleteCurrent();
+    Result<void> deleteCurrent();
     // Drops the pending new record without writing it.
     void discardPendingNew();
-    bool moveNext();
-    bool movePrevious();
-    bool moveTo(int row);
+    Result<void> moveNext();
+    Result<void> movePrevious();
+    Result<void> moveTo(int row);
     // Writes the changed fields of the current record, or inserts the pending new one.
-    bool commit();
+    Result<void> commit();
 
     // The values the fields show: the current record's, a pending new one's or empty, with
     // the edits pushed in since.
@@ -85,17 +86,14 @@ public:
     QString value(int row, ContactField field) const;
 
     // One more than the largest of the record count and the whole-number contact ids in the
-    // table (and a pending new record's id). Returns -1 when that would not fit in 32 bits,
-    // or when the table cannot be read (errorMessage() says why then).
-    qint64 nextContactId();
+    // table (and a pending new record's id). Fails when that would not fit in 32 bits, or
+    // when the table cannot be read.
+    Result<qint64> nextContactId();
 
     // The search walk: from the current record, at most maxSteps steps; each step compares the
     // field's text, upper-cased letter by letter, with the criterion and moves on if it
-    // differs. Leaving the first record commits it as a move does.
-    enum class WalkResult { Match, NoMatch, Failed };
-    WalkResult findForward(ContactField field, const QString &upperCriterion, qint64 maxSteps);
-
-    QString errorMessage() const { return m_error; }
+    // differs. Leaving the first record commits it as a move does. True on a match.
+    Result<bool> findForward(ContactField field, const QString &upperCriterion, qint64 maxSteps);
 
     // Upper-cases letter by letter, so the length never changes.
     static QString upperCased(QString text);
@@ -117,14 +115,13 @@ private:
         PackedRecord values;
     };
 
-    bool readRecordset();
+    Result<void> readyForUse();
+    Result<void> readRecordset();
     void advance();
-    bool checkTable();
-    bool writeChanges();
-    bool insertPending();
+    Result<void> writeChanges();
+    Result<void> insertPending();
     void showCurrent();
-    bool fail(const QString &message);
-    bool failFromDatabase();
+    Failure databaseFailure() const;
 
     QString m_databaseName;
     QString m_recordSource;
@@ -136,5 +133,4 @@ private:
     bool m_pendingNew = false;
     ContactValues m_shown;
     std::bitset<contactFieldCount> m_changed;
-    QString m_error;
 };

@@ -90,33 +90,32 @@ private:
     bool m_inSection = false;
 };
 
-IniReadResult readValue(QFile &file, const QString &path, const LineMatcher &matcher)
+Result<QString> readValue(QFile &file, const QString &path, const LineMatcher &matcher)
 {
     if (!file.seek(matcher.valueOffset()))
-        return {{}, failure(path, file.errorString())};
+        return Failure{failure(path, file.errorString())};
     const QByteArray value = file.read(matcher.valueLength());
     if (value.size() != matcher.valueLength())
-        return {{}, failure(path, QStringLiteral("the file changed while it was read"))};
-    return {platform::decodeText(value), {}};
+        return Failure{failure(path, QStringLiteral("the file changed while it was read"))};
+    return platform::decodeText(value);
 }
 
 } // namespace
 
-IniReadResult ReadIniKey(const QString &path, const QString &section, const QString &key)
+Result<QString> ReadIniKey(const QString &path, const QString &section, const QString &key)
 {
     const QFileInfo info(path);
     if (info.isDir())
-        return {{}, failure(path, QStringLiteral("the path is a folder, not a file"))};
+        return Failure{failure(path, QStringLiteral("the path is a folder, not a file"))};
 
     QFile file(path);
     if (!info.exists()) {
         const QFileInfo folder(info.absolutePath());
         if (!folder.isDir())
-            return {{},
-                    failure(path, QStringLiteral("the folder %1 does not exist")
-                                      .arg(QDir::toNativeSeparators(folder.filePath())))};
+            return Failure{failure(path, QStringLiteral("the folder %1 does not exist")
+                                             .arg(QDir::toNativeSeparators(folder.filePath())))};
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return {{}, failure(path, file.errorString())};
+            return Failure{failure(path, file.errorString())};
         file.close();
     }
 
@@ -127,7 +126,7 @@ IniReadResult ReadIniKey(const QString &path, const QString &section, const QStr
         file.setPermissions(permissions | QFile::WriteOwner);
 
     if (!file.open(QIODevice::ReadOnly))
-        return {{}, failure(path, file.errorString())};
+        return Failure{failure(path, file.errorString())};
 
     LineMatcher matcher("[" + asciiLower(section.toUtf8()) + "]", asciiLower(key.toUtf8()) + "=");
     bool afterCarriageReturn = false;
@@ -136,7 +135,7 @@ IniReadResult ReadIniKey(const QString &path, const QString &section, const QStr
     for (;;) {
         const qint64 read = file.read(buffer, sizeof buffer);
         if (read < 0)
-            return {{}, failure(path, file.errorString())};
+            return Failure{failure(path, file.errorString())};
         if (read == 0)
             break;
         for (qint64 i = 0; i < read; ++i, ++offset) {
@@ -156,7 +155,7 @@ IniReadResult ReadIniKey(const QString &path, const QString &section, const QStr
     }
     if (matcher.lineStarted() && matcher.endLine())
         return readValue(file, path, matcher);
-    return {};
+    return QString();
 }
 
 } // namespace settings

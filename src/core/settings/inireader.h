@@ -1,17 +1,10 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QString>
 
 namespace settings {
-
-// The outcome of one read: the value, or the I/O error that stopped the read.
-struct IniReadResult
-{
-    QString value;
-    QString error; // empty when the file could be read; otherwise names the file and the reason
-
-    bool ok() const { return error.isEmpty(); }
-};
 
 // Returns the value of one key in one section of an INI-style file.
 //
@@ -23,7 +16,8 @@ struct IniReadResult
 //
 // A missing file is created empty. A file without the owner's write permission gets it
 // back; when that is refused the file is read anyway. Only I/O errors are reported: the
-// path is a folder, the file cannot be created or read.
-IniReadResult ReadIniKey(const QString &path, const QString &section, const QString &key);
+// path is a folder, the file cannot be created or read; the failure names the file and the
+// reason.
+Result<QString> ReadIniKey(const QString &path, const QString &section, const QString &key);
 
 } // namespace settings

@@ -48,13 +48,13 @@ QString sortTypeWord(SortType type)
     return QStringLiteral("lastname");
 }
 
-IniWriteResult writeSortType(const QString &path, SortType type)
+Result<void> writeSortType(const QString &path, SortType type)
 {
     const QByteArray content = "[" + settingsSection.toUtf8() + "]\r\n" + sortTypeKey.toUtf8() + "="
                                + sortTypeWord(type).toUtf8() + "\r\n";
 
     if (QFileInfo(path).isDir())
-        return {failure(path, QStringLiteral("the path is a folder, not a file"))};
+        return Failure{failure(path, QStringLiteral("the path is a folder, not a file"))};
 
     // Never falls back to writing the file in place: a failure must leave the old file whole.
     QSaveFile file(path);
@@ -62,7 +62,7 @@ IniWriteResult writeSortType(const QString &path, SortType type)
     // Unbuffered, so a short write (a full disk, a file-size limit) is seen here with its
     // reason instead of as an unexplained failure of the final flush.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return {failure(path, file.errorString())};
+        return Failure{failure(path, file.errorString())};
 
     qint64 written = 0;
     while (written < content.size()) {
@@ -70,7 +70,7 @@ IniWriteResult writeSortType(const QString &path, SortType type)
         if (n <= 0) {
             const QString reason = file.errorString();
             file.cancelWriting();
-            return {failure(path, reason)};
+            return Failure{failure(path, reason)};
         }
         written += n;
     }
@@ -80,11 +80,11 @@ IniWriteResult writeSortType(const QString &path, SortType type)
     if (::fsync(file.handle()) != 0) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         file.cancelWriting();
-        return {failure(path, reason)};
+        return Failure{failure(path, reason)};
     }
 
     if (!file.commit())
-        return {failure(path, file.errorString())};
+        return Failure{failure(path, file.errorString())};
     syncFolder(QFileInfo(path).absolutePath());
     return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QString>
 
 namespace settings {
@@ -10,21 +12,13 @@ enum class SortType { LastName, FirstName, ContactId };
 // The word stored for a sort type: "lastname", "firstname" or "contactid".
 QString sortTypeWord(SortType type);
 
-// The outcome of one write: empty error when the file was replaced.
-struct IniWriteResult
-{
-    QString error; // names the file and the reason
-
-    bool ok() const { return error.isEmpty(); }
-};
-
 // Replaces the file at path with exactly the two lines "[settings]" and "sorttype=<word>",
 // each ended by CR LF.
 //
 // The new content goes to a temporary file in the same folder, is flushed to disk and then
 // renamed over the old file, so the file is at every moment either the old one or the new
 // one, whole. When anything fails (missing or read-only folder, full disk) the old file is
-// left untouched and the error says why.
-IniWriteResult writeSortType(const QString &path, SortType type);
+// left untouched and the failure names the file and the reason.
+Result<void> writeSortType(const QString &path, SortType type);
 
 } // namespace settings

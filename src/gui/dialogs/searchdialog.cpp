@@ -1,7 +1,6 @@
 #include <gui/dialogs/searchdialog.h>
 
 #include <core/contacts/contactstore.h>
-#include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
@@ -19,11 +18,12 @@
 
 using platform::twipsRect;
 
-SearchDialog::SearchDialog(MainWindow &mainWindow)
+SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
     : QWidget(nullptr,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowCloseButtonHint)
-    , m_mainWindow(mainWindow)
+    , m_store(store)
+    , m_reportFailure(std::move(reportFailure))
 {
     setObjectName(QStringLiteral("frmSearch2"));
     setWindowTitle(QStringLiteral("Pelmora - Search"));
@@ -132,25 +132,18 @@ void SearchDialog::search()
 {
     const ContactField field = searchField();
     const QString criterion = ContactStore::upperCased(m_txtSearch->text());
-    ContactStore &store = m_mainWindow.dbData1();
-    const qint64 steps = store.recordCount();
-
-    switch (store.findForward(field, criterion, steps)) {
-    case ContactStore::WalkResult::Match:
+    const Result<bool> found = m_store.findForward(field, criterion, m_store.recordCount());
+    if (!found) {
+        m_reportFailure(QStringLiteral("The contact could not be saved, so the search stopped. "
+                                       "What you typed is still in the fields."),
+                        found.error());
+    } else if (*found) {
         platform::showMessage(QString(), QStringLiteral("Match"));
         close();
-        break;
-    case ContactStore::WalkResult::NoMatch:
+    } else {
         platform::showMessage(QString(), QStringLiteral("No Match"));
-        if (!store.refresh())
-            m_mainWindow.reportStoreFailure(
-                QStringLiteral("The contacts could not be read again."));
-        break;
-    case ContactStore::WalkResult::Failed:
-        m_mainWindow.reportStoreFailure(QStringLiteral("The contact could not be saved, so the "
-                                                       "search stopped. What you typed is still "
-                                                       "in the fields."));
-        break;
+        if (Result<void> read = m_store.refresh(); !read)
+            m_reportFailure(QStringLiteral("The contacts could not be read again."), read.error());
     }
 }
 

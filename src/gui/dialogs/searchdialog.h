@@ -4,21 +4,25 @@
 
 #include <QWidget>
 
-class MainWindow;
+#include <functional>
+
+class ContactStore;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// The search dialog: finds a contact by one of five fields, walking the main window's
-// records forward from its current record, and leaves the match current there.
+// The search dialog: finds a contact by one of five fields, walking the store's records
+// forward from its current record, and leaves the match current there. A store operation
+// that fails is handed to reportFailure (what failed, and the reason), which says so.
 class SearchDialog : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit SearchDialog(MainWindow &mainWindow);
+    using FailureReporter = std::function<void(const QString &whatFailed, const QString &reason)>;
+    SearchDialog(ContactStore &store, FailureReporter reportFailure);
 
     // The Click handler of cmdSearch.
     void search();
@@ -33,7 +37,8 @@ private:
     // Work, each test asking that its option alone is selected.
     ContactField searchField() const;
 
-    MainWindow &m_mainWindow;
+    ContactStore &m_store;
+    FailureReporter m_reportFailure;
     QGroupBox *m_frame1 = nullptr;
     QRadioButton *m_optLast = nullptr;
     QRadioButton *m_optFirst = nullptr;

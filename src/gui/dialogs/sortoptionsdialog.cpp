@@ -127,12 +127,11 @@ void SortOptionsDialog::save()
     const settings::SortType type = m_optFirst->isChecked() ? settings::SortType::FirstName
                                     : m_optId->isChecked()  ? settings::SortType::ContactId
                                                             : settings::SortType::LastName;
-    const settings::IniWriteResult result
-        = settings::writeSortType(settings::settingsIniPath(), type);
-    if (!result.ok()) {
+    const Result<void> written = settings::writeSortType(settings::settingsIniPath(), type);
+    if (!written) {
         platform::showMessage(
             QStringLiteral("Sort Type"),
-            QStringLiteral("Your Sort Type could not be saved.\n\n%1").arg(result.error),
+            QStringLiteral("Your Sort Type could not be saved.\n\n%1").arg(written.error()),
             platform::MessageIcon::Critical);
         return;
     }

@@ -258,22 +258,22 @@ void MainWindow::buildFields()
 bool MainWindow::load()
 {
     m_store.setDatabaseName(platform::appFile(QStringLiteral("cntdb.mdb")));
-    const settings::IniReadResult sortType = settings::ReadIniKey(
+    const Result<QString> sortType = settings::ReadIniKey(
         settings::settingsIniPath(), settings::settingsSection, settings::sortTypeKey);
-    if (!sortType.ok()) {
+    if (!sortType) {
         platform::showMessage(QString(),
                               QStringLiteral("The sort order could not be read, so the contacts "
                                              "are listed by last name.\n\n%1")
-                                  .arg(sortType.error),
+                                  .arg(sortType.error()),
                               platform::MessageIcon::Information);
     }
-    m_store.setRecordSource(recordSourceForSortType(sortType.value));
-    if (!m_store.open()) {
-        platform::showMessage(QString(),
-                              QStringLiteral("The contact database could not be opened.\n\n"
-                                             "File: %1\nReason: %2")
-                                  .arg(m_store.databaseName(), m_store.errorMessage()),
-                              platform::MessageIcon::Critical);
+    m_store.setRecordSource(recordSourceForSortType(sortType.valueOr(QString())));
+    if (Result<void> opened = m_store.open(); !opened) {
+        platform::showMessage(
+            QString(),
+            fileProblem(QStringLiteral("The contact database could not be opened."),
+                        m_store.databaseName(), opened.error()),
+            platform::MessageIcon::Critical);
         return false;
     }
     return true;
@@ -320,18 +320,21 @@ void MainWindow::chooseGridRow(int row)
 {
     if (row == m_store.markedRow())
         return;
-    if (!m_store.moveTo(row)) {
-        reportStoreFailure(notSavedMessage);
+    if (!succeeded(m_store.moveTo(row), notSavedMessage))
         followCurrentRecord();
-    }
 }
 
-void MainWindow::reportStoreFailure(const QString &whatFailed)
+void MainWindow::reportStoreFailure(const QString &whatFailed, const QString &reason)
 {
-    platform::showMessage(QString(),
-                          QStringLiteral("%1\n\nFile: %2\nReason: %3")
-                              .arg(whatFailed, m_store.databaseName(), m_store.errorMessage()),
+    platform::showMessage(QString(), fileProblem(whatFailed, m_store.databaseName(), reason),
                           platform::MessageIcon::Critical);
+}
+
+bool MainWindow::succeeded(const Result<void> &result, const QString &whatFailed)
+{
+    if (!result)
+        reportStoreFailure(whatFailed, result.error());
+    return result.ok();
 }
 
 void MainWindow::setWindowOpener(const QString &key, std::function<void()> open)
@@ -369,27 +372,24 @@ void MainWindow::exitCommand()
 
 void MainWindow::addCommand()
 {
-    const qint64 id = m_store.nextContactId();
-    if (id < 0) {
+    const Result<qint64> id = m_store.nextContactId();
+    if (!id) {
         platform::showMessage(editTitle,
-                              QStringLiteral("No new contact can be added.\n\nFile: %1\nReason: %2")
-                                  .arg(m_store.databaseName(), m_store.errorMessage()),
+                              fileProblem(QStringLiteral("No new contact can be added."),
+                                          m_store.databaseName(), id.error()),
                               platform::MessageIcon::Information);
         return;
     }
-    if (!m_store.addNew()) {
-        reportStoreFailure(notSavedMessage);
+    if (!succeeded(m_store.addNew(), notSavedMessage))
         return;
-    }
     static_cast<QLineEdit *>(m_fields[fieldIndex(ContactField::ContactId)])
-        ->setText(QString::number(id));
+        ->setText(QString::number(*id));
     m_fields[fieldIndex(ContactField::LastName)]->setFocus();
 }
 
 void MainWindow::saveCommand()
 {
-    if (!m_store.refresh())
-        reportStoreFailure(notSavedMessage);
+    succeeded(m_store.refresh(), notSavedMessage);
 }
 
 bool MainWindow::askToDelete()
@@ -413,8 +413,7 @@ void MainWindow::deleteCommand()
         // A new contact not yet stored: Yes drops it, nothing is written.
         if (askToDelete()) {
             m_store.discardPendingNew();
-            if (!m_store.refresh())
-                reportStoreFailure(QStringLiteral("The contacts could not be read again."));
+            succeeded(m_store.refresh(), QStringLiteral("The contacts could not be read again."));
         }
         return;
     }
@@ -425,12 +424,8 @@ void MainWindow::deleteCommand()
     }
     if (!askToDelete())
         return;
-    if (!m_store.deleteCurrent()) {
-        reportStoreFailure(QStringLiteral("The contact could not be deleted."));
-        return;
-    }
-    if (!m_store.refresh())
-        reportStoreFailure(QStringLiteral("The contacts could not be read again."));
+    if (succeeded(m_store.deleteCurrent(), QStringLiteral("The contact could not be deleted.")))
+        succeeded(m_store.refresh(), QStringLiteral("The contacts could not be read again."));
 }
 
 void MainWindow::nextCommand()
@@ -442,8 +437,7 @@ void MainWindow::nextCommand()
                               platform::MessageIcon::Critical);
         return;
     }
-    if (!m_store.moveNext())
-        reportStoreFailure(notSavedMessage);
+    succeeded(m_store.moveNext(), notSavedMessage);
 }
 
 void MainWindow::previousCommand()
@@ -455,18 +449,18 @@ void MainWindow::previousCommand()
                               platform::MessageIcon::Critical);
         return;
     }
-    if (!m_store.movePrevious())
-        reportStoreFailure(notSavedMessage);
+    succeeded(m_store.movePrevious(), notSavedMessage);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_store.isOpen() && !m_store.commit()) {
+    const Result<void> committed = m_store.isOpen() ? m_store.commit() : Result<void>();
+    if (!committed) {
         const platform::MessageAnswer answer = platform::showMessage(
             QString(),
-            QStringLiteral("The contact could not be saved.\n\nFile: %1\nReason: %2\n\n"
-                           "Close anyway? What you typed will be lost.")
-                .arg(m_store.databaseName(), m_store.errorMessage()),
+            fileProblem(QStringLiteral("The contact could not be saved."), m_store.databaseName(),
+                        committed.error())
+                + QStringLiteral("\n\nClose anyway? What you typed will be lost."),
             platform::MessageIcon::Critical, platform::MessageButtons::YesNo);
         if (answer != platform::MessageAnswer::Yes) {
             event->ignore();

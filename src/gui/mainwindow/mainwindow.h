@@ -46,7 +46,14 @@ public:
     QWidget *fieldWidget(ContactField field) const { return m_fields[fieldIndex(field)]; }
 
     // Says in a message box that a store operation failed, naming the file and the reason.
-    void reportStoreFailure(const QString &whatFailed);
+    void reportStoreFailure(const QString &whatFailed, const QString &reason);
+    // The same, for windows that work on this window's store (the search dialog).
+    std::function<void(const QString &, const QString &)> storeFailureReporter()
+    {
+        return [this](const QString &whatFailed, const QString &reason) {
+            reportStoreFailure(whatFailed, reason);
+        };
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -70,6 +77,8 @@ private:
     void nextCommand();
     void previousCommand();
     bool askToDelete();
+    // Reports a failed store operation; true when it succeeded.
+    bool succeeded(const Result<void> &result, const QString &whatFailed);
 
     ContactStore m_store;
     ContactListModel *m_model = nullptr;
