@@ -16,6 +16,8 @@ class QPainter;
 
 namespace reportengine {
 
+class PageVisitor;
+
 // One band of a laid-out page. Positions are twips (1/1440 inch) from the page's top edge.
 struct LayoutBand
 {
@@ -86,6 +88,8 @@ private:
     void layOut();
     int rowHeight(int row) const;
     QStringList fitLines(const QString &text, int width, bool wrap) const;
+    // Hands the page's bands, texts and rules to the visitor in painting order.
+    void visitPage(int page, PageVisitor &visitor) const;
 
     ReportDefinition m_definition;
     ReportData m_data;
