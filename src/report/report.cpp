@@ -68,36 +68,34 @@ int mmToTwips(double mm)
     return int(std::lround(mm * 1440.0 / 25.4));
 }
 
-std::unique_ptr<Report>
-Report::open(const QString &definitionPath, const QDate &printDate, QString *error)
+Result<Report> Report::open(const QString &definitionPath, const QDate &printDate)
 {
     ReportDefinition definition;
-    if (!loadReportDefinition(definitionPath, &definition, error))
-        return nullptr;
-    ReportData data;
-    if (!readReportData(definition.databasePath, definition.query, &data, error)) {
+    QString error;
+    if (!loadReportDefinition(definitionPath, &definition, &error))
+        return Failure{error};
+    Result<ReportData> data = readReportData(definition.databasePath, definition.query);
+    if (!data) {
         // Say which definition named the data source.
         const QString named = QStringLiteral("\"%1\"").arg(definition.databasePath);
-        if (error)
-            error->replace(named, named
-                                      + QStringLiteral(" (named by \"%1\", line %2)")
-                                            .arg(definition.filePath)
-                                            .arg(definition.queryLine));
-        return nullptr;
+        return Failure{
+            data.error().replace(named, named
+                                            + QStringLiteral(" (named by \"%1\", line %2)")
+                                                  .arg(definition.filePath)
+                                                  .arg(definition.queryLine))};
     }
-    return create(std::move(definition), std::move(data), printDate, error);
+    return create(std::move(definition), std::move(data).value(), printDate);
 }
 
-std::unique_ptr<Report>
-Report::create(ReportDefinition definition, ReportData data, const QDate &printDate, QString *error)
+Result<Report> Report::create(ReportDefinition definition, ReportData data, const QDate &printDate)
 {
-    std::unique_ptr<Report> report(new Report);
-    report->m_definition = std::move(definition);
-    report->m_data = std::move(data);
-    report->m_printDate = printDate;
-    if (!report->resolveFields(error))
-        return nullptr;
-    report->layOut();
+    Report report;
+    report.m_definition = std::move(definition);
+    report.m_data = std::move(data);
+    report.m_printDate = printDate;
+    if (const Result<void> resolved = report.resolveFields(); !resolved)
+        return Failure{resolved.error()};
+    report.layOut();
     return report;
 }
 
@@ -114,40 +112,34 @@ missingField(const ReportDefinition &d, const ReportData &data, const QString &f
 
 } // namespace
 
-bool Report::resolveParts(QList<ReportPart> &parts, QString *error)
+Result<void> Report::resolveParts(QList<ReportPart> &parts)
 {
     for (ReportPart &part : parts) {
         if (!part.parts.isEmpty()) {
-            if (!resolveParts(part.parts, error))
-                return false;
+            if (Result<void> resolved = resolveParts(part.parts); !resolved)
+                return resolved;
             continue;
         }
         part.sourceColumn = m_data.columnIndex(part.field);
-        if (part.sourceColumn < 0) {
-            if (error)
-                *error = missingField(m_definition, m_data, part.field, part.line);
-            return false;
-        }
+        if (part.sourceColumn < 0)
+            return Failure{missingField(m_definition, m_data, part.field, part.line)};
     }
-    return true;
+    return {};
 }
 
-bool Report::resolveFields(QString *error)
+Result<void> Report::resolveFields()
 {
     for (ReportColumn &column : m_definition.columns) {
-        if (!resolveParts(column.parts, error))
-            return false;
+        if (Result<void> resolved = resolveParts(column.parts); !resolved)
+            return resolved;
     }
     if (m_definition.hasGroup) {
         m_groupColumn = m_data.columnIndex(m_definition.group.field);
-        if (m_groupColumn < 0) {
-            if (error)
-                *error = missingField(m_definition, m_data, m_definition.group.field,
-                                      m_definition.group.line);
-            return false;
-        }
+        if (m_groupColumn < 0)
+            return Failure{missingField(m_definition, m_data, m_definition.group.field,
+                                        m_definition.group.line)};
     }
-    return true;
+    return {};
 }
 
 QString Report::joinParts(const QStringList &values, const QList<ReportPart> &parts) const
