@@ -496,10 +496,12 @@ void report(const QString &database, int runs)
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        const std::unique_ptr<reportengine::Report> report
-            = reportengine::Report::open(definitionPath, QDate::currentDate(), &error);
-        if (!report || !reportengine::exportPdf(*report, pdf, &error))
-            die(error);
+        const Result<reportengine::Report> report
+            = reportengine::Report::open(definitionPath, QDate::currentDate());
+        if (!report)
+            die(report.error());
+        if (const Result<void> written = reportengine::exportPdf(*report, pdf); !written)
+            die(written.error());
         exported.add(elapsedMs(timer));
         pages = report->pageCount();
     }

@@ -36,12 +36,11 @@ void offerInstaller()
         platform::MessageIcon::Critical, platform::MessageButtons::OkCancel);
     if (answer == platform::MessageAnswer::Ok) {
         const QString installer = platform::appFile(QStringLiteral("crystl32/crystl32.exe"));
-        QString reason;
-        if (!platform::startProgram(installer, &reason)) {
+        if (const Result<void> started = platform::startProgram(installer); !started) {
             platform::showMessage(
                 {},
                 QStringLiteral("The Crystal Reports installer could not be started.\n\n%1\n%2")
-                    .arg(installer, reason),
+                    .arg(installer, started.error()),
                 platform::MessageIcon::Critical);
         }
     }

@@ -1,6 +1,7 @@
 #include <report/report.h>
 
 #include <QFontMetricsF>
+#include <QLine>
 #include <QLocale>
 #include <QPainter>
 
@@ -67,36 +68,34 @@ int mmToTwips(double mm)
     return int(std::lround(mm * 1440.0 / 25.4));
 }
 
-std::unique_ptr<Report>
-Report::open(const QString &definitionPath, const QDate &printDate, QString *error)
+Result<Report> Report::open(const QString &definitionPath, const QDate &printDate)
 {
     ReportDefinition definition;
-    if (!loadReportDefinition(definitionPath, &definition, error))
-        return nullptr;
-    ReportData data;
-    if (!readReportData(definition.databasePath, definition.query, &data, error)) {
+    QString error;
+    if (!loadReportDefinition(definitionPath, &definition, &error))
+        return Failure{error};
+    Result<ReportData> data = readReportData(definition.databasePath, definition.query);
+    if (!data) {
         // Say which definition named the data source.
         const QString named = QStringLiteral("\"%1\"").arg(definition.databasePath);
-        if (error)
-            error->replace(named, named
-                                      + QStringLiteral(" (named by \"%1\", line %2)")
-                                            .arg(definition.filePath)
-                                            .arg(definition.queryLine));
-        return nullptr;
+        return Failure{
+            data.error().replace(named, named
+                                            + QStringLiteral(" (named by \"%1\", line %2)")
+                                                  .arg(definition.filePath)
+                                                  .arg(definition.queryLine))};
     }
-    return create(std::move(definition), std::move(data), printDate, error);
+    return create(std::move(definition), std::move(data).value(), printDate);
 }
 
-std::unique_ptr<Report>
-Report::create(ReportDefinition definition, ReportData data, const QDate &printDate, QString *error)
+Result<Report> Report::create(ReportDefinition definition, ReportData data, const QDate &printDate)
 {
-    std::unique_ptr<Report> report(new Report);
-    report->m_definition = std::move(definition);
-    report->m_data = std::move(data);
-    report->m_printDate = printDate;
-    if (!report->resolveFields(error))
-        return nullptr;
-    report->layOut();
+    Report report;
+    report.m_definition = std::move(definition);
+    report.m_data = std::move(data);
+    report.m_printDate = printDate;
+    if (const Result<void> resolved = report.resolveFields(); !resolved)
+        return Failure{resolved.error()};
+    report.layOut();
     return report;
 }
 
@@ -113,40 +112,34 @@ missingField(const ReportDefinition &d, const ReportData &data, const QString &f
 
 } // namespace
 
-bool Report::resolveParts(QList<ReportPart> &parts, QString *error)
+Result<void> Report::resolveParts(QList<ReportPart> &parts)
 {
     for (ReportPart &part : parts) {
         if (!part.parts.isEmpty()) {
-            if (!resolveParts(part.parts, error))
-                return false;
+            if (Result<void> resolved = resolveParts(part.parts); !resolved)
+                return resolved;
             continue;
         }
         part.sourceColumn = m_data.columnIndex(part.field);
-        if (part.sourceColumn < 0) {
-            if (error)
-                *error = missingField(m_definition, m_data, part.field, part.line);
-            return false;
-        }
+        if (part.sourceColumn < 0)
+            return Failure{missingField(m_definition, m_data, part.field, part.line)};
     }
-    return true;
+    return {};
 }
 
-bool Report::resolveFields(QString *error)
+Result<void> Report::resolveFields()
 {
     for (ReportColumn &column : m_definition.columns) {
-        if (!resolveParts(column.parts, error))
-            return false;
+        if (Result<void> resolved = resolveParts(column.parts); !resolved)
+            return resolved;
     }
     if (m_definition.hasGroup) {
         m_groupColumn = m_data.columnIndex(m_definition.group.field);
-        if (m_groupColumn < 0) {
-            if (error)
-                *error = missingField(m_definition, m_data, m_definition.group.field,
-                                      m_definition.group.line);
-            return false;
-        }
+        if (m_groupColumn < 0)
+            return Failure{missingField(m_definition, m_data, m_definition.group.field,
+                                        m_definition.group.line)};
     }
-    return true;
+    return {};
 }
 
 QString Report::joinParts(const QStringList &values, const QList<ReportPart> &parts) const
@@ -326,82 +319,181 @@ void Report::layOut()
         page.append({LayoutBand::Kind::PageFooter, false, bodyBottom, footerHeight, -1});
 }
 
-void Report::paintPage(QPainter &painter, int page) const
+// What a page holds once its bands are filled: the texts in their boxes and the rules, as
+// one walk that painting and the text dump share, so both always show the same page.
+struct PageText
 {
-    painter.save();
-    painter.setPen(QPen(Qt::black, 0));
-    const QPen rule(QColor(90, 90, 90), ruleWidth);
+    QRect rect;    // the box of the first line
+    int flags = 0; // Qt::Alignment and Qt::TextFlag
+    const QFont *font = nullptr;
+    QStringList lines; // one under the other, lineHeight apart
+    int lineHeight = 0;
+    bool elide = false; // cut to the box's width when painted
+};
+
+class PageVisitor
+{
+public:
+    virtual ~PageVisitor() = default;
+    // Comes before the band's texts and rules.
+    virtual void band(const LayoutBand &band) = 0;
+    virtual void text(const PageText &text) = 0;
+    virtual void rule(const QLine &line) = 0;
+};
+
+void Report::visitPage(int page, PageVisitor &visitor) const
+{
     const int width = m_body.width();
     const int x = m_body.left();
+    auto single = [&](const QRect &r, int flags, const QFont &font, const QString &text) {
+        visitor.text({r, flags | Qt::TextSingleLine, &font, {text}, r.height(), false});
+    };
     auto three = [&](const ReportPageBand &band, const QRect &r) {
-        const int flags = Qt::AlignVCenter | Qt::TextSingleLine;
-        painter.drawText(r, flags | Qt::AlignLeft, pageText(band.left, page));
-        painter.drawText(r, flags | Qt::AlignHCenter, pageText(band.center, page));
-        painter.drawText(r, flags | Qt::AlignRight, pageText(band.right, page));
+        single(r, Qt::AlignVCenter | Qt::AlignLeft, m_font, pageText(band.left, page));
+        single(r, Qt::AlignVCenter | Qt::AlignHCenter, m_font, pageText(band.center, page));
+        single(r, Qt::AlignVCenter | Qt::AlignRight, m_font, pageText(band.right, page));
     };
     for (const LayoutBand &band : m_pages.at(page)) {
+        visitor.band(band);
         const QRect r(x, band.y, width, band.height);
         switch (band.kind) {
         case LayoutBand::Kind::PageHeader:
-            painter.setFont(m_font);
             three(m_definition.pageHeader, r.adjusted(0, 0, 0, -headerSpacing / 2));
             break;
         case LayoutBand::Kind::ReportHeader:
-            painter.setFont(m_titleFont);
-            painter.drawText(r.adjusted(0, titleSpacing / 2, 0, 0),
-                             Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_definition.title);
+            single(r.adjusted(0, titleSpacing / 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, m_titleFont,
+                   m_definition.title);
             break;
-        case LayoutBand::Kind::ColumnHeader:
-            painter.setFont(m_boldFont);
+        case LayoutBand::Kind::ColumnHeader: {
             for (int c = 0; c < columnCount(); ++c) {
                 const QRect cell(m_columnLeft.at(c), band.y, m_columnWidth.at(c) - cellPadding,
                                  band.height - headerSpacing / 2);
-                painter.drawText(cell,
-                                 Qt::AlignVCenter | Qt::TextSingleLine
-                                     | m_definition.columns.at(c).alignment,
-                                 QFontMetricsF(m_boldFont)
-                                     .elidedText(m_definition.columns.at(c).caption, Qt::ElideRight,
-                                                 cell.width()));
+                visitor.text({cell,
+                              Qt::AlignVCenter | Qt::TextSingleLine
+                                  | int(m_definition.columns.at(c).alignment),
+                              &m_boldFont,
+                              {m_definition.columns.at(c).caption},
+                              cell.height(),
+                              true});
             }
-            painter.save();
-            painter.setPen(rule);
-            painter.drawLine(x, band.y + band.height - headerSpacing / 2, x + width,
-                             band.y + band.height - headerSpacing / 2);
-            painter.restore();
+            const int lineY = band.y + band.height - headerSpacing / 2;
+            visitor.rule(QLine(x, lineY, x + width, lineY));
             break;
+        }
         case LayoutBand::Kind::GroupHeader: {
-            painter.setFont(m_groupFont);
             QString text = m_groupTitles.at(band.index);
             if (band.continued)
                 text += QStringLiteral(" (continued)");
-            painter.drawText(r.adjusted(0, headerSpacing / 2, 0, 0),
-                             Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+            single(r.adjusted(0, headerSpacing / 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                   m_groupFont, text);
             break;
         }
         case LayoutBand::Kind::Detail:
-            painter.setFont(m_font);
             for (int c = 0; c < columnCount(); ++c) {
-                const QStringList lines = cellLines(band.index, c);
-                for (int l = 0; l < lines.size(); ++l) {
-                    const QRect cell(m_columnLeft.at(c), band.y + rowPadding + l * m_lineHeight,
-                                     m_columnWidth.at(c) - cellPadding, m_lineHeight);
-                    painter.drawText(cell,
-                                     Qt::AlignTop | Qt::TextSingleLine
-                                         | m_definition.columns.at(c).alignment,
-                                     lines.at(l));
-                }
+                const QRect cell(m_columnLeft.at(c), band.y + rowPadding,
+                                 m_columnWidth.at(c) - cellPadding, m_lineHeight);
+                visitor.text(
+                    {cell,
+                     Qt::AlignTop | Qt::TextSingleLine | int(m_definition.columns.at(c).alignment),
+                     &m_font, cellLines(band.index, c), m_lineHeight, false});
             }
             break;
         case LayoutBand::Kind::PageFooter:
-            painter.save();
-            painter.setPen(rule);
-            painter.drawLine(x, band.y + headerSpacing / 4, x + width, band.y + headerSpacing / 4);
-            painter.restore();
-            painter.setFont(m_font);
+            visitor.rule(
+                QLine(x, band.y + headerSpacing / 4, x + width, band.y + headerSpacing / 4));
             three(m_definition.pageFooter, r.adjusted(0, headerSpacing / 2, 0, 0));
             break;
         }
     }
+}
+
+namespace {
+
+class PagePainter final : public PageVisitor
+{
+public:
+    explicit PagePainter(QPainter &painter)
+        : m_painter(painter)
+    {}
+
+    void band(const LayoutBand &) override {}
+
+    void text(const PageText &text) override
+    {
+        m_painter.setFont(*text.font);
+        for (int l = 0; l < text.lines.size(); ++l) {
+            const QRect box = text.rect.translated(0, l * text.lineHeight);
+            m_painter.drawText(box, text.flags,
+                               text.elide
+                                   ? QFontMetricsF(*text.font)
+                                         .elidedText(text.lines.at(l), Qt::ElideRight, box.width())
+                                   : text.lines.at(l));
+        }
+    }
+
+    void rule(const QLine &line) override
+    {
+        m_painter.save();
+        m_painter.setPen(QPen(QColor(90, 90, 90), ruleWidth));
+        m_painter.drawLine(line);
+        m_painter.restore();
+    }
+
+private:
+    QPainter &m_painter;
+};
+
+// One line per band: its kind, place and height, then its texts quoted and unclipped.
+class PageDump final : public PageVisitor
+{
+public:
+    explicit PageDump(QString &out)
+        : m_out(out)
+    {}
+    ~PageDump() override { finishBand(); }
+
+    void band(const LayoutBand &band) override
+    {
+        finishBand();
+        m_inBand = true;
+        m_out += QStringLiteral("  %1 y=%2 h=%3")
+                     .arg(QLatin1String(kindName(band.kind)))
+                     .arg(band.y)
+                     .arg(band.height);
+        if (band.kind == LayoutBand::Kind::Detail)
+            m_out += QStringLiteral(" row=%1").arg(band.index);
+    }
+
+    void text(const PageText &text) override
+    {
+        m_texts << quoted(text.lines.join(QLatin1Char('\n')));
+    }
+
+    void rule(const QLine &) override {}
+
+    void finishBand()
+    {
+        if (!m_inBand)
+            return;
+        m_out += QLatin1Char(' ') + m_texts.join(QStringLiteral(" | ")) + QLatin1Char('\n');
+        m_texts.clear();
+        m_inBand = false;
+    }
+
+private:
+    QString &m_out;
+    QStringList m_texts;
+    bool m_inBand = false;
+};
+
+} // namespace
+
+void Report::paintPage(QPainter &painter, int page) const
+{
+    painter.save();
+    painter.setPen(QPen(Qt::black, 0));
+    PagePainter pagePainter(painter);
+    visitPage(page, pagePainter);
     painter.restore();
 }
 
@@ -410,44 +502,8 @@ QString Report::dump() const
     QString out;
     for (int p = 0; p < pageCount(); ++p) {
         out += QStringLiteral("page %1 of %2\n").arg(p + 1).arg(pageCount());
-        for (const LayoutBand &band : m_pages.at(p)) {
-            out += QStringLiteral("  %1 y=%2 h=%3")
-                       .arg(QLatin1String(kindName(band.kind)))
-                       .arg(band.y)
-                       .arg(band.height);
-            QStringList texts;
-            switch (band.kind) {
-            case LayoutBand::Kind::PageHeader:
-                texts << pageText(m_definition.pageHeader.left, p)
-                      << pageText(m_definition.pageHeader.center, p)
-                      << pageText(m_definition.pageHeader.right, p);
-                break;
-            case LayoutBand::Kind::PageFooter:
-                texts << pageText(m_definition.pageFooter.left, p)
-                      << pageText(m_definition.pageFooter.center, p)
-                      << pageText(m_definition.pageFooter.right, p);
-                break;
-            case LayoutBand::Kind::ReportHeader:
-                texts << m_definition.title;
-                break;
-            case LayoutBand::Kind::ColumnHeader:
-                for (const ReportColumn &c : m_definition.columns)
-                    texts << c.caption;
-                break;
-            case LayoutBand::Kind::GroupHeader:
-                texts << m_groupTitles.at(band.index)
-                             + (band.continued ? QStringLiteral(" (continued)") : QString());
-                break;
-            case LayoutBand::Kind::Detail:
-                out += QStringLiteral(" row=%1").arg(band.index);
-                for (int c = 0; c < columnCount(); ++c)
-                    texts << cellLines(band.index, c).join(QLatin1Char('\n'));
-                break;
-            }
-            for (QString &t : texts)
-                t = quoted(t);
-            out += QLatin1Char(' ') + texts.join(QStringLiteral(" | ")) + QLatin1Char('\n');
-        }
+        PageDump pageDump(out);
+        visitPage(p, pageDump);
     }
     return out;
 }

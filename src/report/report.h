@@ -1,5 +1,6 @@
 #pragma once
 
+#include <core/base/result.h>
 #include <report/reportdata.h>
 #include <report/reportdefinition.h>
 
@@ -15,6 +16,8 @@
 class QPainter;
 
 namespace reportengine {
+
+class PageVisitor;
 
 // One band of a laid-out page. Positions are twips (1/1440 inch) from the page's top edge.
 struct LayoutBand
@@ -40,14 +43,13 @@ struct LayoutBand
 class Report
 {
 public:
-    // Loads the definition, reads its data source and lays out the pages. On failure
-    // returns nullptr and *error names the file and the reason.
-    static std::unique_ptr<Report>
-    open(const QString &definitionPath, const QDate &printDate, QString *error);
+    // Loads the definition, reads its data source and lays out the pages. A failure names
+    // the file and the reason.
+    static Result<Report> open(const QString &definitionPath, const QDate &printDate);
     // The same from a definition and rows already at hand; fails when a column or the
     // group names a field the query does not return.
-    static std::unique_ptr<Report>
-    create(ReportDefinition definition, ReportData data, const QDate &printDate, QString *error);
+    static Result<Report>
+    create(ReportDefinition definition, ReportData data, const QDate &printDate);
 
     const ReportDefinition &definition() const { return m_definition; }
     const ReportData &data() const { return m_data; }
@@ -80,12 +82,14 @@ public:
 
 private:
     Report() = default;
-    bool resolveFields(QString *error);
-    bool resolveParts(QList<ReportPart> &parts, QString *error);
+    Result<void> resolveFields();
+    Result<void> resolveParts(QList<ReportPart> &parts);
     QString joinParts(const QStringList &values, const QList<ReportPart> &parts) const;
     void layOut();
     int rowHeight(int row) const;
     QStringList fitLines(const QString &text, int width, bool wrap) const;
+    // Hands the page's bands, texts and rules to the visitor in painting order.
+    void visitPage(int page, PageVisitor &visitor) const;
 
     ReportDefinition m_definition;
     ReportData m_data;

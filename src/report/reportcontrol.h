@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QString>
 
 namespace reportengine {
@@ -11,9 +13,9 @@ public:
     virtual ~ReportControl() = default;
     virtual void setReportFileName(const QString &path) = 0;
     virtual QString reportFileName() const = 0;
-    // Produces the report and shows it in a viewer of its own. Returns false when the
-    // report could not be produced (the error reporter has been told why).
-    virtual bool run() = 0;
+    // Produces the report and shows it in a viewer of its own. Fails when the report could
+    // not be produced; the error reporter has then been told why.
+    virtual Result<void> run() = 0;
 };
 
 } // namespace reportengine

@@ -17,16 +17,11 @@ int ReportData::columnIndex(const QString &name) const
     return -1;
 }
 
-bool readReportData(const QString &databasePath,
-                    const QString &query,
-                    ReportData *data,
-                    QString *error)
+Result<ReportData> readReportData(const QString &databasePath, const QString &query)
 {
     auto failed = [&](const QString &reason) {
-        if (error)
-            *error = QStringLiteral("The data source \"%1\" cannot be read: %2.")
-                         .arg(databasePath, reason);
-        return false;
+        return Failure{
+            QStringLiteral("The data source \"%1\" cannot be read: %2.").arg(databasePath, reason)};
     };
     // SQLite would report a missing file only as "unable to open database file".
     if (!QFileInfo::exists(databasePath))
@@ -66,8 +61,7 @@ bool readReportData(const QString &databasePath,
             return failed(connection.errorMessage());
     }
     connection.close();
-    *data = std::move(result);
-    return true;
+    return result;
 }
 
 } // namespace reportengine

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,11 +20,8 @@ struct ReportData
 
 // Opens the database read-only (never creating it), runs the SELECT inside one short read
 // transaction, copies every row out and closes the connection before returning, so a
-// report never holds a lock while it is being viewed. On failure returns false and *error
-// names the database file and SQLite's reason.
-bool readReportData(const QString &databasePath,
-                    const QString &query,
-                    ReportData *data,
-                    QString *error);
+// report never holds a lock while it is being viewed. A failure names the database file
+// and SQLite's reason.
+Result<ReportData> readReportData(const QString &databasePath, const QString &query);
 
 } // namespace reportengine

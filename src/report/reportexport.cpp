@@ -11,25 +11,24 @@ namespace reportengine {
 
 namespace {
 
-bool failed(QString *error, const QString &path, const QString &reason)
+Failure failed(const QString &path, const QString &reason)
 {
-    if (error)
-        *error = QStringLiteral("The report could not be written to \"%1\": %2.").arg(path, reason);
-    return false;
+    return Failure{
+        QStringLiteral("The report could not be written to \"%1\": %2.").arg(path, reason)};
 }
 
-bool openSaveFile(QSaveFile &file, QString *error)
+Result<void> openSaveFile(QSaveFile &file)
 {
     if (!file.open(QIODevice::WriteOnly))
-        return failed(error, file.fileName(), file.errorString());
-    return true;
+        return failed(file.fileName(), file.errorString());
+    return {};
 }
 
-bool commit(QSaveFile &file, QString *error)
+Result<void> commit(QSaveFile &file)
 {
     if (!file.commit())
-        return failed(error, file.fileName(), file.errorString());
-    return true;
+        return failed(file.fileName(), file.errorString());
+    return {};
 }
 
 QString csvField(const QString &value)
@@ -65,11 +64,11 @@ bool paintPages(const Report &report,
     return true;
 }
 
-bool exportPdf(const Report &report, const QString &path, QString *error)
+Result<void> exportPdf(const Report &report, const QString &path)
 {
     QSaveFile file(path);
-    if (!openSaveFile(file, error))
-        return false;
+    if (Result<void> opened = openSaveFile(file); !opened)
+        return opened;
     {
         QPdfWriter writer(&file);
         writer.setTitle(report.title());
@@ -79,22 +78,22 @@ bool exportPdf(const Report &report, const QString &path, QString *error)
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
         QPainter painter;
         if (!painter.begin(&writer))
-            return failed(error, path, QStringLiteral("the PDF writer could not start"));
+            return failed(path, QStringLiteral("the PDF writer could not start"));
         const QRectF pageRect(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
         if (!paintPages(
                 report, painter, [&] { return writer.newPage(); }, pageRect, 0,
                 report.pageCount() - 1))
-            return failed(error, path, QStringLiteral("a new page could not be started"));
+            return failed(path, QStringLiteral("a new page could not be started"));
         painter.end();
     }
-    return commit(file, error);
+    return commit(file);
 }
 
-bool exportHtml(const Report &report, const QString &path, QString *error)
+Result<void> exportHtml(const Report &report, const QString &path)
 {
     QSaveFile file(path);
-    if (!openSaveFile(file, error))
-        return false;
+    if (Result<void> opened = openSaveFile(file); !opened)
+        return opened;
     QString html;
     html += QStringLiteral("<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta "
                            "charset=\"utf-8\">\r\n<title>%1</title>\r\n")
@@ -127,15 +126,15 @@ bool exportHtml(const Report &report, const QString &path, QString *error)
     }
     html += QStringLiteral("</table>\r\n</body>\r\n</html>\r\n");
     if (file.write(html.toUtf8()) < 0)
-        return failed(error, path, file.errorString());
-    return commit(file, error);
+        return failed(path, file.errorString());
+    return commit(file);
 }
 
-bool exportCsv(const Report &report, const QString &path, QString *error)
+Result<void> exportCsv(const Report &report, const QString &path)
 {
     QSaveFile file(path);
-    if (!openSaveFile(file, error))
-        return false;
+    if (Result<void> opened = openSaveFile(file); !opened)
+        return opened;
     QStringList fields;
     for (const ReportColumn &c : report.definition().columns)
         fields << csvField(c.caption);
@@ -149,13 +148,13 @@ bool exportCsv(const Report &report, const QString &path, QString *error)
         out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
         if (out.size() > (1 << 20)) {
             if (file.write(out) < 0)
-                return failed(error, path, file.errorString());
+                return failed(path, file.errorString());
             out.clear();
         }
     }
     if (file.write(out) < 0)
-        return failed(error, path, file.errorString());
-    return commit(file, error);
+        return failed(path, file.errorString());
+    return commit(file);
 }
 
 } // namespace reportengine

@@ -33,10 +33,10 @@ const QString installedZeroText = QStringLiteral(
 class RecordingLauncher final : public platform::ProgramLauncher
 {
 public:
-    bool start(const QString &program, QString *) override
+    Result<void> start(const QString &program) override
     {
         m_started.append(program);
-        return true;
+        return {};
     }
     const QStringList &started() const { return m_started; }
 

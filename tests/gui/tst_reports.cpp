@@ -46,10 +46,10 @@ public:
         m_file = path;
     }
     QString reportFileName() const override { return m_file; }
-    bool run() override
+    Result<void> run() override
     {
         m_log->events << QStringLiteral("run %1, %2").arg(m_file, m_log->windowState());
-        return true;
+        return {};
     }
 
 private:

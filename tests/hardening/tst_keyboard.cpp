@@ -32,10 +32,10 @@ public:
     {}
     void setReportFileName(const QString &path) override { m_file = path; }
     QString reportFileName() const override { return m_file; }
-    bool run() override
+    Result<void> run() override
     {
         *m_events << QStringLiteral("run ") + QFileInfo(m_file).fileName();
-        return true;
+        return {};
     }
 
 private:

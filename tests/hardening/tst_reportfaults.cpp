@@ -99,8 +99,9 @@ void TestReportFaults::refusedWithReason()
     const QByteArray databaseBefore = fileBytes(folder.databasePath());
     const QByteArray definitionBefore = fileBytes(definitionPath);
 
-    QString error;
-    QVERIFY(!Report::open(definitionPath, QDate(2026, 3, 14), &error));
+    const Result<Report> report = Report::open(definitionPath, QDate(2026, 3, 14));
+    QVERIFY(!report);
+    const QString error = report.error();
     const QString named = file == "definition" ? definitionPath : folder.databasePath();
     QVERIFY2(error.contains(named), qPrintable(error));
     QVERIFY2(error.contains(reason, Qt::CaseInsensitive), qPrintable(error));
@@ -117,10 +118,9 @@ void TestReportFaults::hugeDefinitionStillLoads()
     QByteArray definition(16 * 1024 * 1024, '\n');
     definition += shippedDefinition();
     QVERIFY(folder.writeFile(QStringLiteral("phonelist.rpt"), definition));
-    QString error;
     const auto report
-        = Report::open(folder.file(QStringLiteral("phonelist.rpt")), QDate(2026, 3, 14), &error);
-    QVERIFY2(report, qPrintable(error));
+        = Report::open(folder.file(QStringLiteral("phonelist.rpt")), QDate(2026, 3, 14));
+    QVERIFY2(report, qPrintable(report.error()));
     QCOMPARE(report->rowCount(), 1);
 }
 
@@ -134,10 +134,9 @@ void TestReportFaults::lockedDataSourceIsStillRead()
     QVERIFY(writer.open(folder.databasePath(), sqlite::Connection::Mode::ReadWrite));
     QVERIFY(writer.exec(QStringLiteral("BEGIN IMMEDIATE")));
     QVERIFY(writer.exec(QStringLiteral("UPDATE contactsdb SET lastname = 'Uncommitted'")));
-    QString error;
     const auto report
-        = Report::open(folder.file(QStringLiteral("phonelist.rpt")), QDate(2026, 3, 14), &error);
-    QVERIFY2(report, qPrintable(error));
+        = Report::open(folder.file(QStringLiteral("phonelist.rpt")), QDate(2026, 3, 14));
+    QVERIFY2(report, qPrintable(report.error()));
     QCOMPARE(report->cellText(0, 0).section(QLatin1Char(','), 0, 0), QStringLiteral("Adams"));
     QVERIFY(writer.exec(QStringLiteral("ROLLBACK")));
 }

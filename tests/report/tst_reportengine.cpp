@@ -119,13 +119,13 @@ ReportData narrowRows()
     return data;
 }
 
-std::unique_ptr<Report>
-makeReport(const QString &definitionFile, const ReportData &data, QString *error)
+Result<Report> makeReport(const QString &definitionFile, const ReportData &data)
 {
     ReportDefinition definition;
-    if (!loadReportDefinition(definitionFile, &definition, error))
-        return nullptr;
-    return Report::create(definition, data, printDate, error);
+    QString error;
+    if (!loadReportDefinition(definitionFile, &definition, &error))
+        return Failure{error};
+    return Report::create(definition, data, printDate);
 }
 
 // What every laid-out report must satisfy, whatever the rows.
@@ -353,7 +353,8 @@ void TestReportEngine::shippedDefinitionsLoad()
     QCOMPARE(definition.group.field, QStringLiteral("lastname"));
     // Every field the definition names is a column of contactsdb.
     const ReportData data = contactRows(3);
-    QVERIFY2(Report::create(definition, data, printDate, &error) != nullptr, qPrintable(error));
+    const Result<Report> report = Report::create(definition, data, printDate);
+    QVERIFY2(report, qPrintable(report.error()));
 }
 
 void TestReportEngine::malformedDefinition_data()
@@ -492,9 +493,11 @@ void TestReportEngine::fieldNotReturnedByQuery()
     ReportData data;
     data.columns = {QStringLiteral("A")}; // SQL names ignore case
     data.rows = {{QStringLiteral("1")}};
-    QVERIFY(!Report::create(definition, data, printDate, &error));
-    QVERIFY2(error.contains(QStringLiteral("\"/x/t.rpt\", line 6")), qPrintable(error));
-    QVERIFY2(error.contains(QStringLiteral("\"Fax\"")), qPrintable(error));
+    const Result<Report> report = Report::create(definition, data, printDate);
+    QVERIFY(!report);
+    QVERIFY2(report.error().contains(QStringLiteral("\"/x/t.rpt\", line 6")),
+             qPrintable(report.error()));
+    QVERIFY2(report.error().contains(QStringLiteral("\"Fax\"")), qPrintable(report.error()));
 }
 
 void TestReportEngine::joinedFieldsLeaveNoStrayPunctuation_data()
@@ -532,10 +535,8 @@ void TestReportEngine::joinedFieldsLeaveNoStrayPunctuation()
            ContactField::Zip,      ContactField::Country};
     for (int i = 0; i < 8; ++i)
         data.rows[0][fieldIndex(fields[i])] = values.at(i);
-    QString error;
-    const auto report
-        = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data, &error);
-    QVERIFY2(report, qPrintable(error));
+    const auto report = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data);
+    QVERIFY2(report, qPrintable(report.error()));
     QCOMPARE(report->cellText(0, 0), name);
     QCOMPARE(report->cellText(0, 1), address);
 }
@@ -559,10 +560,9 @@ void TestReportEngine::layoutMatchesGolden()
     QFETCH(QString, definition);
     QFETCH(int, rows);
     QFETCH(QString, golden);
-    QString error;
     const auto report
-        = makeReport(sourceFile(definition), rows < 0 ? narrowRows() : contactRows(rows), &error);
-    QVERIFY2(report, qPrintable(error));
+        = makeReport(sourceFile(definition), rows < 0 ? narrowRows() : contactRows(rows));
+    QVERIFY2(report, qPrintable(report.error()));
     const QString problem = layoutProblem(*report);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 
@@ -596,9 +596,8 @@ void TestReportEngine::layoutHoldsForManyRowCounts()
 {
     QFETCH(QString, definition);
     QFETCH(int, rows);
-    QString error;
-    const auto report = makeReport(sourceFile(definition), contactRows(rows), &error);
-    QVERIFY2(report, qPrintable(error));
+    const auto report = makeReport(sourceFile(definition), contactRows(rows));
+    QVERIFY2(report, qPrintable(report.error()));
     const QString problem = layoutProblem(*report);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     const QString lastFooter
@@ -611,8 +610,10 @@ void TestReportEngine::missingDataSource()
     TestAppFolder folder;
     QVERIFY(folder.writeFile(QStringLiteral("phonelist.rpt"),
                              readAll(sourceFile(QStringLiteral("data/phonelist.rpt")))));
-    QString error;
-    QVERIFY(!Report::open(folder.file(QStringLiteral("phonelist.rpt")), printDate, &error));
+    const Result<Report> report
+        = Report::open(folder.file(QStringLiteral("phonelist.rpt")), printDate);
+    QVERIFY(!report);
+    const QString error = report.error();
     QVERIFY2(error.contains(folder.databasePath())
                  && error.contains(QStringLiteral("does not exist")),
              qPrintable(error));
@@ -626,14 +627,11 @@ void TestReportEngine::dataSourceIsReadWithoutKeepingALock()
     QVERIFY(folder.createDemoDatabase(30));
     const QByteArray before = readAll(folder.databasePath());
 
-    ReportData data;
-    QString error;
-    QVERIFY2(readReportData(folder.databasePath(),
-                            QStringLiteral("select * from contactsdb order by lastname"), &data,
-                            &error),
-             qPrintable(error));
-    QCOMPARE(data.rows.size(), 30);
-    QCOMPARE(data.columns, contactColumns());
+    const Result<ReportData> data = readReportData(
+        folder.databasePath(), QStringLiteral("select * from contactsdb order by lastname"));
+    QVERIFY2(data, qPrintable(data.error()));
+    QCOMPARE(data->rows.size(), 30);
+    QCOMPARE(data->columns, contactColumns());
 
     // Right after the read a writer gets the whole file at once: no lock is left behind.
     sqlite::Connection writer;
@@ -645,23 +643,24 @@ void TestReportEngine::dataSourceIsReadWithoutKeepingALock()
     QCOMPARE(readAll(folder.databasePath()), before);
 
     // A query that is not a plain read fails on the read-only connection and changes nothing.
-    QVERIFY(!readReportData(folder.databasePath(), QStringLiteral("select * from nosuchtable"),
-                            &data, &error));
+    const Result<ReportData> failed
+        = readReportData(folder.databasePath(), QStringLiteral("select * from nosuchtable"));
+    QVERIFY(!failed);
+    const QString error = failed.error();
     QVERIFY2(error.contains(folder.databasePath()) && error.contains(QStringLiteral("nosuchtable")),
              qPrintable(error));
-    QCOMPARE(data.rows.size(), 30);
+    QCOMPARE(readAll(folder.databasePath()), before);
 }
 
 void TestReportEngine::csvRowsEqualDataSourceRows()
 {
     TestAppFolder folder;
     QVERIFY(installReports(folder, 50));
-    QString error;
-    const auto report
-        = Report::open(folder.file(QStringLiteral("emaillist.rpt")), printDate, &error);
-    QVERIFY2(report, qPrintable(error));
+    const auto report = Report::open(folder.file(QStringLiteral("emaillist.rpt")), printDate);
+    QVERIFY2(report, qPrintable(report.error()));
     const QString csv = folder.file(QStringLiteral("out.csv"));
-    QVERIFY2(exportCsv(*report, csv, &error), qPrintable(error));
+    const Result<void> written = exportCsv(*report, csv);
+    QVERIFY2(written, qPrintable(written.error()));
 
     bool crlf = false;
     const QList<QStringList> rows = parseCsv(readAll(csv), &crlf);
@@ -694,13 +693,12 @@ void TestReportEngine::csvQuotesValues()
     ReportData data = contactRows(1);
     data.rows[0][fieldIndex(ContactField::LastName)] = QStringLiteral("O\"Hara, \"Jr\"");
     data.rows[0][fieldIndex(ContactField::Address)] = QStringLiteral("1 Main St");
-    QString error;
-    const auto report
-        = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data, &error);
-    QVERIFY2(report, qPrintable(error));
+    const auto report = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data);
+    QVERIFY2(report, qPrintable(report.error()));
     QTemporaryDir dir;
     const QString csv = dir.filePath(QStringLiteral("a.csv"));
-    QVERIFY2(exportCsv(*report, csv, &error), qPrintable(error));
+    const Result<void> written = exportCsv(*report, csv);
+    QVERIFY2(written, qPrintable(written.error()));
     bool crlf = false;
     const QList<QStringList> rows = parseCsv(readAll(csv), &crlf);
     QCOMPARE(rows.size(), 2);
@@ -715,13 +713,12 @@ void TestReportEngine::pdfHasThePagesOfTheLayout()
     QVERIFY(installReports(folder, 50));
     for (const QString &name : {QStringLiteral("phonelist"), QStringLiteral("addresslist"),
                                 QStringLiteral("emaillist")}) {
-        QString error;
-        const auto report
-            = Report::open(folder.file(name + QStringLiteral(".rpt")), printDate, &error);
-        QVERIFY2(report, qPrintable(error));
+        const auto report = Report::open(folder.file(name + QStringLiteral(".rpt")), printDate);
+        QVERIFY2(report, qPrintable(report.error()));
         QVERIFY(report->pageCount() > 1);
         const QString pdf = folder.file(name + QStringLiteral(".pdf"));
-        QVERIFY2(exportPdf(*report, pdf, &error), qPrintable(error));
+        const Result<void> written = exportPdf(*report, pdf);
+        QVERIFY2(written, qPrintable(written.error()));
         QString info;
         QCOMPARE(pdfPageCount(pdf, &info), report->pageCount());
         QVERIFY2(info.contains(QStringLiteral("612 x 792 pts")), qPrintable(info));
@@ -734,16 +731,16 @@ void TestReportEngine::pdfHasThePagesOfTheLayout()
 
 void TestReportEngine::printingUsesTheSameLayout()
 {
-    QString error;
     const auto report
-        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(120), &error);
-    QVERIFY2(report, qPrintable(error));
+        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(120));
+    QVERIFY2(report, qPrintable(report.error()));
     QTemporaryDir dir;
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(dir.filePath(QStringLiteral("printed.pdf")));
     printer.setPageSize(QPageSize(QPageSize::Letter));
-    QVERIFY2(printReport(*report, printer, &error), qPrintable(error));
+    const Result<void> printed = printReport(*report, printer);
+    QVERIFY2(printed, qPrintable(printed.error()));
     QString info;
     QCOMPARE(pdfPageCount(dir.filePath(QStringLiteral("printed.pdf")), &info), report->pageCount());
     const QString page2 = pdfText(dir.filePath(QStringLiteral("printed.pdf")), 2);
@@ -753,27 +750,29 @@ void TestReportEngine::printingUsesTheSameLayout()
 
 void TestReportEngine::failedExportKeepsExistingFileAndSaysWhy()
 {
-    QString error;
     const auto report
-        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(5), &error);
-    QVERIFY2(report, qPrintable(error));
+        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(5));
+    QVERIFY2(report, qPrintable(report.error()));
     QTemporaryDir dir;
     const QString missingFolder = dir.filePath(QStringLiteral("no/such/folder/out.pdf"));
-    QVERIFY(!exportPdf(*report, missingFolder, &error));
-    QVERIFY2(error.contains(missingFolder), qPrintable(error));
-    QVERIFY(!exportCsv(*report, missingFolder, &error));
-    QVERIFY(!exportHtml(*report, missingFolder, &error));
-    QVERIFY2(error.contains(missingFolder), qPrintable(error));
+    const Result<void> pdfFailed = exportPdf(*report, missingFolder);
+    QVERIFY(!pdfFailed);
+    QVERIFY2(pdfFailed.error().contains(missingFolder), qPrintable(pdfFailed.error()));
+    QVERIFY(!exportCsv(*report, missingFolder));
+    const Result<void> htmlFailed = exportHtml(*report, missingFolder);
+    QVERIFY(!htmlFailed);
+    QVERIFY2(htmlFailed.error().contains(missingFolder), qPrintable(htmlFailed.error()));
 
     // Failing to write over a folder leaves it as it was.
     const QString folderPath = dir.filePath(QStringLiteral("taken"));
     QVERIFY(QDir().mkpath(folderPath + QStringLiteral("/inside")));
-    QVERIFY(!exportCsv(*report, folderPath, &error));
+    QVERIFY(!exportCsv(*report, folderPath));
     QVERIFY(QFileInfo(folderPath + QStringLiteral("/inside")).isDir());
 
     // The HTML export holds every row.
     const QString html = dir.filePath(QStringLiteral("r.html"));
-    QVERIFY2(exportHtml(*report, html, &error), qPrintable(error));
+    const Result<void> written = exportHtml(*report, html);
+    QVERIFY2(written, qPrintable(written.error()));
     const QString text = QString::fromUtf8(readAll(html));
     QCOMPARE(text.count(QStringLiteral("<tr><td>")), 5);
     QVERIFY(text.contains(QStringLiteral("<title>Phone Listing</title>")));
@@ -922,11 +921,10 @@ void TestReportEngine::viewerKeys()
     QFETCH(int, wheel);
     QFETCH(int, zoomBefore);
     QFETCH(int, zoomAfter);
-    QString error;
-    auto report
-        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(120), &error);
-    QVERIFY2(report, qPrintable(error));
-    QPointer<ReportViewer> viewer = new ReportViewer(std::move(report), {});
+    auto report = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(120));
+    QVERIFY2(report, qPrintable(report.error()));
+    QPointer<ReportViewer> viewer
+        = new ReportViewer(std::make_unique<Report>(std::move(report).value()), {});
     const auto cleanup = qScopeGuard([&] { delete viewer; });
     viewer->setZoomPercent(zoomBefore);
     viewer->show();
@@ -988,12 +986,10 @@ void TestReportEngine::exportFromDialog()
     QTemporaryDir dir;
     const QString path = dir.filePath(written);
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QString error;
-    auto report
-        = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(12), &error);
-    QVERIFY2(report, qPrintable(error));
+    auto report = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), contactRows(12));
+    QVERIFY2(report, qPrintable(report.error()));
     QStringList errors;
-    ReportViewer viewer(std::move(report),
+    ReportViewer viewer(std::make_unique<Report>(std::move(report).value()),
                         [&](const QString &, const QString &text) { errors << text; });
     QStringList suggested;
     viewer.setFileAsker([&](const QString &suggestedPath, ReportViewer::Format) {
@@ -1020,18 +1016,19 @@ void TestReportEngine::exportFromDialog()
 
 void TestReportEngine::printerThatCannotStartIsReported()
 {
-    QString error;
     const auto report
-        = makeReport(sourceFile(QStringLiteral("data/emaillist.rpt")), contactRows(3), &error);
-    QVERIFY2(report, qPrintable(error));
+        = makeReport(sourceFile(QStringLiteral("data/emaillist.rpt")), contactRows(3));
+    QVERIFY2(report, qPrintable(report.error()));
     QTemporaryDir dir;
     QPrinter printer;
     printer.setOutputFormat(QPrinter::PdfFormat);
     const QString path = dir.filePath(QStringLiteral("no/such/folder/printed.pdf"));
     printer.setOutputFileName(path);
-    QVERIFY(!printReport(*report, printer, &error));
-    QVERIFY2(error.contains(path) && error.contains(QStringLiteral("Email Listing")),
-             qPrintable(error));
+    const Result<void> printed = printReport(*report, printer);
+    QVERIFY(!printed);
+    QVERIFY2(printed.error().contains(path)
+                 && printed.error().contains(QStringLiteral("Email Listing")),
+             qPrintable(printed.error()));
 }
 
 QTEST_MAIN(TestReportEngine)

@@ -186,7 +186,8 @@ void ReportsWindow::cmdViewReportClick()
     close();
     std::unique_ptr<reportengine::ReportControl> crystalReport1 = makeReportControl();
     crystalReport1->setReportFileName(platform::appFile(reportFile));
-    crystalReport1->run();
+    // A failure has gone to the control's error reporter.
+    static_cast<void>(crystalReport1->run());
 }
 
 void ReportsWindow::cmdCloseClick()

@@ -10,25 +10,19 @@ namespace {
 class DetachedProcessLauncher final : public ProgramLauncher
 {
 public:
-    bool start(const QString &program, QString *reason) override
+    Result<void> start(const QString &program) override
     {
         const QFileInfo info(program);
-        if (!info.exists()) {
-            *reason = QStringLiteral("The file does not exist.");
-            return false;
-        }
-        if (!info.isFile() || !info.isExecutable()) {
-            *reason = QStringLiteral("The file is not an executable program.");
-            return false;
-        }
+        if (!info.exists())
+            return Failure{QStringLiteral("The file does not exist.")};
+        if (!info.isFile() || !info.isExecutable())
+            return Failure{QStringLiteral("The file is not an executable program.")};
         QProcess process;
         process.setProgram(program);
         process.setWorkingDirectory(info.absolutePath());
-        if (!process.startDetached()) {
-            *reason = process.errorString();
-            return false;
-        }
-        return true;
+        if (!process.startDetached())
+            return Failure{process.errorString()};
+        return {};
     }
 };
 
@@ -40,12 +34,11 @@ ProgramLauncher *&installedLauncher()
 
 } // namespace
 
-bool startProgram(const QString &program, QString *reason)
+Result<void> startProgram(const QString &program)
 {
     static DetachedProcessLauncher defaultLauncher;
     ProgramLauncher *launcher = installedLauncher() ? installedLauncher() : &defaultLauncher;
-    QString ignored;
-    return launcher->start(program, reason ? reason : &ignored);
+    return launcher->start(program);
 }
 
 void setProgramLauncher(ProgramLauncher *launcher)

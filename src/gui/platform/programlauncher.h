@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QString>
 
 namespace platform {
@@ -9,11 +11,11 @@ class ProgramLauncher
 {
 public:
     virtual ~ProgramLauncher() = default;
-    // Returns false and sets *reason when the program could not be started.
-    virtual bool start(const QString &program, QString *reason) = 0;
+    // A failure holds the reason the program could not be started.
+    virtual Result<void> start(const QString &program) = 0;
 };
 
-bool startProgram(const QString &program, QString *reason);
+Result<void> startProgram(const QString &program);
 
 // Installs a launcher (not owned); nullptr restores the default.
 void setProgramLauncher(ProgramLauncher *launcher);

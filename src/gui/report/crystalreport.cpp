@@ -10,7 +10,7 @@ CrystalReport::CrystalReport(ReportControlSettings settings)
     : m_settings(std::move(settings))
 {}
 
-bool CrystalReport::run()
+Result<void> CrystalReport::run()
 {
     m_lastViewer = nullptr;
     QString error;
@@ -20,23 +20,25 @@ bool CrystalReport::run()
         const QDate date
             = m_settings.printDate.isValid() ? m_settings.printDate : QDate::currentDate();
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        std::unique_ptr<Report> report = Report::open(m_reportFileName, date, &error);
+        Result<Report> report = Report::open(m_reportFileName, date);
         QApplication::restoreOverrideCursor();
         if (report) {
-            auto *viewer = new ReportViewer(std::move(report), m_settings.reportError);
+            auto *viewer = new ReportViewer(std::make_unique<Report>(std::move(report).value()),
+                                            m_settings.reportError);
             viewer->setZoomPercent(m_settings.zoomPercent);
             viewer->show();
             viewer->raise();
             viewer->activateWindow();
             m_lastViewer = viewer;
-            return true;
+            return {};
         }
+        error = report.error();
     }
     if (m_settings.reportError)
         m_settings.reportError(QStringLiteral("Report"), error);
     else
         qWarning("%s", qPrintable(error));
-    return false;
+    return Failure{error};
 }
 
 } // namespace reportengine

@@ -28,7 +28,7 @@ public:
 
     void setReportFileName(const QString &path) override { m_reportFileName = path; }
     QString reportFileName() const override { return m_reportFileName; }
-    bool run() override;
+    Result<void> run() override;
 
     // The viewer the last successful run opened, or nullptr.
     ReportViewer *lastViewer() const { return m_lastViewer; }

@@ -10,18 +10,16 @@
 
 namespace reportengine {
 
-bool printReport(const Report &report, QPrinter &printer, QString *error)
+Result<void> printReport(const Report &report, QPrinter &printer)
 {
     printer.setDocName(report.title());
     QPainter painter;
     if (!painter.begin(&printer)) {
-        if (error)
-            *error = QStringLiteral("The report \"%1\" could not be printed: the printer \"%2\" "
-                                    "could not be started.")
-                         .arg(report.title(), printer.printerName().isEmpty()
-                                                  ? printer.outputFileName()
-                                                  : printer.printerName());
-        return false;
+        return Failure{QStringLiteral("The report \"%1\" could not be printed: the printer \"%2\" "
+                                      "could not be started.")
+                           .arg(report.title(), printer.printerName().isEmpty()
+                                                    ? printer.outputFileName()
+                                                    : printer.printerName())};
     }
     int first = 0;
     int last = report.pageCount() - 1;
@@ -34,11 +32,12 @@ bool printReport(const Report &report, QPrinter &printer, QString *error)
     const bool ok = paintPages(
         report, painter, [&] { return printer.newPage(); }, pageRect, first, last);
     painter.end();
-    if (!ok && error)
-        *error = QStringLiteral(
-                     "The report \"%1\" could not be printed: a new page could not be started.")
-                     .arg(report.title());
-    return ok;
+    if (!ok)
+        return Failure{
+            QStringLiteral(
+                "The report \"%1\" could not be printed: a new page could not be started.")
+                .arg(report.title())};
+    return {};
 }
 
 } // namespace reportengine

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QString>
 
 class QPrinter;
@@ -8,8 +10,8 @@ namespace reportengine {
 
 class Report;
 
-// Prints every page (or the printer's page range) with the screen's layout. On failure
-// returns false and *error says why.
-bool printReport(const Report &report, QPrinter &printer, QString *error);
+// Prints every page (or the printer's page range) with the screen's layout. A failure says
+// why.
+Result<void> printReport(const Report &report, QPrinter &printer);
 
 } // namespace reportengine

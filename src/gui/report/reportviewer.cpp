@@ -269,32 +269,31 @@ void ReportViewer::updateControls()
     m_view->resize(m_view->sizeHint());
 }
 
-bool ReportViewer::exportTo(const QString &path, Format format)
+Result<void> ReportViewer::exportTo(const QString &path, Format format)
 {
-    QString error;
-    bool ok = false;
+    Result<void> written;
     // A long listing takes seconds to write.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     switch (format) {
     case Format::Pdf:
-        ok = exportPdf(*m_report, path, &error);
+        written = exportPdf(*m_report, path);
         break;
     case Format::Html:
-        ok = exportHtml(*m_report, path, &error);
+        written = exportHtml(*m_report, path);
         break;
     case Format::Csv:
-        ok = exportCsv(*m_report, path, &error);
+        written = exportCsv(*m_report, path);
         break;
     }
     QApplication::restoreOverrideCursor();
-    if (ok) {
+    if (written) {
         m_status->showMessage(tr("Exported to %1").arg(QDir::toNativeSeparators(path)));
     } else {
         m_status->clearMessage();
         if (m_reportError)
-            m_reportError(m_report->title(), error);
+            m_reportError(m_report->title(), written.error());
     }
-    return ok;
+    return written;
 }
 
 void ReportViewer::exportWithDialog(Format format)
@@ -308,7 +307,8 @@ void ReportViewer::exportWithDialog(Format format)
         return;
     const QString path = withSuffix(chosen, suffix);
     lastExportFolder() = QFileInfo(path).absolutePath();
-    exportTo(path, format);
+    // A failure has gone to the error reporter.
+    static_cast<void>(exportTo(path, format));
 }
 
 QString ReportViewer::askFileWithDialog(const QString &suggestedPath, Format format)
@@ -337,12 +337,11 @@ void ReportViewer::print()
     dialog.setMinMax(1, m_report->pageCount());
     if (dialog.exec() != QDialog::Accepted)
         return;
-    QString error;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool printed = printReport(*m_report, printer, &error);
+    const Result<void> printed = printReport(*m_report, printer);
     QApplication::restoreOverrideCursor();
     if (!printed && m_reportError)
-        m_reportError(m_report->title(), error);
+        m_reportError(m_report->title(), printed.error());
 }
 
 void ReportViewer::keyPressEvent(QKeyEvent *event)

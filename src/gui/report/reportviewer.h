@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QWidget>
 
 #include <functional>
@@ -45,8 +47,8 @@ public:
     void zoomOut();
 
     // Writes the report to path and names the file in the status line; a failure is
-    // reported through the error reporter.
-    bool exportTo(const QString &path, Format format);
+    // reported through the error reporter too.
+    Result<void> exportTo(const QString &path, Format format);
     // Asks for a file name in the folder of the last export of this run (at first the home
     // folder), adds the format's extension to a name without one, then exports.
     void exportWithDialog(Format format);
