@@ -4,6 +4,7 @@
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
@@ -64,15 +65,11 @@ ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
     setFont(platform::msSansSerif(8.25));
     resize(platform::twipsSize(5295, 4515));
 
-    auto *label1
-        = new QLabel(QStringLiteral("Welcome to Pelmora Reports.  Please select a report style "
-                                    "and then click 'View Report' to display the desired "
-                                    "report.  These reports can be exported and printed."),
-                     this);
-    label1->setObjectName(QStringLiteral("Label1"));
-    label1->setWordWrap(true);
-    label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label1->setGeometry(platform::twipsRect(120, 120, 4935, 735));
+    platform::makeLabel(this, QStringLiteral("Label1"),
+                        QStringLiteral("Welcome to Pelmora Reports.  Please select a report style "
+                                       "and then click 'View Report' to display the desired "
+                                       "report.  These reports can be exported and printed."),
+                        platform::twipsRect(120, 120, 4935, 735));
 
     auto *frame1 = new QGroupBox(QStringLiteral("Report Style"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
@@ -108,12 +105,10 @@ ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
     connect(cmdViewReport, &QPushButton::clicked, this, &ReportsWindow::cmdViewReportClick);
     connect(cmdClose, &QPushButton::clicked, this, &ReportsWindow::cmdCloseClick);
 
-    m_lblDescription = new QLabel(
-        QStringLiteral("Select a Report Style and This will Describe the Report."), this);
-    m_lblDescription->setObjectName(QStringLiteral("lblDescription"));
-    m_lblDescription->setWordWrap(true);
-    m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_lblDescription->setGeometry(platform::twipsRect(240, 3360, 4815, 975));
+    m_lblDescription = platform::makeLabel(
+        this, QStringLiteral("lblDescription"),
+        QStringLiteral("Select a Report Style and This will Describe the Report."),
+        platform::twipsRect(240, 3360, 4815, 975));
 
     setTabOrder(optPhone, optAddress);
     setTabOrder(optAddress, optEmail);

@@ -5,6 +5,7 @@
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
@@ -58,14 +59,11 @@ SearchDialog::SearchDialog(MainWindow &mainWindow)
     setFixedSize(platform::twipsSize(5760, 4380));
     setFont(platform::msSansSerif(8.25));
 
-    auto *label1 = new QLabel(
+    platform::makeLabel(
+        this, QStringLiteral("Label1"),
         QStringLiteral("Welcome to Pelmora Search.  Please select what type of search you would "
                        "like to do.  Then press 'Search' to search for your criteria."),
-        this);
-    label1->setObjectName(QStringLiteral("Label1"));
-    label1->setWordWrap(true);
-    label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label1->setGeometry(twipsRect(120, 120, 5415, 495));
+        twipsRect(120, 120, 5415, 495));
 
     m_frame1 = new QGroupBox(QStringLiteral("Search Type"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
@@ -105,12 +103,10 @@ SearchDialog::SearchDialog(MainWindow &mainWindow)
                                       twipsRect(3120, 2520, 1815, 495));
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
 
-    m_lblDescription = new QLabel(
-        QStringLiteral("Select a Search Type and enter your Criteria and click 'Search'."), this);
-    m_lblDescription->setObjectName(QStringLiteral("lblDescription"));
-    m_lblDescription->setWordWrap(true);
-    m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_lblDescription->setGeometry(twipsRect(480, 3600, 4815, 615));
+    m_lblDescription = platform::makeLabel(
+        this, QStringLiteral("lblDescription"),
+        QStringLiteral("Select a Search Type and enter your Criteria and click 'Search'."),
+        twipsRect(480, 3600, 4815, 615));
 
     // The keyboard order of the stored layout, the options one stop that Tab enters at the
     // selected option; the typing cursor starts in txtSearch.

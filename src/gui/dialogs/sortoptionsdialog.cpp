@@ -6,6 +6,7 @@
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
@@ -30,16 +31,6 @@ QString description(settings::SortType type)
         break;
     }
     return QStringLiteral("Set this if you would like to sort your database by Lastname.");
-}
-
-QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, const QRect &rect)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(rect);
-    return label;
 }
 
 QRadioButton *
@@ -71,7 +62,7 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
     setFont(platform::msSansSerif(8.25));
     setFixedSize(platform::twipsSize(5655, 3735));
 
-    makeLabel(
+    platform::makeLabel(
         this, QStringLiteral("Label1"),
         QStringLiteral("Welcome to Pelmora Record Sort.  Please select what type of sort you would "
                        "like to saved.  This will be loaded and will automatically sort your "
@@ -104,9 +95,9 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
         = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
                                       platform::twipsRect(3120, 1920, 1815, 495));
 
-    m_lblDescription = makeLabel(this, QStringLiteral("lblDescription"),
-                                 description(settings::SortType::LastName),
-                                 platform::twipsRect(480, 2880, 4815, 615));
+    m_lblDescription = platform::makeLabel(this, QStringLiteral("lblDescription"),
+                                           description(settings::SortType::LastName),
+                                           platform::twipsRect(480, 2880, 4815, 615));
 
     // Keyboard order: Close, Save, then the option group, which Tab enters at its selected
     // option and the arrow keys walk.
