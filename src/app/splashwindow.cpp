@@ -1,6 +1,7 @@
 #include <app/splashwindow.h>
 
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/twips.h>
 
 #include <QCloseEvent>
@@ -12,8 +13,6 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
-
-#include <algorithm>
 
 namespace {
 
@@ -48,37 +47,32 @@ SplashWindow::SplashWindow(QWidget *parent)
     m_client = new QWidget(this);
     m_client->setGeometry(QRect(QPoint(borderWidth, borderWidth), clientSize));
 
-    addPicture("Image4", programPicture, twipsRect(120, 120, 840, 840), true);
-    addPicture("Image1", programPicture, twipsRect(4680, 120, 840, 840), true);
+    using platform::makeLabel;
+    using platform::makePicture;
+    using platform::TextFit;
+    constexpr Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;
+    constexpr Qt::Alignment left = Qt::AlignLeft | Qt::AlignTop;
+    const QString productName = QStringLiteral("Pelmora");
 
-    QLabel *product
-        = addLabel("Label1", QStringLiteral("Pelmora"), twipsRect(1365, 720, 2850, 435));
-    product->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    product->setFont(platform::msSansSerif(18));
-
-    QLabel *credit = addLabel("Label2", QStringLiteral("Programmed by the Pelmora developers"),
-                              twipsRect(0, 1200, 5655, 360));
-    credit->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    credit->setFont(platform::msSansSerif(13.5));
-
-    addPicture("Image3", iconPicture, twipsRect(120, 2280, 480, 480), false);
-
-    QLabel *designedFor
-        = addLabel("Label5", QStringLiteral("Designed for Windows 2000 and XP Systems."),
-                   twipsRect(720, 2400, 3975, 255));
-    designedFor->setFont(platform::msSansSerif(8.25, true));
-
-    QLabel *loading = addLabel("Label4", QStringLiteral("Loading, Please Wait..."),
-                               twipsRect(120, 2760, 1650, 195));
-
-    QLabel *maker
-        = addLabel("Label6", QStringLiteral("Pelmora Software"), twipsRect(2400, 2760, 3210, 195));
-    maker->setFont(platform::msSansSerif(8.25, true));
-
-    // Liberation Sans runs a little wider than the bitmap font the layout was drawn with; a
-    // left-aligned caption grows to the right rather than lose its last letters.
-    for (QLabel *label : {designedFor, loading, maker})
-        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+    makePicture(m_client, QStringLiteral("Image4"), programPicture, productName,
+                twipsRect(120, 120, 840, 840));
+    makePicture(m_client, QStringLiteral("Image1"), programPicture, productName,
+                twipsRect(4680, 120, 840, 840));
+    makeLabel(m_client, QStringLiteral("Label1"), QStringLiteral("Pelmora"),
+              twipsRect(1365, 720, 2850, 435), {18, false, {}, centred, TextFit::OneLine});
+    makeLabel(m_client, QStringLiteral("Label2"),
+              QStringLiteral("Programmed by the Pelmora developers"), twipsRect(0, 1200, 5655, 360),
+              {13.5, false, {}, centred, TextFit::OneLine});
+    makePicture(m_client, QStringLiteral("Image3"), iconPicture, productName,
+                twipsRect(120, 2280, 480, 480), false);
+    makeLabel(m_client, QStringLiteral("Label5"),
+              QStringLiteral("Designed for Windows 2000 and XP Systems."),
+              twipsRect(720, 2400, 3975, 255), {8.25, true, {}, left, TextFit::WidenToText});
+    QLabel *loading
+        = makeLabel(m_client, QStringLiteral("Label4"), QStringLiteral("Loading, Please Wait..."),
+                    twipsRect(120, 2760, 1650, 195), {0, false, {}, left, TextFit::WidenToText});
+    makeLabel(m_client, QStringLiteral("Label6"), QStringLiteral("Pelmora Software"),
+              twipsRect(2400, 2760, 3210, 195), {8.25, true, {}, left, TextFit::WidenToText});
 
     m_progressBar = new QProgressBar(m_client);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
@@ -114,28 +108,4 @@ void SplashWindow::closeEvent(QCloseEvent *event)
     // Unloading the window ends its timer for good, also before the deferred delete.
     m_timer->stop();
     QWidget::closeEvent(event);
-}
-
-QLabel *SplashWindow::addLabel(const char *name, const QString &caption, const QRect &geometry)
-{
-    auto *label = new QLabel(caption, m_client);
-    label->setObjectName(QLatin1String(name));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(geometry);
-    return label;
-}
-
-QLabel *SplashWindow::addPicture(const char *name,
-                                 const QString &resource,
-                                 const QRect &geometry,
-                                 bool stretch)
-{
-    auto *picture = new QLabel(m_client);
-    picture->setObjectName(QLatin1String(name));
-    picture->setAccessibleName(QStringLiteral("Pelmora"));
-    picture->setPixmap(QPixmap(resource));
-    picture->setScaledContents(stretch);
-    picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    picture->setGeometry(geometry);
-    return picture;
 }

@@ -32,10 +32,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QLabel *addLabel(const char *name, const QString &caption, const QRect &geometry);
-    QLabel *
-    addPicture(const char *name, const QString &resource, const QRect &geometry, bool stretch);
-
     QWidget *m_client = nullptr;
     QProgressBar *m_progressBar = nullptr;
     QTimer *m_timer = nullptr;

@@ -9,6 +9,7 @@
 #include <report/report.h>
 
 #include <QAccessible>
+#include <QButtonGroup>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -314,12 +315,13 @@ void TestReports::mailingLabelsOnlySaysSo()
 void TestReports::noOptionSelected()
 {
     open();
-    // The options are exclusive; the only way to none is to lift that for a moment.
-    for (const char *name : {"optPhone", "optAddress", "optEmail", "optMailing"}) {
-        option(name)->setAutoExclusive(false);
+    // The options' group is exclusive; the only way to none is to lift that for a moment.
+    QButtonGroup *group = option("optPhone")->group();
+    QVERIFY(group);
+    group->setExclusive(false);
+    for (const char *name : {"optPhone", "optAddress", "optEmail", "optMailing"})
         option(name)->setChecked(false);
-        option(name)->setAutoExclusive(true);
-    }
+    group->setExclusive(true);
     m_window->findChild<QPushButton *>(QStringLiteral("cmdViewReport"))->click();
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->last().title, reportsTitle);

@@ -5,6 +5,7 @@
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/twips.h>
 #include <gui/platform/windowslot.h>
@@ -50,12 +51,9 @@ ProgramInfoWindow::ProgramInfoWindow(QWidget *parent)
     setFont(platform::msSansSerif(8.25));
     setFixedSize(platform::twipsSize(4695, 3495));
 
-    m_image3 = new QLabel(this);
-    m_image3->setObjectName(QStringLiteral("Image3"));
-    m_image3->setAccessibleName(QStringLiteral("Program icon"));
-    m_image3->setPixmap(QPixmap(QStringLiteral(":/pelmora/icon32.png")));
-    m_image3->setScaledContents(true);
-    m_image3->setGeometry(platform::twipsRect(120, 120, 480, 480));
+    m_image3 = platform::makePicture(
+        this, QStringLiteral("Image3"), QStringLiteral(":/pelmora/icon32.png"),
+        QStringLiteral("Program icon"), platform::twipsRect(120, 120, 480, 480));
 
     m_frame1 = new QGroupBox(QStringLiteral("Program Information"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));

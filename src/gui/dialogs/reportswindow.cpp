@@ -4,11 +4,13 @@
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
 #include <gui/report/crystalreport.h>
 
+#include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -63,33 +65,36 @@ ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
     setFont(platform::msSansSerif(8.25));
     resize(platform::twipsSize(5295, 4515));
 
-    auto *label1
-        = new QLabel(QStringLiteral("Welcome to Pelmora Reports.  Please select a report style "
-                                    "and then click 'View Report' to display the desired "
-                                    "report.  These reports can be exported and printed."),
-                     this);
-    label1->setObjectName(QStringLiteral("Label1"));
-    label1->setWordWrap(true);
-    label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label1->setGeometry(platform::twipsRect(120, 120, 4935, 735));
+    platform::makeLabel(this, QStringLiteral("Label1"),
+                        QStringLiteral("Welcome to Pelmora Reports.  Please select a report style "
+                                       "and then click 'View Report' to display the desired "
+                                       "report.  These reports can be exported and printed."),
+                        platform::twipsRect(120, 120, 4935, 735));
 
     auto *frame1 = new QGroupBox(QStringLiteral("Report Style"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
     frame1->setAccessibleName(frame1->title());
     frame1->setGeometry(platform::twipsRect(480, 1080, 2295, 2175));
 
-    auto option = [&](const char *name, const QString &caption, int top) {
+    m_reportStyle = new QButtonGroup(this);
+    auto option = [&](const char *name, const QString &caption, int top, ReportStyle style) {
         auto *button = new QRadioButton(caption, frame1);
         button->setObjectName(QLatin1String(name));
         button->setAccessibleName(caption);
         button->setGeometry(platform::twipsRect(120, top, 2055, 375));
-        connect(button, &QRadioButton::clicked, this, [this, button] { optionClick(button); });
+        m_reportStyle->addButton(button, int(style));
         return button;
     };
-    m_optPhone = option("optPhone", QStringLiteral("Phone Listing"), 240);
-    m_optAddress = option("optAddress", QStringLiteral("Address Listing"), 720);
-    m_optEmail = option("optEmail", QStringLiteral("Email Listing"), 1200);
-    m_optMailing = option("optMailing", QStringLiteral("Mailing Labels"), 1680);
+    QRadioButton *optPhone
+        = option("optPhone", QStringLiteral("Phone Listing"), 240, ReportStyle::Phone);
+    QRadioButton *optAddress
+        = option("optAddress", QStringLiteral("Address Listing"), 720, ReportStyle::Address);
+    QRadioButton *optEmail
+        = option("optEmail", QStringLiteral("Email Listing"), 1200, ReportStyle::Email);
+    QRadioButton *optMailing
+        = option("optMailing", QStringLiteral("Mailing Labels"), 1680, ReportStyle::Mailing);
+    connect(m_reportStyle, &QButtonGroup::idClicked, this,
+            [this](int id) { optionClick(ReportStyle(id)); });
 
     auto button = [this](const char *name, const QString &caption, int top) {
         return platform::makeCommandButton(this, QLatin1String(name), caption,
@@ -100,21 +105,19 @@ ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
     connect(cmdViewReport, &QPushButton::clicked, this, &ReportsWindow::cmdViewReportClick);
     connect(cmdClose, &QPushButton::clicked, this, &ReportsWindow::cmdCloseClick);
 
-    m_lblDescription = new QLabel(
-        QStringLiteral("Select a Report Style and This will Describe the Report."), this);
-    m_lblDescription->setObjectName(QStringLiteral("lblDescription"));
-    m_lblDescription->setWordWrap(true);
-    m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_lblDescription->setGeometry(platform::twipsRect(240, 3360, 4815, 975));
+    m_lblDescription = platform::makeLabel(
+        this, QStringLiteral("lblDescription"),
+        QStringLiteral("Select a Report Style and This will Describe the Report."),
+        platform::twipsRect(240, 3360, 4815, 975));
 
-    setTabOrder(m_optPhone, m_optAddress);
-    setTabOrder(m_optAddress, m_optEmail);
-    setTabOrder(m_optEmail, m_optMailing);
-    setTabOrder(m_optMailing, cmdViewReport);
+    setTabOrder(optPhone, optAddress);
+    setTabOrder(optAddress, optEmail);
+    setTabOrder(optEmail, optMailing);
+    setTabOrder(optMailing, cmdViewReport);
     setTabOrder(cmdViewReport, cmdClose);
     // One stop for the options: Tab enters at the selected one, the arrow keys select and
     // click the one above or below, so the focus and the selection move together.
-    platform::makeOptionGroup({m_optPhone, m_optAddress, m_optEmail, m_optMailing});
+    platform::makeOptionGroup(m_reportStyle);
 
     platform::centreOnScreen(this);
 }
@@ -138,43 +141,50 @@ void ReportsWindow::showEvent(QShowEvent *event)
         return;
     m_opened = true;
     // At opening the focus goes to optPhone, and an option that takes the focus is selected.
-    m_optPhone->setFocus(Qt::TabFocusReason);
-    if (!m_optPhone->isChecked()) {
-        m_optPhone->setChecked(true);
-        optionClick(m_optPhone);
+    QAbstractButton *optPhone = m_reportStyle->button(int(ReportStyle::Phone));
+    optPhone->setFocus(Qt::TabFocusReason);
+    if (!optPhone->isChecked()) {
+        optPhone->setChecked(true);
+        optionClick(ReportStyle::Phone);
     }
 }
 
-void ReportsWindow::optionClick(QRadioButton *option)
+void ReportsWindow::optionClick(ReportStyle style)
 {
-    if (option == m_optPhone)
+    switch (style) {
+    case ReportStyle::Phone:
         m_lblDescription->setText(phoneDescription());
-    else if (option == m_optAddress)
+        break;
+    case ReportStyle::Address:
         m_lblDescription->setText(addressDescription());
-    else if (option == m_optEmail)
+        break;
+    case ReportStyle::Email:
         m_lblDescription->setText(emailDescription());
-    else if (option == m_optMailing)
+        break;
+    case ReportStyle::Mailing:
         m_lblDescription->setText(mailingDescription());
+        break;
+    }
 }
 
 void ReportsWindow::cmdViewReportClick()
 {
-    const bool phone = m_optPhone->isChecked();
-    const bool address = m_optAddress->isChecked();
-    const bool email = m_optEmail->isChecked();
-    const bool mailing = m_optMailing->isChecked();
     QString reportFile;
-    if (phone && !address && !mailing && !email) {
+    switch (m_reportStyle->checkedId()) {
+    case int(ReportStyle::Phone):
         reportFile = QStringLiteral("phonelist.rpt");
-    } else if (address && !phone && !mailing && !email) {
+        break;
+    case int(ReportStyle::Address):
         reportFile = QStringLiteral("addresslist.rpt");
-    } else if (mailing && !phone && !address && !email) {
+        break;
+    case int(ReportStyle::Email):
+        reportFile = QStringLiteral("emaillist.rpt");
+        break;
+    case int(ReportStyle::Mailing):
         platform::showMessage(reportsTitle, QStringLiteral("Working on this section now."),
                               platform::MessageIcon::Information, platform::MessageButtons::Ok);
         return;
-    } else if (email && !phone && !address && !mailing) {
-        reportFile = QStringLiteral("emaillist.rpt");
-    } else {
+    default: // none selected yet
         platform::showMessage(reportsTitle,
                               QStringLiteral("Please Select the Style of Report you would like."),
                               platform::MessageIcon::Information, platform::MessageButtons::Ok);

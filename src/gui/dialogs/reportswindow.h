@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
+class QButtonGroup;
 class QLabel;
-class QRadioButton;
 
 // The report window: the user picks a report style and View Report hands the style's
 // report definition to the report control. The window closes before the report runs.
@@ -37,16 +37,17 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void optionClick(QRadioButton *option);
+    // The ids of the report style options in their group.
+    enum class ReportStyle { Phone, Address, Email, Mailing };
+
+    void optionClick(ReportStyle style);
     void cmdViewReportClick();
     void cmdCloseClick();
 
     std::function<void()> m_showMainWindow;
     ReportControlFactory m_makeReportControl;
-    QRadioButton *m_optPhone = nullptr;
-    QRadioButton *m_optAddress = nullptr;
-    QRadioButton *m_optEmail = nullptr;
-    QRadioButton *m_optMailing = nullptr;
+    // optPhone, optAddress, optEmail and optMailing; none is selected until the window opens.
+    QButtonGroup *m_reportStyle = nullptr;
     QLabel *m_lblDescription = nullptr;
     bool m_opened = false;
 };

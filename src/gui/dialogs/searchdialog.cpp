@@ -4,10 +4,12 @@
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
 
+#include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +19,33 @@
 #include <limits>
 
 using platform::twipsRect;
+
+namespace {
+
+// What lblDescription says once an option is clicked.
+QString description(ContactField field)
+{
+    switch (field) {
+    case ContactField::FirstName:
+        return QStringLiteral("This will search the database for the first name of your search "
+                              "criteria.");
+    case ContactField::NickName:
+        return QStringLiteral("This will search the database for the nick name of your search "
+                              "criteria.");
+    case ContactField::HomePhone:
+        return QStringLiteral("This will search the database for the home phone number of your "
+                              "search criteria.");
+    case ContactField::WorkPhone:
+        return QStringLiteral("This will search the database for the work phone number of your "
+                              "search criteria.");
+    default:
+        break;
+    }
+    return QStringLiteral("This will search the database for the last name of your search "
+                          "criteria.");
+}
+
+} // namespace
 
 SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
     : QWidget(nullptr,
@@ -30,34 +59,30 @@ SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
     setFixedSize(platform::twipsSize(5760, 4380));
     setFont(platform::msSansSerif(8.25));
 
-    auto *label1 = new QLabel(
+    platform::makeLabel(
+        this, QStringLiteral("Label1"),
         QStringLiteral("Welcome to Pelmora Search.  Please select what type of search you would "
                        "like to do.  Then press 'Search' to search for your criteria."),
-        this);
-    label1->setObjectName(QStringLiteral("Label1"));
-    label1->setWordWrap(true);
-    label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label1->setGeometry(twipsRect(120, 120, 5415, 495));
+        twipsRect(120, 120, 5415, 495));
 
     m_frame1 = new QGroupBox(QStringLiteral("Search Type"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setGeometry(twipsRect(120, 840, 2295, 2655));
-    m_optLast = addOption(QStringLiteral("optLast"), QStringLiteral("Last Name"), 240,
-                          QStringLiteral("This will search the database for the last name of "
-                                         "your search criteria."));
-    m_optFirst = addOption(QStringLiteral("optFirst"), QStringLiteral("First Name"), 720,
-                           QStringLiteral("This will search the database for the first name of "
-                                          "your search criteria."));
-    m_optNick = addOption(QStringLiteral("optNick"), QStringLiteral("Nick Name"), 1200,
-                          QStringLiteral("This will search the database for the nick name of "
-                                         "your search criteria."));
-    m_optHome = addOption(QStringLiteral("optHome"), QStringLiteral("Home Phone"), 1680,
-                          QStringLiteral("This will search the database for the home phone "
-                                         "number of your search criteria."));
-    m_optWork = addOption(QStringLiteral("optWork"), QStringLiteral("Work Phone"), 2160,
-                          QStringLiteral("This will search the database for the work phone "
-                                         "number of your search criteria."));
-    m_optLast->setChecked(true);
+    m_searchType = new QButtonGroup(this);
+    QRadioButton *optLast = addOption(QStringLiteral("optLast"), QStringLiteral("Last Name"), 240,
+                                      ContactField::LastName);
+    QRadioButton *optFirst = addOption(QStringLiteral("optFirst"), QStringLiteral("First Name"),
+                                       720, ContactField::FirstName);
+    QRadioButton *optNick = addOption(QStringLiteral("optNick"), QStringLiteral("Nick Name"), 1200,
+                                      ContactField::NickName);
+    QRadioButton *optHome = addOption(QStringLiteral("optHome"), QStringLiteral("Home Phone"), 1680,
+                                      ContactField::HomePhone);
+    QRadioButton *optWork = addOption(QStringLiteral("optWork"), QStringLiteral("Work Phone"), 2160,
+                                      ContactField::WorkPhone);
+    optLast->setChecked(true);
+    // The text changes on a click only, so at opening it still asks for a choice.
+    connect(m_searchType, &QButtonGroup::idClicked, this,
+            [this](int id) { m_lblDescription->setText(description(ContactField(id))); });
 
     auto *frame2 = new QGroupBox(QStringLiteral("Enter What to Search For"), this);
     frame2->setObjectName(QStringLiteral("Frame2"));
@@ -78,54 +103,39 @@ SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
                                       twipsRect(3120, 2520, 1815, 495));
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
 
-    m_lblDescription = new QLabel(
-        QStringLiteral("Select a Search Type and enter your Criteria and click 'Search'."), this);
-    m_lblDescription->setObjectName(QStringLiteral("lblDescription"));
-    m_lblDescription->setWordWrap(true);
-    m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_lblDescription->setGeometry(twipsRect(480, 3600, 4815, 615));
+    m_lblDescription = platform::makeLabel(
+        this, QStringLiteral("lblDescription"),
+        QStringLiteral("Select a Search Type and enter your Criteria and click 'Search'."),
+        twipsRect(480, 3600, 4815, 615));
 
     // The keyboard order of the stored layout, the options one stop that Tab enters at the
     // selected option; the typing cursor starts in txtSearch.
-    setTabOrder(m_txtSearch, m_optWork);
-    setTabOrder(m_optWork, m_optLast);
-    setTabOrder(m_optLast, m_optFirst);
-    setTabOrder(m_optFirst, m_optHome);
-    setTabOrder(m_optHome, m_optNick);
-    setTabOrder(m_optNick, cmdSearch);
+    setTabOrder(m_txtSearch, optWork);
+    setTabOrder(optWork, optLast);
+    setTabOrder(optLast, optFirst);
+    setTabOrder(optFirst, optHome);
+    setTabOrder(optHome, optNick);
+    setTabOrder(optNick, cmdSearch);
     setTabOrder(cmdSearch, cmdClose);
-    platform::makeOptionGroup({m_optLast, m_optFirst, m_optNick, m_optHome, m_optWork});
+    platform::makeOptionGroup(m_searchType);
     m_txtSearch->setFocus();
 }
 
-QRadioButton *SearchDialog::addOption(const QString &name,
-                                      const QString &caption,
-                                      int top,
-                                      const QString &description)
+QRadioButton *
+SearchDialog::addOption(const QString &name, const QString &caption, int top, ContactField field)
 {
     auto *option = new QRadioButton(caption, m_frame1);
     option->setObjectName(name);
     option->setGeometry(twipsRect(120, top, 2055, 375));
-    connect(option, &QRadioButton::clicked, this,
-            [this, description] { m_lblDescription->setText(description); });
+    m_searchType->addButton(option, int(field));
     return option;
 }
 
 ContactField SearchDialog::searchField() const
 {
-    const std::pair<QRadioButton *, ContactField> options[] = {
-        {m_optLast, ContactField::LastName},  {m_optFirst, ContactField::FirstName},
-        {m_optNick, ContactField::NickName},  {m_optHome, ContactField::HomePhone},
-        {m_optWork, ContactField::WorkPhone},
-    };
-    for (const auto &[option, field] : options) {
-        int othersSelected = 0;
-        for (const auto &[other, unused] : options)
-            othersSelected += other != option && other->isChecked();
-        if (option->isChecked() && othersSelected == 0)
-            return field;
-    }
-    return ContactField::LastName; // the group always has one option selected
+    // The group is exclusive and starts with Last Name selected, so one option always is.
+    const int checked = m_searchType->checkedId();
+    return checked < 0 ? ContactField::LastName : ContactField(checked);
 }
 
 void SearchDialog::search()

@@ -7,6 +7,7 @@
 #include <functional>
 
 class ContactStore;
+class QButtonGroup;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -32,19 +33,16 @@ protected:
 
 private:
     QRadioButton *
-    addOption(const QString &name, const QString &caption, int top, const QString &description);
-    // The field the selected option stands for, found in the order Last, First, Nick, Home,
-    // Work, each test asking that its option alone is selected.
+    addOption(const QString &name, const QString &caption, int top, ContactField field);
+    // The field the selected option stands for.
     ContactField searchField() const;
 
     ContactStore &m_store;
     FailureReporter m_reportFailure;
     QGroupBox *m_frame1 = nullptr;
-    QRadioButton *m_optLast = nullptr;
-    QRadioButton *m_optFirst = nullptr;
-    QRadioButton *m_optNick = nullptr;
-    QRadioButton *m_optHome = nullptr;
-    QRadioButton *m_optWork = nullptr;
+    // optLast, optFirst, optNick, optHome and optWork, their ids the ContactField each
+    // searches.
+    QButtonGroup *m_searchType = nullptr;
     QLineEdit *m_txtSearch = nullptr;
     QLabel *m_lblDescription = nullptr;
 };

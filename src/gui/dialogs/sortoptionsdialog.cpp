@@ -6,10 +6,12 @@
 #include <gui/platform/centring.h>
 #include <gui/platform/commandbutton.h>
 #include <gui/platform/fonts.h>
+#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
 
+#include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
@@ -18,21 +20,17 @@
 
 namespace {
 
-const QString lastNameDescription
-    = QStringLiteral("Set this if you would like to sort your database by Lastname.");
-const QString firstNameDescription
-    = QStringLiteral("Set this if you would like to sort your database by Firstname.");
-const QString contactIdDescription
-    = QStringLiteral("Set this if you would like to sort your database by Contact ID.");
-
-QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, const QRect &rect)
+QString description(settings::SortType type)
 {
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(rect);
-    return label;
+    switch (type) {
+    case settings::SortType::FirstName:
+        return QStringLiteral("Set this if you would like to sort your database by Firstname.");
+    case settings::SortType::ContactId:
+        return QStringLiteral("Set this if you would like to sort your database by Contact ID.");
+    case settings::SortType::LastName:
+        break;
+    }
+    return QStringLiteral("Set this if you would like to sort your database by Lastname.");
 }
 
 QRadioButton *
@@ -64,7 +62,7 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
     setFont(platform::msSansSerif(8.25));
     setFixedSize(platform::twipsSize(5655, 3735));
 
-    makeLabel(
+    platform::makeLabel(
         this, QStringLiteral("Label1"),
         QStringLiteral("Welcome to Pelmora Record Sort.  Please select what type of sort you would "
                        "like to saved.  This will be loaded and will automatically sort your "
@@ -75,13 +73,20 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setAccessibleName(m_frame1->title());
     m_frame1->setGeometry(platform::twipsRect(120, 960, 2295, 1695));
-    m_optLast = makeOption(m_frame1, QStringLiteral("optLast"), QStringLiteral("Last Name"),
-                           platform::twipsRect(120, 240, 2055, 375));
-    m_optFirst = makeOption(m_frame1, QStringLiteral("optFirst"), QStringLiteral("First Name"),
-                            platform::twipsRect(120, 720, 2055, 375));
-    m_optId = makeOption(m_frame1, QStringLiteral("optId"), QStringLiteral("Contact ID"),
-                         platform::twipsRect(120, 1200, 2055, 375));
-    m_optLast->setChecked(true);
+    QRadioButton *optLast
+        = makeOption(m_frame1, QStringLiteral("optLast"), QStringLiteral("Last Name"),
+                     platform::twipsRect(120, 240, 2055, 375));
+    QRadioButton *optFirst
+        = makeOption(m_frame1, QStringLiteral("optFirst"), QStringLiteral("First Name"),
+                     platform::twipsRect(120, 720, 2055, 375));
+    QRadioButton *optId
+        = makeOption(m_frame1, QStringLiteral("optId"), QStringLiteral("Contact ID"),
+                     platform::twipsRect(120, 1200, 2055, 375));
+    m_sortType = new QButtonGroup(this);
+    m_sortType->addButton(optLast, int(settings::SortType::LastName));
+    m_sortType->addButton(optFirst, int(settings::SortType::FirstName));
+    m_sortType->addButton(optId, int(settings::SortType::ContactId));
+    optLast->setChecked(true);
 
     m_cmdSave
         = platform::makeCommandButton(this, QStringLiteral("cmdSave"), QStringLiteral("&Save"),
@@ -90,29 +95,22 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
         = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
                                       platform::twipsRect(3120, 1920, 1815, 495));
 
-    m_lblDescription = makeLabel(this, QStringLiteral("lblDescription"), lastNameDescription,
-                                 platform::twipsRect(480, 2880, 4815, 615));
+    m_lblDescription = platform::makeLabel(this, QStringLiteral("lblDescription"),
+                                           description(settings::SortType::LastName),
+                                           platform::twipsRect(480, 2880, 4815, 615));
 
     // Keyboard order: Close, Save, then the option group, which Tab enters at its selected
     // option and the arrow keys walk.
     setTabOrder(m_cmdClose, m_cmdSave);
-    setTabOrder(m_cmdSave, m_optId);
-    setTabOrder(m_optId, m_optFirst);
-    setTabOrder(m_optFirst, m_optLast);
-    platform::makeOptionGroup({m_optLast, m_optFirst, m_optId});
+    setTabOrder(m_cmdSave, optId);
+    setTabOrder(optId, optFirst);
+    setTabOrder(optFirst, optLast);
+    platform::makeOptionGroup(m_sortType);
     m_cmdClose->setFocus();
 
-    connect(m_optLast, &QRadioButton::toggled, this, [this](bool on) {
+    connect(m_sortType, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
-            showDescription(lastNameDescription);
-    });
-    connect(m_optFirst, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            showDescription(firstNameDescription);
-    });
-    connect(m_optId, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            showDescription(contactIdDescription);
+            showDescription(description(settings::SortType(id)));
     });
     connect(m_cmdSave, &QPushButton::clicked, this, &SortOptionsDialog::save);
     connect(m_cmdClose, &QPushButton::clicked, this, &QWidget::close);
@@ -124,9 +122,9 @@ SortOptionsDialog::~SortOptionsDialog() = default;
 
 void SortOptionsDialog::save()
 {
-    const settings::SortType type = m_optFirst->isChecked() ? settings::SortType::FirstName
-                                    : m_optId->isChecked()  ? settings::SortType::ContactId
-                                                            : settings::SortType::LastName;
+    // The group is exclusive and starts with Last Name selected, so one option always is.
+    const int checked = m_sortType->checkedId();
+    const auto type = checked < 0 ? settings::SortType::LastName : settings::SortType(checked);
     const Result<void> written = settings::writeSortType(settings::settingsIniPath(), type);
     if (!written) {
         platform::showMessage(

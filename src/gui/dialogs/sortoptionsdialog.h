@@ -2,10 +2,10 @@
 
 #include <QWidget>
 
+class QButtonGroup;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QRadioButton;
 
 // The sort options dialog: the user picks the record order and saves it to settings.ini,
 // where the next start of the main window reads it. It never reads the file: every new
@@ -26,9 +26,8 @@ private:
     void showDescription(const QString &text);
 
     QGroupBox *m_frame1 = nullptr;
-    QRadioButton *m_optLast = nullptr;
-    QRadioButton *m_optFirst = nullptr;
-    QRadioButton *m_optId = nullptr;
+    // optLast, optFirst and optId, their ids the settings::SortType each stands for.
+    QButtonGroup *m_sortType = nullptr;
     QPushButton *m_cmdSave = nullptr;
     QPushButton *m_cmdClose = nullptr;
     QLabel *m_lblDescription = nullptr;

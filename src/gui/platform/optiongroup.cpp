@@ -1,6 +1,7 @@
 #include <gui/platform/optiongroup.h>
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QEvent>
 #include <QPointer>
 
@@ -15,14 +16,15 @@ namespace {
 class OptionGroupTabStop final : public QObject
 {
 public:
-    OptionGroupTabStop(const QList<QAbstractButton *> &options, QObject *parent)
-        : QObject(parent)
+    explicit OptionGroupTabStop(QButtonGroup *group)
+        : QObject(group)
     {
+        const QList<QAbstractButton *> options = group->buttons();
         for (QAbstractButton *option : options) {
             m_options.append(option);
             option->installEventFilter(this);
-            connect(option, &QAbstractButton::toggled, this, &OptionGroupTabStop::update);
         }
+        connect(group, &QButtonGroup::buttonToggled, this, &OptionGroupTabStop::update);
         update();
     }
 
@@ -66,11 +68,9 @@ private:
 
 } // namespace
 
-void makeOptionGroup(const QList<QAbstractButton *> &options)
+void makeOptionGroup(QButtonGroup *group)
 {
-    if (options.isEmpty())
-        return;
-    new OptionGroupTabStop(options, options.first()->parent());
+    new OptionGroupTabStop(group);
 }
 
 } // namespace platform
