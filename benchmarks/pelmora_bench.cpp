@@ -265,8 +265,8 @@ private:
     void requery()
     {
         measure(
-            "Requery (Save)", m_runs, [&] { m_window->dispatchCommand(QStringLiteral("Next")); },
-            [&] { m_window->dispatchCommand(QStringLiteral("Save")); },
+            "Requery (Save)", m_runs, [&] { m_window->runCommand(MainWindow::Command::Next); },
+            [&] { m_window->runCommand(MainWindow::Command::Save); },
             [&] { expectRow("Save", 0); });
     }
 
@@ -280,7 +280,7 @@ private:
                 before = store().recordCount();
             },
             // The question is answered Yes by the scripted presenter.
-            [&] { m_window->dispatchCommand(QStringLiteral("Delete")); },
+            [&] { m_window->runCommand(MainWindow::Command::Delete); },
             [&] {
                 if (store().recordCount() != before - 1)
                     die(QStringLiteral("Delete did not delete"));
@@ -337,7 +337,7 @@ private:
             "Next walk, first to last", m_walkRuns, [&] { backToFirst(); },
             [&] {
                 for (int i = store().recordCount() - 1; i > 0; --i)
-                    m_window->dispatchCommand(QStringLiteral("Next"));
+                    m_window->runCommand(MainWindow::Command::Next);
             },
             [&] { expectRow("Next", store().recordCount() - 1); });
     }
@@ -353,7 +353,7 @@ private:
             },
             [&] {
                 for (int i = store().recordCount() - 1; i > 0; --i)
-                    m_window->dispatchCommand(QStringLiteral("Previous"));
+                    m_window->runCommand(MainWindow::Command::Previous);
             },
             [&] { expectRow("Previous", 0); });
     }
@@ -402,13 +402,19 @@ void memory(const QString &database)
 
     // Each toolbar window in turn; the report window and the About window lead on to the
     // report viewer and the program-information window, which are opened through them.
-    const std::pair<const char *, const char *> windows[] = {
-        {"Search", nullptr},
-        {"Sort", nullptr},
-        {"Reports", "cmdViewReport"},
-        {"About", "cmdProgramInfo"},
+    struct ToolbarWindow
+    {
+        MainWindow::Command command;
+        const char *key;
+        const char *leadsOn;
     };
-    for (const auto &[key, leadsOn] : windows) {
+    const ToolbarWindow windows[] = {
+        {MainWindow::Command::Search, "Search", nullptr},
+        {MainWindow::Command::Sort, "Sort", nullptr},
+        {MainWindow::Command::Reports, "Reports", "cmdViewReport"},
+        {MainWindow::Command::About, "About", "cmdProgramInfo"},
+    };
+    for (const auto &[command, key, leadsOn] : windows) {
         const QWidgetList before = QApplication::topLevelWidgets();
         auto newWindows = [&before] {
             QWidgetList opened;
@@ -418,7 +424,7 @@ void memory(const QString &database)
             }
             return opened;
         };
-        main->dispatchCommand(QString::fromLatin1(key));
+        main->runCommand(command);
         drain();
         QWidgetList opened = newWindows();
         if (opened.isEmpty()) {

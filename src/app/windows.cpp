@@ -46,17 +46,17 @@ platform::WindowSlot<AboutDialog> &aboutSlot()
 // Gives the main window the commands that open the other windows.
 void wireWindowOpeners(MainWindow *window)
 {
-    window->setWindowOpener(QStringLiteral("Search"), [window] {
+    window->setWindowOpener(MainWindow::Command::Search, [window] {
         searchSlot().show([window] {
             return new SearchDialog(window->dbData1(), window->storeFailureReporter());
         });
     });
-    window->setWindowOpener(QStringLiteral("Sort"),
+    window->setWindowOpener(MainWindow::Command::Sort,
                             [] { sortSlot().show([] { return new SortOptionsDialog; }); });
-    window->setWindowOpener(QStringLiteral("Reports"), [] {
+    window->setWindowOpener(MainWindow::Command::Reports, [] {
         reportsSlot().show([] { return new ReportsWindow([] { showMainWindow(); }); });
     });
-    window->setWindowOpener(QStringLiteral("About"), [] {
+    window->setWindowOpener(MainWindow::Command::About, [] {
         aboutSlot().show([] { return new AboutDialog([] { showMainWindow(); }); });
     });
     // The search dialog works on the main window's records only, and report viewers never

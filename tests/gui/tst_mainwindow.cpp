@@ -1,3 +1,4 @@
+#include <support/commands.h>
 #include <support/dbquery.h>
 
 #include <gui/mainwindow/mainwindow.h>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMetaEnum>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
@@ -99,8 +101,8 @@ private slots:
     void exitStoresEditAndEnds();
     void exitWhenCommitFails_data();
     void exitWhenCommitFails();
-    void keysAreExactAndCaseSensitive_data();
-    void keysAreExactAndCaseSensitive();
+    void buttonsOpenTheirWindows_data();
+    void buttonsOpenTheirWindows();
     void missingDatabaseIsNotCreated();
     void unreadableSettingsGiveDefaultOrder();
     void noLengthLimit();
@@ -175,7 +177,7 @@ void TestMainWindow::gridFollowsTheCurrentRecord()
     QVERIFY(openWindow(abc()));
     QCOMPARE(grid()->currentIndex().row(), 0);
     QCOMPARE(grid()->model()->headerData(0, Qt::Vertical).toString().isEmpty(), false);
-    m_window->dispatchCommand("Next");
+    runCommand(*m_window, "Next");
     QCOMPARE(grid()->currentIndex().row(), 1);
     QCOMPARE(grid()->model()->headerData(0, Qt::Vertical).toString(), QString());
     QVERIFY(!grid()->model()->headerData(1, Qt::Vertical).toString().isEmpty());
@@ -229,7 +231,7 @@ void TestMainWindow::stepping()
     if (contacts > 0)
         QVERIFY(m_window->dbData1().moveTo(startRow));
     for (const QString &key : keys)
-        m_window->dispatchCommand(key);
+        runCommand(*m_window, key);
     QStringList seen;
     for (const platform::MessageRequest &box : m_boxes->shown()) {
         seen << box.title;
@@ -265,7 +267,7 @@ void TestMainWindow::deleteQuestion()
     QFETCH(QString, question);
     QVERIFY(openWindow({makeContact("1", last, first)}));
     m_boxes->queueAnswer(MessageAnswer::No);
-    m_window->dispatchCommand("Delete");
+    runCommand(*m_window, "Delete");
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->last().title, QStringLiteral("Delete Contact Record?"));
     QCOMPARE(m_boxes->last().text, question);
@@ -288,9 +290,9 @@ void TestMainWindow::deleteAnswers()
     QFETCH(QStringList, remaining);
     QFETCH(QString, shownAfter);
     QVERIFY(openWindow(abc()));
-    m_window->dispatchCommand("Next");
+    runCommand(*m_window, "Next");
     m_boxes->queueAnswer(yes ? MessageAnswer::Yes : MessageAnswer::No);
-    m_window->dispatchCommand("Delete");
+    runCommand(*m_window, "Delete");
     QCOMPARE(stored("select lastname from contactsdb order by lastname"), remaining);
     QCOMPARE(shown(ContactField::LastName), shownAfter);
     QCOMPARE(m_window->dbData1().recordCount(), remaining.size());
@@ -312,9 +314,9 @@ void TestMainWindow::deleteWithoutRecord()
     QVERIFY(openWindow(abc().mid(0, contacts)));
     if (contacts > 0) {
         QVERIFY(m_window->dbData1().moveTo(contacts - 1));
-        m_window->dispatchCommand("Next");
+        runCommand(*m_window, "Next");
     }
-    m_window->dispatchCommand("Delete");
+    runCommand(*m_window, "Delete");
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->last().title, QStringLiteral("Pelmora - Edit Contacts"));
     QCOMPARE(m_boxes->last().text, text);
@@ -333,10 +335,10 @@ void TestMainWindow::deletePendingNewRecord()
 {
     QFETCH(bool, yes);
     QVERIFY(openWindow(abc()));
-    m_window->dispatchCommand("Add");
+    runCommand(*m_window, "Add");
     QTest::keyClicks(line(ContactField::LastName), "Newman");
     m_boxes->queueAnswer(yes ? MessageAnswer::Yes : MessageAnswer::No);
-    m_window->dispatchCommand("Delete");
+    runCommand(*m_window, "Delete");
     QCOMPARE(m_boxes->last().text,
              QStringLiteral("Are you sure you would like to delete this record: Newman, ?"));
     QCOMPARE(m_window->dbData1().hasPendingNew(), !yes);
@@ -348,10 +350,10 @@ void TestMainWindow::deletePendingNewRecord()
 void TestMainWindow::saveStoresAndShowsFirstRecord()
 {
     QVERIFY(openWindow(abc()));
-    m_window->dispatchCommand("Next");
-    m_window->dispatchCommand("Next");
+    runCommand(*m_window, "Next");
+    runCommand(*m_window, "Next");
     QTest::keyClicks(line(ContactField::City), "Lyon");
-    m_window->dispatchCommand("Save");
+    runCommand(*m_window, "Save");
     QCOMPARE(shown(ContactField::LastName), QStringLiteral("Adams"));
     QCOMPARE(stored("select City from contactsdb where contactid = 3"), QStringList{"Lyon"});
     QCOMPARE(m_boxes->count(), 0);
@@ -374,15 +376,15 @@ void TestMainWindow::addGivesFreshIds()
     QFETCH(QStringList, expectedIds);
     QVERIFY(openWindow(abc().mid(0, contacts)));
     if (before == "delete") {
-        m_window->dispatchCommand("Next");
-        m_window->dispatchCommand("Delete"); // answered Yes
+        runCommand(*m_window, "Next");
+        runCommand(*m_window, "Delete"); // answered Yes
     }
-    m_window->dispatchCommand("Add");
+    runCommand(*m_window, "Add");
     QCOMPARE(QApplication::focusWidget(), line(ContactField::LastName));
     QTest::keyClicks(line(ContactField::LastName), "First new");
-    m_window->dispatchCommand("Add");
+    runCommand(*m_window, "Add");
     QTest::keyClicks(line(ContactField::LastName), "Second new");
-    m_window->dispatchCommand("Save");
+    runCommand(*m_window, "Save");
     QCOMPARE(stored("select contactid from contactsdb order by contactid"), expectedIds);
 }
 
@@ -392,7 +394,7 @@ void TestMainWindow::exitStoresEditAndEnds()
     WatchedWindow other;
     other.show();
     QTest::keyClicks(line(ContactField::Email1), "ann@example.org");
-    m_window->dispatchCommand("Exit");
+    runCommand(*m_window, "Exit");
     QCOMPARE(m_terminator->calls(), 1);
     QVERIFY(!m_window->isVisible());
     QVERIFY(!other.closeHandlerRan);
@@ -417,7 +419,7 @@ void TestMainWindow::exitWhenCommitFails()
     QVERIFY(locker.open(m_folder->databasePath(), sqlite::Connection::Mode::ReadWrite));
     QVERIFY(locker.exec("BEGIN EXCLUSIVE"));
     m_boxes->queueAnswer(closeAnyway ? MessageAnswer::Yes : MessageAnswer::No);
-    m_window->dispatchCommand("Exit");
+    runCommand(*m_window, "Exit");
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->last().buttons, platform::MessageButtons::YesNo);
     QVERIFY(m_boxes->last().text.contains(m_folder->databasePath()));
@@ -428,26 +430,34 @@ void TestMainWindow::exitWhenCommitFails()
         QCOMPARE(shown(ContactField::Cell), QStringLiteral("555"));
 }
 
-void TestMainWindow::keysAreExactAndCaseSensitive_data()
+void TestMainWindow::buttonsOpenTheirWindows_data()
 {
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<bool>("opens");
-    QTest::newRow("Search") << "Search" << true;
-    QTest::newRow("search") << "search" << false;
-    QTest::newRow("exit") << "exit" << false;
-    QTest::newRow("Next ") << "Next " << false;
-    QTest::newRow("empty") << "" << false;
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("window");
+    QTest::newRow("Search") << "btnSearch"
+                            << "Search";
+    QTest::newRow("Sort") << "btnSort"
+                          << "Sort";
+    QTest::newRow("Reports") << "btnReports"
+                             << "Reports";
+    QTest::newRow("About") << "btnAbout"
+                           << "About";
 }
 
-void TestMainWindow::keysAreExactAndCaseSensitive()
+void TestMainWindow::buttonsOpenTheirWindows()
 {
-    QFETCH(QString, key);
-    QFETCH(bool, opens);
+    QFETCH(QString, button);
+    QFETCH(QString, window);
     QVERIFY(openWindow(abc()));
-    int opened = 0;
-    m_window->setWindowOpener("Search", [&opened] { ++opened; });
-    m_window->dispatchCommand(key);
-    QCOMPARE(opened, opens ? 1 : 0);
+    QStringList opened;
+    const QMetaEnum commands = QMetaEnum::fromType<MainWindow::Command>();
+    for (const char *name : {"Search", "Sort", "Reports", "About"})
+        m_window->setWindowOpener(MainWindow::Command(commands.keyToValue(name)),
+                                  [&opened, name] { opened << name; });
+    auto *tool = m_window->findChild<QToolButton *>(button);
+    QVERIFY(tool);
+    QTest::mouseClick(tool, Qt::LeftButton);
+    QCOMPARE(opened, QStringList{window});
     QCOMPARE(m_boxes->count(), 0);
     QCOMPARE(m_terminator->calls(), 0);
     QCOMPARE(m_window->dbData1().currentRow(), 0);
@@ -560,7 +570,7 @@ void TestMainWindow::textChangesWithoutKeysAreSaved()
         QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     }
     QCOMPARE(m_window->fieldText(fieldAt(field)), expected);
-    m_window->dispatchCommand("Next");
+    runCommand(*m_window, "Next");
     QCOMPARE(stored(QStringLiteral("select %1 from contactsdb where contactid = 1")
                         .arg(quotedColumnName(fieldAt(field)))),
              QStringList{expected});
@@ -573,7 +583,7 @@ void TestMainWindow::refillsWriteNothing()
     QVERIFY(execOn(m_folder->databasePath(), "CREATE TRIGGER refuse BEFORE UPDATE ON contactsdb "
                                              "BEGIN SELECT RAISE(ABORT, 'read only'); END"));
     for (const char *key : {"Next", "Next", "Next", "Previous", "Previous", "Save"})
-        m_window->dispatchCommand(key);
+        runCommand(*m_window, key);
     QCOMPARE(m_boxes->shown().size(), 0);
 }
 
@@ -608,7 +618,7 @@ void TestMainWindow::positionMovesOnlyByChoice()
     QFETCH(int, markedRow);
     QVERIFY(openWindow(abc()));
     for (const QString &command : commands)
-        m_window->dispatchCommand(command);
+        runCommand(*m_window, command);
     if (event == "grid focus") {
         line(ContactField::City)->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), line(ContactField::City));
@@ -671,7 +681,7 @@ void TestMainWindow::gridKeys()
 void TestMainWindow::choosingARowStoresThePendingContact()
 {
     QVERIFY(openWindow(abc()));
-    m_window->dispatchCommand("Add");
+    runCommand(*m_window, "Add");
     // The old current row is no longer marked: the new contact is.
     QVERIFY(!grid()->currentIndex().isValid());
     QCOMPARE(grid()->model()->headerData(0, Qt::Vertical).toString(), QString());
@@ -691,8 +701,10 @@ void TestMainWindow::hiddenCommandsInTheOverflowMenu()
     m_window = std::make_unique<MainWindow>();
     QVERIFY(m_window->load());
     QStringList opened;
-    for (const char *key : {"Search", "Sort", "Reports", "About"})
-        m_window->setWindowOpener(key, [&opened, key] { opened << key; });
+    const QMetaEnum commands = QMetaEnum::fromType<MainWindow::Command>();
+    for (const char *name : {"Search", "Sort", "Reports", "About"})
+        m_window->setWindowOpener(MainWindow::Command(commands.keyToValue(name)),
+                                  [&opened, name] { opened << name; });
     m_window->resize(600, 400);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));

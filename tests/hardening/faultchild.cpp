@@ -27,6 +27,7 @@
 #include <core/files/apppath.h>
 #include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
+#include <support/commands.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -145,7 +146,7 @@ int windowEdit(const char *folder, const char *characters, const char *limit)
             const QString typed(std::atoi(characters), QLatin1Char('t'));
             field->selectAll();
             field->insert(typed);
-            window.dispatchCommand(QStringLiteral("Next"));
+            runCommand(window, QStringLiteral("Next"));
             std::printf("kept: %s\n", field->text() == typed ? "yes" : "no");
         }
         // Gone without closing: closing would commit again and ask whether to give up.

@@ -1,6 +1,7 @@
 // Whatever the user types is stored and shown exactly: quotes, backslashes, SQL text,
 // markup, right-to-left and emoji text and very long notes, in every field, through the
 // main window's text fields, the database file and the message boxes.
+#include <support/commands.h>
 #include <support/dbquery.h>
 
 #include <gui/mainwindow/mainwindow.h>
@@ -119,13 +120,13 @@ void TestHostileValues::roundTrip()
 
         // The delete question names the contact as typed.
         boxes.queueAnswer(platform::MessageAnswer::No);
-        window.dispatchCommand(QStringLiteral("Delete"));
+        runCommand(window, QStringLiteral("Delete"));
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().text,
                  QStringLiteral("Are you sure you would like to delete this record: ") + value
                      + QStringLiteral(", ") + value + QStringLiteral("?"));
 
-        window.dispatchCommand(QStringLiteral("Next"));
+        runCommand(window, QStringLiteral("Next"));
         QCOMPARE(boxes.count(), 1); // stored without complaint
         QCOMPARE(window.dbData1().value(0, ContactField::LastName), value);
         auto *grid = window.findChild<QTableView *>(QStringLiteral("DBGrid1"));
@@ -153,7 +154,7 @@ void TestHostileValues::roundTrip()
             QVERIFY2(window.fieldText(fieldAt(i)) == (isNotes ? value + notes : value),
                      qPrintable(fieldCaption(fieldAt(i))));
         }
-        window.dispatchCommand(QStringLiteral("Next"));
+        runCommand(window, QStringLiteral("Next"));
         QVERIFY(window.close());
     }
     QVERIFY(fileBytes(folder.databasePath()) == before);
@@ -181,7 +182,7 @@ void TestHostileValues::pastedNoteWithoutBlanks()
         QApplication::clipboard()->setText(note);
         notes->paste();
         QCOMPARE(window.fieldText(ContactField::Notes), note);
-        window.dispatchCommand(QStringLiteral("Next"));
+        runCommand(window, QStringLiteral("Next"));
     }
     QVERIFY(storedValue(folder.databasePath(), ContactField::Notes) == note);
     MainWindow window;
@@ -216,7 +217,7 @@ void TestHostileValues::defaultBoxShowsTypedNamesAsText()
         box->button(QMessageBox::No)->click();
     });
     answer.start();
-    window.dispatchCommand(QStringLiteral("Delete"));
+    runCommand(window, QStringLiteral("Delete"));
     QCOMPARE(format, Qt::PlainText);
     QCOMPARE(shownText, QStringLiteral("Are you sure you would like to delete this record: ") + last
                             + QStringLiteral(", ") + first + QStringLiteral("?"));

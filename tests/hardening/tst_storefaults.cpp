@@ -2,6 +2,7 @@
 // the store must say what went wrong, keep what was typed and leave the file sound.
 #include "integrity.h"
 
+#include <support/commands.h>
 #include <support/dbquery.h>
 
 #include <core/contacts/contactstore.h>
@@ -272,7 +273,7 @@ void TestStoreFaults::twoWindowsOnOneFolder()
     auto *secondCountry = qobject_cast<QLineEdit *>(second.fieldWidget(ContactField::Country));
     QTest::keyClicks(firstMiddle, "M.");
     QTest::keyClicks(secondCountry, "France");
-    first.dispatchCommand(QStringLiteral("Next"));
+    runCommand(first, QStringLiteral("Next"));
     QVERIFY(second.close());
     QVERIFY(first.close());
     QCOMPARE(boxes.count(), 0);

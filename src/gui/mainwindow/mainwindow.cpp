@@ -35,24 +35,28 @@ using platform::twipsRect;
 
 namespace {
 
+using Command = MainWindow::Command;
+
+// The toolbar, left to right; a button's objectName is "btn" and its key.
 struct ToolbarButton
 {
+    Command command;
     const char *caption;
     const char *key;
     const char *picture;
 };
 
 constexpr ToolbarButton toolbarButtons[] = {
-    {"&Exit", "Exit", "tool-exit"},
-    {"&Add Record", "Add", "tool-add"},
-    {"&Save Record", "Save", "tool-save"},
-    {"&Delete Record", "Delete", "tool-delete"},
-    {"&Previous Record", "Previous", "tool-previous"},
-    {"&Next Record", "Next", "tool-next"},
-    {"&Search", "Search", "tool-search"},
-    {"S&ort", "Sort", "tool-sort"},
-    {"Re&ports", "Reports", "tool-reports"},
-    {"A&bout", "About", "tool-about"},
+    {Command::Exit, "&Exit", "Exit", "tool-exit"},
+    {Command::Add, "&Add Record", "Add", "tool-add"},
+    {Command::Save, "&Save Record", "Save", "tool-save"},
+    {Command::Delete, "&Delete Record", "Delete", "tool-delete"},
+    {Command::Previous, "&Previous Record", "Previous", "tool-previous"},
+    {Command::Next, "&Next Record", "Next", "tool-next"},
+    {Command::Search, "&Search", "Search", "tool-search"},
+    {Command::Sort, "S&ort", "Sort", "tool-sort"},
+    {Command::Reports, "Re&ports", "Reports", "tool-reports"},
+    {Command::About, "A&bout", "About", "tool-about"},
 };
 
 constexpr int toolbarHeight = 810;
@@ -132,7 +136,9 @@ void MainWindow::buildToolbar()
         action->setObjectName(QStringLiteral("action") + key);
         // The button shows the caption with its access key, which the icon text would drop.
         action->setIconText(caption);
-        connect(action, &QAction::triggered, this, [this, key] { dispatchCommand(key); });
+        const Command command = button.command;
+        connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
+        m_actions[int(command)] = action;
         m_toolbar->addAction(action);
         QWidget *tool = m_toolbar->widgetForAction(action);
         tool->setObjectName(QStringLiteral("btn") + key);
@@ -337,29 +343,39 @@ bool MainWindow::succeeded(const Result<void> &result, const QString &whatFailed
     return result.ok();
 }
 
-void MainWindow::setWindowOpener(const QString &key, std::function<void()> open)
+void MainWindow::setWindowOpener(Command command, std::function<void()> open)
 {
-    m_windowOpeners.insert(key, std::move(open));
+    m_windowOpeners[int(command)] = std::move(open);
 }
 
-void MainWindow::dispatchCommand(const QString &key)
+void MainWindow::runCommand(Command command)
 {
-    if (key == QLatin1String("Exit"))
+    switch (command) {
+    case Command::Exit:
         exitCommand();
-    else if (key == QLatin1String("Add"))
+        break;
+    case Command::Add:
         addCommand();
-    else if (key == QLatin1String("Save"))
+        break;
+    case Command::Save:
         saveCommand();
-    else if (key == QLatin1String("Delete"))
+        break;
+    case Command::Delete:
         deleteCommand();
-    else if (key == QLatin1String("Next"))
-        nextCommand();
-    else if (key == QLatin1String("Previous"))
+        break;
+    case Command::Previous:
         previousCommand();
-    else if (key == QLatin1String("Search") || key == QLatin1String("Sort")
-             || key == QLatin1String("Reports") || key == QLatin1String("About")) {
-        if (const auto open = m_windowOpeners.value(key))
+        break;
+    case Command::Next:
+        nextCommand();
+        break;
+    case Command::Search:
+    case Command::Sort:
+    case Command::Reports:
+    case Command::About:
+        if (const auto &open = m_windowOpeners[int(command)])
             open();
+        break;
     }
 }
 

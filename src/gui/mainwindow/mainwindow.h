@@ -3,7 +3,6 @@
 #include <core/contacts/contactfields.h>
 #include <core/contacts/contactstore.h>
 
-#include <QHash>
 #include <QWidget>
 
 #include <array>
@@ -12,6 +11,7 @@
 class ContactGridView;
 class ContactListModel;
 class ContactStatusBar;
+class QAction;
 class QFrame;
 class QLabel;
 class QToolBar;
@@ -33,12 +33,18 @@ public:
     // (a message box has said why); the window must then not be shown.
     bool load();
 
-    // The toolbar's click handler: runs the command of the button with this key.
-    void dispatchCommand(const QString &key);
+    // The toolbar's commands, in the toolbar's order.
+    enum class Command { Exit, Add, Save, Delete, Previous, Next, Search, Sort, Reports, About };
+    Q_ENUM(Command)
 
-    // Commands that open other windows ("Search", "Sort", "Reports", "About") are wired in
-    // by the application.
-    void setWindowOpener(const QString &key, std::function<void()> open);
+    // The toolbar's click handler: runs one command.
+    void runCommand(Command command);
+    // The action that stands for a command: its toolbar button and overflow-menu entry.
+    QAction *commandAction(Command command) const { return m_actions[int(command)]; }
+
+    // The commands that open other windows (Search, Sort, Reports, About) are wired in by
+    // the application.
+    void setWindowOpener(Command command, std::function<void()> open);
 
     ContactStore &dbData1() { return m_store; }
     // The text a field shows now, typed and unsaved text included.
@@ -87,7 +93,8 @@ private:
     ContactGridView *m_gridView = nullptr;
     std::array<QWidget *, contactFieldCount> m_fields{};
     ContactStatusBar *m_statusBar = nullptr;
-    QHash<QString, std::function<void()>> m_windowOpeners;
+    std::array<QAction *, 10> m_actions{};
+    std::array<std::function<void()>, 10> m_windowOpeners;
     bool m_refilling = false;
     bool m_centred = false;
 };
