@@ -467,10 +467,11 @@ void report(const QString &database, int runs)
     platform::setAppPathForTesting(folder.path());
     const int records = countRecords(folder.databasePath());
     const QString definitionPath = folder.file(QStringLiteral("phonelist.rpt"));
-    reportengine::ReportDefinition definition;
-    QString error;
-    if (!reportengine::loadReportDefinition(definitionPath, &definition, &error))
-        die(error);
+    const Result<reportengine::ReportDefinition> loaded
+        = reportengine::loadReportDefinition(definitionPath);
+    if (!loaded)
+        die(loaded.error());
+    const reportengine::ReportDefinition &definition = *loaded;
 
     reportengine::ReportControlSettings settings;
     settings.reportError = [](const QString &title, const QString &text) {

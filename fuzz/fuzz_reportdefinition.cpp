@@ -39,15 +39,15 @@ void checkParts(const QList<reportengine::ReportPart> &parts)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray json(reinterpret_cast<const char *>(data), qsizetype(size));
-    reportengine::ReportDefinition definition;
-    QString error;
-    if (!reportengine::parseReportDefinition(json, definitionPath, &definition, &error)) {
-        if (!error.contains(QLatin1Char('"') + definitionPath + QStringLiteral("\", line ")))
-            fail("a message that does not name the file and a line", error);
+    const Result<reportengine::ReportDefinition> parsed
+        = reportengine::parseReportDefinition(json, definitionPath);
+    if (!parsed) {
+        if (!parsed.error().contains(QLatin1Char('"') + definitionPath
+                                     + QStringLiteral("\", line ")))
+            fail("a message that does not name the file and a line", parsed.error());
         return 0;
     }
-    if (!error.isEmpty())
-        fail("an accepted definition with a message", error);
+    const reportengine::ReportDefinition &definition = *parsed;
     // What the layout divides by or places with must be usable numbers.
     const double width
         = definition.pageSizeMm.width() - definition.marginLeftMm - definition.marginRightMm;

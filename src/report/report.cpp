@@ -70,10 +70,10 @@ int mmToTwips(double mm)
 
 Result<Report> Report::open(const QString &definitionPath, const QDate &printDate)
 {
-    ReportDefinition definition;
-    QString error;
-    if (!loadReportDefinition(definitionPath, &definition, &error))
-        return Failure{error};
+    Result<ReportDefinition> loaded = loadReportDefinition(definitionPath);
+    if (!loaded)
+        return Failure{loaded.error()};
+    ReportDefinition definition = std::move(loaded).value();
     Result<ReportData> data = readReportData(definition.databasePath, definition.query);
     if (!data) {
         // Say which definition named the data source.

@@ -553,52 +553,34 @@ QString definitionError(const QString &path, int line, const QString &what)
     return QStringLiteral("Report definition \"%1\", line %2: %3.").arg(path).arg(line).arg(what);
 }
 
-bool parseReportDefinition(const QByteArray &json,
-                           const QString &path,
-                           ReportDefinition *definition,
-                           QString *error)
+Result<ReportDefinition> parseReportDefinition(const QByteArray &json, const QString &path)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        if (error)
-            *error = definitionError(
-                path, lineAt(json, parseError.offset),
-                QStringLiteral("not valid JSON (%1)").arg(parseError.errorString()));
-        return false;
-    }
-    if (!document.isObject()) {
-        if (error)
-            *error = definitionError(path, 1,
-                                     QStringLiteral("the definition must be one object in braces"));
-        return false;
-    }
-    ReportDefinition d;
-    d.filePath = path;
-    Reader reader(json, path, error);
-    if (!reader.read(document.object(), &d))
-        return false;
-    *definition = std::move(d);
-    return true;
+    if (parseError.error != QJsonParseError::NoError)
+        return Failure{
+            definitionError(path, lineAt(json, parseError.offset),
+                            QStringLiteral("not valid JSON (%1)").arg(parseError.errorString()))};
+    if (!document.isObject())
+        return Failure{definitionError(
+            path, 1, QStringLiteral("the definition must be one object in braces"))};
+    ReportDefinition definition;
+    definition.filePath = path;
+    QString error;
+    Reader reader(json, path, &error);
+    if (!reader.read(document.object(), &definition))
+        return Failure{error};
+    return definition;
 }
 
-bool loadReportDefinition(const QString &path, ReportDefinition *definition, QString *error)
+Result<ReportDefinition> loadReportDefinition(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("The report definition \"%1\" cannot be read: %2.")
-                         .arg(path, file.errorString());
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = QStringLiteral("The report definition \"%1\" cannot be read: %2.")
-                         .arg(path, file.errorString());
-        return false;
-    }
-    return parseReportDefinition(bytes, path, definition, error);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (file.error() != QFileDevice::NoError)
+        return Failure{QStringLiteral("The report definition \"%1\" cannot be read: %2.")
+                           .arg(path, file.errorString())};
+    return parseReportDefinition(bytes, path);
 }
 
 } // namespace reportengine

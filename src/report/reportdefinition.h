@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QList>
 #include <QSizeF>
 #include <QString>
@@ -74,15 +76,12 @@ struct ReportDefinition
     QList<ReportColumn> columns;
 };
 
-// Reads and checks a definition. On failure returns false and sets *error to a sentence that
-// names the file, the line and what is wrong.
-bool loadReportDefinition(const QString &path, ReportDefinition *definition, QString *error);
+// Reads and checks a definition. The failure is a sentence that names the file, the line and
+// what is wrong.
+Result<ReportDefinition> loadReportDefinition(const QString &path);
 
 // The same from bytes already read; path is used in messages and to resolve the database.
-bool parseReportDefinition(const QByteArray &json,
-                           const QString &path,
-                           ReportDefinition *definition,
-                           QString *error);
+Result<ReportDefinition> parseReportDefinition(const QByteArray &json, const QString &path);
 
 // "Definition "<path>", line <n>: <what>" as every loader message reads.
 QString definitionError(const QString &path, int line, const QString &what);

@@ -121,11 +121,10 @@ ReportData narrowRows()
 
 Result<Report> makeReport(const QString &definitionFile, const ReportData &data)
 {
-    ReportDefinition definition;
-    QString error;
-    if (!loadReportDefinition(definitionFile, &definition, &error))
-        return Failure{error};
-    return Report::create(definition, data, printDate);
+    Result<ReportDefinition> definition = loadReportDefinition(definitionFile);
+    if (!definition)
+        return Failure{definition.error()};
+    return Report::create(std::move(definition).value(), data, printDate);
 }
 
 // What every laid-out report must satisfy, whatever the rows.
@@ -339,9 +338,9 @@ void TestReportEngine::shippedDefinitionsLoad()
     QFETCH(QString, title);
     QFETCH(QStringList, captions);
     const QString path = sourceFile(QStringLiteral("data/") + file);
-    ReportDefinition definition;
-    QString error;
-    QVERIFY2(loadReportDefinition(path, &definition, &error), qPrintable(error));
+    const Result<ReportDefinition> loaded = loadReportDefinition(path);
+    QVERIFY2(loaded, qPrintable(loaded.error()));
+    const ReportDefinition &definition = *loaded;
     QCOMPARE(definition.title, title);
     QStringList actual;
     for (const ReportColumn &c : definition.columns)
@@ -459,37 +458,34 @@ void TestReportEngine::malformedDefinition()
     file.write(json);
     file.close();
 
-    ReportDefinition definition;
-    definition.title = QStringLiteral("untouched");
-    QString error;
-    QVERIFY(!loadReportDefinition(path, &definition, &error));
+    const Result<ReportDefinition> loaded = loadReportDefinition(path);
+    QVERIFY(!loaded);
+    const QString error = loaded.error();
     QVERIFY2(error.contains(QLatin1Char('"') + path + QLatin1Char('"')), qPrintable(error));
     QVERIFY2(error.contains(QStringLiteral("line %1:").arg(line)), qPrintable(error));
     QVERIFY2(error.contains(what), qPrintable(error));
-    QCOMPARE(definition.title, QStringLiteral("untouched"));
 }
 
 void TestReportEngine::missingDefinitionFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("phonelist.rpt"));
-    ReportDefinition definition;
-    QString error;
-    QVERIFY(!loadReportDefinition(path, &definition, &error));
-    QVERIFY2(error.contains(path) && error.contains(QStringLiteral("No such file")),
-             qPrintable(error));
+    const Result<ReportDefinition> loaded = loadReportDefinition(path);
+    QVERIFY(!loaded);
+    QVERIFY2(loaded.error().contains(path)
+                 && loaded.error().contains(QStringLiteral("No such file")),
+             qPrintable(loaded.error()));
 }
 
 void TestReportEngine::fieldNotReturnedByQuery()
 {
-    ReportDefinition definition;
-    QString error;
     const QByteArray json
         = "{\n \"title\": \"T\",\n \"dataSource\": { \"database\": \"d.mdb\", \"query\": \"select "
           "a from t\" },\n"
           " \"columns\": [\n  { \"width\": 20, \"fields\": [\"a\",\n      \"Fax\"] }\n ]\n}\n";
-    QVERIFY2(parseReportDefinition(json, QStringLiteral("/x/t.rpt"), &definition, &error),
-             qPrintable(error));
+    const Result<ReportDefinition> parsed = parseReportDefinition(json, QStringLiteral("/x/t.rpt"));
+    QVERIFY2(parsed, qPrintable(parsed.error()));
+    const ReportDefinition &definition = *parsed;
     ReportData data;
     data.columns = {QStringLiteral("A")}; // SQL names ignore case
     data.rows = {{QStringLiteral("1")}};
