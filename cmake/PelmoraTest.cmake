@@ -9,6 +9,7 @@ function(pelmora_add_test name)
         set(ARG_TIMEOUT 300)
     endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELMORA_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}"
+        # One collation locale for every run, whatever the machine's: names order the same.
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELMORA_TEST_BINARY_DIR=${CMAKE_BINARY_DIR};LC_ALL=C.UTF-8"
         TIMEOUT ${ARG_TIMEOUT})
 endfunction()

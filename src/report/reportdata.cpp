@@ -1,10 +1,13 @@
 #include <report/reportdata.h>
 
+#include <core/text/collation.h>
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 #include <sqlite/transaction.h>
 
 #include <QFileInfo>
+
+#include <memory>
 
 namespace reportengine {
 
@@ -32,6 +35,15 @@ Result<ReportData> readReportData(const QString &databasePath, const QString &qu
         return failed(connection.errorMessage());
     // The main window may be committing; wait for it rather than fail at once.
     connection.setBusyTimeout(5000);
+    // Names are ordered as the main window lists them, by the user's language: the query's
+    // ORDER BY over the table's NOCASE fields takes the locale's order on this read-only
+    // connection, while the file keeps its schema for every other tool.
+    const auto collator = std::make_shared<NameCollator>();
+    if (!connection.createCollation(
+            QStringLiteral("NOCASE"), [collator](QByteArrayView a, QByteArrayView b) {
+                return collator->compare(QString::fromUtf8(a), QString::fromUtf8(b));
+            }))
+        return failed(connection.errorMessage());
 
     ReportData result;
     {

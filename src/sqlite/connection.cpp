@@ -110,6 +110,33 @@ void Connection::setBusyTimeout(int milliseconds)
         sqlite3_busy_timeout(m_db, milliseconds);
 }
 
+bool Connection::createCollation(const QString &name, Collation compare)
+{
+    if (!m_db) {
+        setError(SQLITE_MISUSE, QStringLiteral("the database is not open"));
+        return false;
+    }
+    auto *owned = new Collation(std::move(compare));
+    const auto call
+        = [](void *function, int lengthA, const void *a, int lengthB, const void *b) -> int {
+        return (*static_cast<Collation *>(function))(
+            QByteArrayView(static_cast<const char *>(a), lengthA),
+            QByteArrayView(static_cast<const char *>(b), lengthB));
+    };
+    const auto destroy = [](void *function) {
+        delete static_cast<Collation *>(function);
+    };
+    const int rc = sqlite3_create_collation_v2(m_db, name.toUtf8().constData(), SQLITE_UTF8, owned,
+                                               call, destroy);
+    if (rc != SQLITE_OK) {
+        // SQLite calls destroy only for a collation it took.
+        delete owned;
+        captureError();
+        return false;
+    }
+    return true;
+}
+
 int Connection::changes() const
 {
     return m_db ? sqlite3_changes(m_db) : 0;

@@ -5,6 +5,7 @@
 #include <support/childprocess.h>
 #include <support/testappfolder.h>
 
+#include <QScopeGuard>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -75,6 +76,8 @@ private slots:
     void nextContactId_data();
     void nextContactId();
     void fieldsReadOnlyWithoutRecord();
+    void namesInTheLocaleOrder_data();
+    void namesInTheLocaleOrder();
 };
 
 void TestContactStore::recordOrder_data()
@@ -438,6 +441,77 @@ void TestContactStore::fieldsReadOnlyWithoutRecord()
     QVERIFY(!open->store.isEditable());
     QVERIFY(open->store.addNew());
     QVERIFY(open->store.isEditable());
+}
+
+void TestContactStore::namesInTheLocaleOrder_data()
+{
+    // Each row: the locale, last names as stored (contact ids 1, 2, ...) and the order the
+    // locale's alphabet gives them, written from the alphabets.
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList mixed{"Yılmaz", "Ødegaard", "Ćosić", "Łukasik", "Šťastný", "Zed", "Adams"};
+    const QStringList accentsWithLetters{"Adams",   "Ćosić",  "Łukasik", "Ødegaard",
+                                         "Šťastný", "Yılmaz", "Zed"};
+    QTest::newRow("English: accents with their letters")
+        << QByteArray("en_GB.UTF-8") << mixed << accentsWithLetters;
+    QTest::newRow("C: the root order") << QByteArray("C") << mixed << accentsWithLetters;
+    QTest::newRow("unknown locale: the root order")
+        << QByteArray("xx_YY.UTF-8") << mixed << accentsWithLetters;
+    QTest::newRow("English: case ignored, equal names keep their order")
+        << QByteArray("en_US.UTF-8") << QStringList{"Brown", "brown", "Ängel", "BROWN"}
+        << QStringList{"Ängel", "Brown", "brown", "BROWN"};
+    QTest::newRow("German: Ö with O")
+        << QByteArray("de_DE.UTF-8") << QStringList{"Zander", "Ortiz", "Oberst", "Öberg", "Abel"}
+        << QStringList{"Abel", "Öberg", "Oberst", "Ortiz", "Zander"};
+    QTest::newRow("Swedish: Å, Ä, Ö after Z")
+        << QByteArray("sv_SE.UTF-8")
+        << QStringList{"Öberg", "Ortiz", "Zander", "Ärlig", "Åberg", "Abel", "Ødegaard"}
+        << QStringList{"Abel", "Ortiz", "Zander", "Åberg", "Ärlig", "Öberg", "Ødegaard"};
+    QTest::newRow("Polish: Ć after C, Ł after L")
+        << QByteArray("pl_PL.UTF-8")
+        << QStringList{"Łukasik", "Mazur", "Lis", "Ćwik", "Dudek", "Cyran", "Lubicz"}
+        << QStringList{"Cyran", "Ćwik", "Dudek", "Lis", "Lubicz", "Łukasik", "Mazur"};
+    QTest::newRow("Czech: CH after H, Š after S")
+        << QByteArray("cs_CZ.UTF-8")
+        << QStringList{"Chmiel", "Tichý", "Hruby", "Šťastný", "Cibulka", "Sova", "Ivan"}
+        << QStringList{"Cibulka", "Hruby", "Chmiel", "Ivan", "Sova", "Šťastný", "Tichý"};
+    QTest::newRow("Spanish: Ñ after N")
+        << QByteArray("es_ES.UTF-8") << QStringList{"Olmo", "Ñandú", "Nuñez", "Nunez", "Nava"}
+        << QStringList{"Nava", "Nunez", "Nuñez", "Ñandú", "Olmo"};
+    QTest::newRow("Turkish: dotless ı before dotted i")
+        << QByteArray("tr_TR.UTF-8") << QStringList{"Jale", "İnce", "Işık", "ılgın", "Hakan"}
+        << QStringList{"Hakan", "ılgın", "Işık", "İnce", "Jale"};
+    QTest::newRow("Japanese: Latin, then kana in the order of the syllabary")
+        << QByteArray("ja_JP.UTF-8") << QStringList{"たなか", "さとう", "Smith", "いとう", "あべ"}
+        << QStringList{"Smith", "あべ", "いとう", "さとう", "たなか"};
+}
+
+void TestContactStore::namesInTheLocaleOrder()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QStringList, stored);
+    QFETCH(QStringList, expected);
+    const QByteArray before = qgetenv("LC_ALL");
+    qputenv("LC_ALL", locale);
+    const auto restore = qScopeGuard([&before] { qputenv("LC_ALL", before); });
+    TestAppFolder folder;
+    QList<ContactValues> contacts;
+    for (int i = 0; i < stored.size(); ++i)
+        contacts << contact(QString::number(i + 1), stored.at(i), QString());
+    QVERIFY(folder.createDatabase(contacts));
+    for (const char *sortType : {"lastname", "firstname"}) {
+        if (QByteArray(sortType) == "firstname") {
+            QVERIFY(execOn(folder.databasePath(), "update contactsdb set firstname = lastname"));
+        }
+        auto open = openStore(folder, QString::fromLatin1(sortType));
+        QVERIFY(open);
+        QCOMPARE(lastNamesInStoreOrder(open->store), expected);
+    }
+    // Contact ids stay in numeric order whatever the names.
+    auto byId = openStore(folder, QStringLiteral("contactid"));
+    QVERIFY(byId);
+    QCOMPARE(lastNamesInStoreOrder(byId->store), stored);
 }
 
 QTEST_GUILESS_MAIN(TestContactStore)

@@ -281,6 +281,8 @@ class TestReportEngine : public QObject
 
 private slots:
     void initTestCase();
+    void dataSourceOrdersNamesByLocale_data();
+    void dataSourceOrdersNamesByLocale();
     void shippedDefinitionsLoad_data();
     void shippedDefinitionsLoad();
     void malformedDefinition_data();
@@ -663,22 +665,21 @@ void TestReportEngine::csvRowsEqualDataSourceRows()
     QVERIFY(crlf);
     QCOMPARE(rows.value(0), (QStringList{"Name", "Email Address 1", "Email Address 2"}));
 
-    // The rows as the database gives them, read here on their own.
-    sqlite::Connection db;
-    QVERIFY(db.open(folder.databasePath(), sqlite::Connection::Mode::ReadOnly));
-    sqlite::Statement query(
-        db, QStringLiteral(
-                "select lastname, firstname, Middle, \"Email Address 1\", \"Email Address 2\" "
-                "from contactsdb order by lastname, firstname, Middle"));
+    // The rows as the data source gives them (in the order of names), read here on their own.
+    const Result<ReportData> source = readReportData(
+        folder.databasePath(),
+        QStringLiteral("select lastname, firstname, Middle, \"Email Address 1\", "
+                       "\"Email Address 2\" from contactsdb order by lastname, firstname, Middle"));
+    QVERIFY2(source, qPrintable(source.error()));
     QList<QStringList> expected;
-    while (query.step() == sqlite::Statement::Step::Row) {
-        QString name = query.columnText(0);
-        const QString given = QStringList{query.columnText(1), query.columnText(2)}
+    for (const QStringList &row : source->rows) {
+        QString name = row.at(0);
+        const QString given = QStringList{row.at(1), row.at(2)}
                                   .filter(QRegularExpression(QStringLiteral(".")))
                                   .join(QLatin1Char(' '));
         if (!given.isEmpty())
             name += (name.isEmpty() ? QString() : QStringLiteral(", ")) + given;
-        expected << QStringList{name, query.columnText(3), query.columnText(4)};
+        expected << QStringList{name, row.at(3), row.at(4)};
     }
     QCOMPARE(expected.size(), 50);
     QCOMPARE(rows.mid(1), expected);
@@ -1025,6 +1026,40 @@ void TestReportEngine::printerThatCannotStartIsReported()
     QVERIFY2(printed.error().contains(path)
                  && printed.error().contains(QStringLiteral("Email Listing")),
              qPrintable(printed.error()));
+}
+
+void TestReportEngine::dataSourceOrdersNamesByLocale_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QStringList>("expected"); // last name and first name, in listing order
+    QTest::newRow("English: accents with their letters")
+        << QByteArray("en_US.UTF-8") << QStringList{"Ćosić/Ana",     "Łukasik/Jan",  "Öberg/Ida",
+                                                    "Walker/Élodie", "Walker/Sarah", "Yılmaz/Can"};
+    QTest::newRow("Swedish: Ö after Z")
+        << QByteArray("sv_SE.UTF-8") << QStringList{"Ćosić/Ana",    "Łukasik/Jan", "Walker/Élodie",
+                                                    "Walker/Sarah", "Yılmaz/Can",  "Öberg/Ida"};
+}
+
+void TestReportEngine::dataSourceOrdersNamesByLocale()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QStringList, expected);
+    const QByteArray before = qgetenv("LC_ALL");
+    qputenv("LC_ALL", locale);
+    const auto restore = qScopeGuard([&before] { qputenv("LC_ALL", before); });
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase(
+        {makeContact("1", "Yılmaz", "Can"), makeContact("2", "Walker", "Sarah"),
+         makeContact("3", "Łukasik", "Jan"), makeContact("4", "Walker", "Élodie"),
+         makeContact("5", "Ćosić", "Ana"), makeContact("6", "Öberg", "Ida")}));
+    const Result<ReportData> data = readReportData(
+        folder.databasePath(),
+        QStringLiteral("select lastname, firstname from contactsdb order by lastname, firstname"));
+    QVERIFY2(data, qPrintable(data.error()));
+    QStringList actual;
+    for (const QStringList &row : data->rows)
+        actual << row.at(0) + QLatin1Char('/') + row.at(1);
+    QCOMPARE(actual, expected);
 }
 
 QTEST_MAIN(TestReportEngine)

@@ -1,6 +1,7 @@
 #include <core/contacts/contactstore.h>
 
 #include <core/contacts/contactdatabase.h>
+#include <core/contacts/recordsource.h>
 
 #include <sqlite/statement.h>
 #include <sqlite/transaction.h>
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 #include <limits>
+#include <numeric>
 
 namespace {
 
@@ -122,8 +124,31 @@ Result<void> ContactStore::readRecordset()
     }
     if (step == sqlite::Statement::Step::Error)
         return databaseFailure();
+    if (const std::optional<ContactField> field = nameOrderOf(m_recordSource))
+        sortByName(rows, *field);
     m_rows = std::move(rows);
     return {};
+}
+
+void ContactStore::sortByName(std::vector<Row> &rows, ContactField field) const
+{
+    // SQLite's NOCASE order folds ASCII letters only; the rows take the locale's order, and
+    // rows whose names compare equal keep SQLite's order among themselves. One key per row:
+    // comparing keys is cheap, comparing names through the collator is not.
+    const int column = fieldIndex(field);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(rows.size());
+    for (const Row &row : rows)
+        keys.push_back(m_collator.sortKey(row.values.value(column)));
+    std::vector<int> order(rows.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](int a, int b) { return keys[a].compare(keys[b]) < 0; });
+    std::vector<Row> sorted;
+    sorted.reserve(rows.size());
+    for (int index : order)
+        sorted.push_back(std::move(rows[index]));
+    rows = std::move(sorted);
 }
 
 Result<void> ContactStore::refresh()

@@ -3,6 +3,7 @@
 #include <core/base/result.h>
 #include <core/contacts/contactfields.h>
 #include <core/contacts/packedrecord.h>
+#include <core/text/collation.h>
 
 #include <sqlite/connection.h>
 
@@ -117,6 +118,7 @@ private:
 
     Result<void> readyForUse();
     Result<void> readRecordset();
+    void sortByName(std::vector<Row> &rows, ContactField field) const;
     void advance();
     Result<void> writeChanges();
     Result<void> insertPending();
@@ -127,6 +129,7 @@ private:
     QString m_recordSource;
     int m_busyTimeout = 5000;
     sqlite::Connection m_db;
+    NameCollator m_collator;
     std::vector<Row> m_rows;
     Position m_position = Position::BeforeFirst;
     int m_row = 0;

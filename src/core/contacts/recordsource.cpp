@@ -1,5 +1,7 @@
 #include <core/contacts/recordsource.h>
 
+#include <QRegularExpression>
+
 QString recordSourceForSortType(const QString &sortType)
 {
     if (sortType == QLatin1String("lastname"))
@@ -9,4 +11,19 @@ QString recordSourceForSortType(const QString &sortType)
     if (sortType == QLatin1String("contactid"))
         return QStringLiteral("select * from contactsdb order by contactid");
     return QStringLiteral("select * from contactsdb order by lastname");
+}
+
+std::optional<ContactField> nameOrderOf(const QString &statement)
+{
+    static const QRegularExpression orderBy(
+        QStringLiteral("\\border\\s+by\\s+(\\w+)(\\s+asc)?\\s*;?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = orderBy.match(statement);
+    if (!match.hasMatch())
+        return std::nullopt;
+    for (ContactField field : {ContactField::LastName, ContactField::FirstName}) {
+        if (match.captured(1).compare(columnName(field), Qt::CaseInsensitive) == 0)
+            return field;
+    }
+    return std::nullopt;
 }
