@@ -14,6 +14,79 @@
 #include <QLabel>
 #include <QPushButton>
 
+namespace {
+
+enum class Kind { Picture, Label, Frame, Button };
+
+struct Control
+{
+    Kind kind;
+    const char *name;
+    const char *text; // a caption, what a label says, or a picture's resource
+    QRect rect;
+    platform::LabelLook look = {};
+    const char *accessibleName = nullptr; // a picture's or the frame's, which show no text
+    bool inFrame = false;
+};
+
+using platform::LabelLook;
+using platform::TextFit;
+using platform::twipsRect;
+
+constexpr Qt::Alignment topLeft = Qt::AlignLeft | Qt::AlignTop;
+constexpr LabelLook bold{8.25, true};
+constexpr LabelLook boldBlack{8.25, true, Qt::black};
+constexpr LabelLook boldSized{8.25, true, {}, topLeft, TextFit::SizedToText};
+
+// In creation order, which is the order the controls are drawn in: the buttons come after
+// the frame, so they lie on top of its right-hand part.
+constexpr Control controls[] = {
+    {Kind::Picture,
+     "Image1",
+     ":/pelmora/program.png",
+     twipsRect(120, 120, 1320, 1320),
+     {},
+     "Pelmora"},
+    {Kind::Label, "lblTitle", "Pelmora", twipsRect(1560, 120, 4455, 480), {18, true, Qt::black}},
+    {Kind::Label, "lblVersion", "Version 3.0.0", twipsRect(1560, 600, 4095, 345), {9.75, true}},
+    {Kind::Label, "lblDescription",
+     "This program is designed with a database to keep your contacts records.  Easy to use "
+     "program for any computer user.",
+     twipsRect(1560, 960, 4095, 675), boldBlack},
+    {Kind::Label, "Label2", "Programmed by the Pelmora developers",
+     twipsRect(1560, 1560, 1920, 195), boldSized},
+    {Kind::Label, "Label4", "Created: July 21, 2007", twipsRect(1560, 1800, 1935, 195), boldSized},
+    {Kind::Picture,
+     "Image3",
+     ":/pelmora/icon32.png",
+     twipsRect(120, 1920, 480, 480),
+     {},
+     "Pelmora"},
+    {Kind::Label, "Label5", "This program is Designed for Windows 2000 and XP Systems.",
+     twipsRect(720, 2040, 5055, 495), bold},
+    {Kind::Label, "Label1", "Built with C++, Qt 6 and SQLite.", twipsRect(720, 2640, 5055, 495),
+     bold},
+    {Kind::Frame, "Frame1", "", twipsRect(120, 3120, 5895, 1335), {}, "Pelmora Software"},
+    {Kind::Label,
+     "Label6",
+     "Pelmora Software",
+     twipsRect(120, 840, 3210, 195),
+     {8.25, true, Qt::black, topLeft, TextFit::SizedToText},
+     nullptr,
+     true},
+    {Kind::Label,
+     "Label3",
+     "Write to us: pelmora@example.org",
+     twipsRect(120, 1095, 2595, 195),
+     {8.25, false, Qt::blue, topLeft, TextFit::SizedToText},
+     nullptr,
+     true},
+    {Kind::Button, "cmdOK", "OK", twipsRect(4440, 3360, 1467, 345)},
+    {Kind::Button, "cmdProgramInfo", "&Program Info", twipsRect(4440, 3840, 1467, 345)},
+};
+
+} // namespace
+
 AboutDialog::AboutDialog(std::function<void()> showMainWindow, QWidget *parent)
     : QWidget(parent)
     , m_showMainWindow(std::move(showMainWindow))
@@ -30,57 +103,32 @@ AboutDialog::AboutDialog(std::function<void()> showMainWindow, QWidget *parent)
     setFont(platform::msSansSerif(8.25));
     setFixedSize(platform::twipsSize(6120, 4545));
 
-    using platform::LabelLook;
-    using platform::TextFit;
-    const LabelLook bold{8.25, true};
-    const LabelLook boldBlack{8.25, true, Qt::black};
-    const LabelLook boldSized{8.25, true, {}, Qt::AlignLeft | Qt::AlignTop, TextFit::SizedToText};
-
-    platform::makePicture(this, QStringLiteral("Image1"), QStringLiteral(":/pelmora/program.png"),
-                          QStringLiteral("Pelmora"), platform::twipsRect(120, 120, 1320, 1320));
-    platform::makeLabel(this, QStringLiteral("lblTitle"), QStringLiteral("Pelmora"),
-                        platform::twipsRect(1560, 120, 4455, 480), {18, true, Qt::black});
-    platform::makeLabel(this, QStringLiteral("lblVersion"), QStringLiteral("Version 3.0.0"),
-                        platform::twipsRect(1560, 600, 4095, 345), {9.75, true});
-    platform::makeLabel(this, QStringLiteral("lblDescription"),
-                        QStringLiteral("This program is designed with a database to keep your "
-                                       "contacts records.  Easy to use program for any computer "
-                                       "user."),
-                        platform::twipsRect(1560, 960, 4095, 675), boldBlack);
-    platform::makeLabel(this, QStringLiteral("Label2"),
-                        QStringLiteral("Programmed by the Pelmora developers"),
-                        platform::twipsRect(1560, 1560, 1920, 195), boldSized);
-    platform::makeLabel(this, QStringLiteral("Label4"), QStringLiteral("Created: July 21, 2007"),
-                        platform::twipsRect(1560, 1800, 1935, 195), boldSized);
-    m_image3 = platform::makePicture(
-        this, QStringLiteral("Image3"), QStringLiteral(":/pelmora/icon32.png"),
-        QStringLiteral("Pelmora"), platform::twipsRect(120, 1920, 480, 480));
-    platform::makeLabel(this, QStringLiteral("Label5"),
-                        QStringLiteral("This program is Designed for Windows 2000 and XP Systems."),
-                        platform::twipsRect(720, 2040, 5055, 495), bold);
-    platform::makeLabel(this, QStringLiteral("Label1"),
-                        QStringLiteral("Built with C++, Qt 6 and SQLite."),
-                        platform::twipsRect(720, 2640, 5055, 495), bold);
-
-    m_frame1 = new QGroupBox(this);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setAccessibleName(QStringLiteral("Pelmora Software"));
-    m_frame1->setGeometry(platform::twipsRect(120, 3120, 5895, 1335));
-    platform::makeLabel(
-        m_frame1, QStringLiteral("Label6"), QStringLiteral("Pelmora Software"),
-        platform::twipsRect(120, 840, 3210, 195),
-        {8.25, true, Qt::black, Qt::AlignLeft | Qt::AlignTop, TextFit::SizedToText});
-    platform::makeLabel(
-        m_frame1, QStringLiteral("Label3"), QStringLiteral("Write to us: pelmora@example.org"),
-        platform::twipsRect(120, 1095, 2595, 195),
-        {8.25, false, Qt::blue, Qt::AlignLeft | Qt::AlignTop, TextFit::SizedToText});
-
-    // Created after the frame, so they lie on top of its right-hand part.
-    m_cmdOK = platform::makeCommandButton(this, QStringLiteral("cmdOK"), QStringLiteral("OK"),
-                                          platform::twipsRect(4440, 3360, 1467, 345));
-    m_cmdProgramInfo = platform::makeCommandButton(this, QStringLiteral("cmdProgramInfo"),
-                                                   QStringLiteral("&Program Info"),
-                                                   platform::twipsRect(4440, 3840, 1467, 345));
+    QGroupBox *frame = nullptr;
+    for (const Control &control : controls) {
+        const QString name = QString::fromLatin1(control.name);
+        const QString text = QString::fromLatin1(control.text);
+        const QString accessibleName = QString::fromLatin1(control.accessibleName);
+        QWidget *owner = control.inFrame ? static_cast<QWidget *>(frame) : this;
+        switch (control.kind) {
+        case Kind::Picture:
+            platform::makePicture(owner, name, text, accessibleName, control.rect);
+            break;
+        case Kind::Label:
+            platform::makeLabel(owner, name, text, control.rect, control.look);
+            break;
+        case Kind::Frame:
+            frame = new QGroupBox(owner);
+            frame->setObjectName(name);
+            frame->setAccessibleName(accessibleName);
+            frame->setGeometry(control.rect);
+            break;
+        case Kind::Button:
+            platform::makeCommandButton(owner, name, text, control.rect);
+            break;
+        }
+    }
+    m_cmdOK = findChild<QPushButton *>(QStringLiteral("cmdOK"));
+    m_cmdProgramInfo = findChild<QPushButton *>(QStringLiteral("cmdProgramInfo"));
 
     setTabOrder(m_cmdProgramInfo, m_cmdOK);
     m_cmdProgramInfo->setFocus();

@@ -4,8 +4,6 @@
 
 #include <functional>
 
-class QGroupBox;
-class QLabel;
 class QPushButton;
 
 // The About window: the product's name, version, credits and the maker's details. OK closes
@@ -25,8 +23,6 @@ private:
     void ok();
 
     std::function<void()> m_showMainWindow;
-    QLabel *m_image3 = nullptr;
-    QGroupBox *m_frame1 = nullptr;
     QPushButton *m_cmdOK = nullptr;
     QPushButton *m_cmdProgramInfo = nullptr;
 };

@@ -36,6 +36,28 @@ QString withLineFeeds(QString text)
     return text;
 }
 
+enum class Kind { Picture, Frame, TextBox, Button };
+
+struct Control
+{
+    Kind kind;
+    const char *name;
+    const char *text;                     // a caption, or a picture's resource
+    QRect rect;                           // the text box's lies in the frame above it
+    const char *accessibleName = nullptr; // the picture's
+};
+
+using platform::twipsRect;
+
+// In creation order, which is the order the controls are drawn in.
+constexpr Control controls[] = {
+    {Kind::Picture, "Image3", ":/pelmora/icon32.png", twipsRect(120, 120, 480, 480),
+     "Program icon"},
+    {Kind::Frame, "Frame1", "Program Information", twipsRect(720, 120, 3855, 1335)},
+    {Kind::TextBox, "txtProgramInfo", "", twipsRect(120, 240, 3615, 975)},
+    {Kind::Button, "cmdClose", "&Close", twipsRect(3720, 3000, 855, 375)},
+};
+
 } // namespace
 
 ProgramInfoWindow::ProgramInfoWindow(QWidget *parent)
@@ -51,34 +73,45 @@ ProgramInfoWindow::ProgramInfoWindow(QWidget *parent)
     setFont(platform::msSansSerif(8.25));
     setFixedSize(platform::twipsSize(4695, 3495));
 
-    m_image3 = platform::makePicture(
-        this, QStringLiteral("Image3"), QStringLiteral(":/pelmora/icon32.png"),
-        QStringLiteral("Program icon"), platform::twipsRect(120, 120, 480, 480));
-
-    m_frame1 = new QGroupBox(QStringLiteral("Program Information"), this);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setAccessibleName(m_frame1->title());
-    m_frame1->setGeometry(platform::twipsRect(720, 120, 3855, 1335));
-
-    m_txtProgramInfo = new platform::WrappingTextEdit(m_frame1);
-    m_txtProgramInfo->setObjectName(QStringLiteral("txtProgramInfo"));
-    m_txtProgramInfo->setAccessibleName(m_frame1->title());
-    m_txtProgramInfo->setGeometry(platform::twipsRect(120, 240, 3615, 975));
-    // Locked: the text can be selected, copied and walked with the caret, never changed.
-    m_txtProgramInfo->setReadOnly(true);
-    m_txtProgramInfo->setTextInteractionFlags(Qt::TextSelectableByMouse
-                                              | Qt::TextSelectableByKeyboard);
-    m_txtProgramInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    m_txtProgramInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_txtProgramInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_txtProgramInfo->setTabChangesFocus(true);
-    QPalette palette = m_txtProgramInfo->palette();
-    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-    m_txtProgramInfo->setPalette(palette);
-
-    m_cmdClose
-        = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
-                                      platform::twipsRect(3720, 3000, 855, 375));
+    QGroupBox *frame = nullptr;
+    for (const Control &control : controls) {
+        const QString name = QString::fromLatin1(control.name);
+        const QString text = QString::fromLatin1(control.text);
+        switch (control.kind) {
+        case Kind::Picture:
+            platform::makePicture(this, name, text, QString::fromLatin1(control.accessibleName),
+                                  control.rect);
+            break;
+        case Kind::Frame:
+            frame = new QGroupBox(text, this);
+            frame->setObjectName(name);
+            frame->setAccessibleName(text);
+            frame->setGeometry(control.rect);
+            break;
+        case Kind::TextBox: {
+            m_txtProgramInfo = new platform::WrappingTextEdit(frame);
+            m_txtProgramInfo->setObjectName(name);
+            m_txtProgramInfo->setAccessibleName(frame->title());
+            m_txtProgramInfo->setGeometry(control.rect);
+            // Locked: the text can be selected, copied and walked with the caret, never
+            // changed.
+            m_txtProgramInfo->setReadOnly(true);
+            m_txtProgramInfo->setTextInteractionFlags(Qt::TextSelectableByMouse
+                                                      | Qt::TextSelectableByKeyboard);
+            m_txtProgramInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            m_txtProgramInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            m_txtProgramInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            m_txtProgramInfo->setTabChangesFocus(true);
+            QPalette palette = m_txtProgramInfo->palette();
+            palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+            m_txtProgramInfo->setPalette(palette);
+            break;
+        }
+        case Kind::Button:
+            m_cmdClose = platform::makeCommandButton(this, name, text, control.rect);
+            break;
+        }
+    }
 
     setTabOrder(m_txtProgramInfo, m_cmdClose);
     m_txtProgramInfo->setFocus();

@@ -2,8 +2,6 @@
 
 #include <QWidget>
 
-class QGroupBox;
-class QLabel;
 class QPushButton;
 
 namespace platform {
@@ -25,8 +23,6 @@ public:
     QString load();
 
 private:
-    QLabel *m_image3 = nullptr;
-    QGroupBox *m_frame1 = nullptr;
     platform::WrappingTextEdit *m_txtProgramInfo = nullptr;
     QPushButton *m_cmdClose = nullptr;
 };

@@ -20,37 +20,76 @@ namespace {
 
 const QString reportsTitle = QStringLiteral("Pelmora - Reports");
 
+enum class Kind { Label, Frame, Option, Button };
+
+struct Control
+{
+    Kind kind;
+    const char *name;
+    const char *text; // a caption, or what a label says
+    QRect rect;       // an option's lies in the frame above it
+    ReportsWindow::ReportStyle style = ReportsWindow::ReportStyle::Phone; // an option's
+    const char *description = nullptr; // what lblDescription says once it is clicked
+};
+
+using platform::twipsRect;
+using Style = ReportsWindow::ReportStyle;
+
+// In creation order, which is the order the controls are drawn in.
+constexpr Control controls[] = {
+    {Kind::Label, "Label1",
+     "Welcome to Pelmora Reports.  Please select a report style and then click 'View Report' "
+     "to display the desired report.  These reports can be exported and printed.",
+     twipsRect(120, 120, 4935, 735)},
+    {Kind::Frame, "Frame1", "Report Style", twipsRect(480, 1080, 2295, 2175)},
+    {Kind::Option, "optPhone", "Phone Listing", twipsRect(120, 240, 2055, 375), Style::Phone,
+     "This report will display your contacts information in a phone book catalog style.  This "
+     "report is common for having all work / home, cell, and fax numbers all in one report."},
+    {Kind::Option, "optAddress", "Address Listing", twipsRect(120, 720, 2055, 375), Style::Address,
+     "This report will display your contacts information in an address book catalog style.  "
+     "This report is common for having all your mailing address information all in one "
+     "report."},
+    {Kind::Option, "optEmail", "Email Listing", twipsRect(120, 1200, 2055, 375), Style::Email,
+     "This report will display your contacts email address in an address book catalog style.  "
+     "This report is common for having all your email address information all in one report."},
+    {Kind::Option, "optMailing", "Mailing Labels", twipsRect(120, 1680, 2055, 375), Style::Mailing,
+     "This report will create mailing labels of your contacts information.  This report is "
+     "common for having all your address information on a label per contact record."},
+    {Kind::Button, "cmdViewReport", "&View Report", twipsRect(3120, 1200, 1815, 495)},
+    {Kind::Button, "cmdClose", "&Close", twipsRect(3120, 1800, 1815, 495)},
+    {Kind::Label, "lblDescription", "Select a Report Style and This will Describe the Report.",
+     twipsRect(240, 3360, 4815, 975)},
+};
+
+QString description(Style style)
+{
+    for (const Control &control : controls) {
+        if (control.kind == Kind::Option && control.style == style)
+            return QString::fromLatin1(control.description);
+    }
+    return {};
+}
+
 } // namespace
 
 QString ReportsWindow::phoneDescription()
 {
-    return QStringLiteral(
-        "This report will display your contacts information in a phone book catalog "
-        "style.  This report is common for having all work / home, cell, and fax "
-        "numbers all in one report.");
+    return description(ReportStyle::Phone);
 }
 
 QString ReportsWindow::addressDescription()
 {
-    return QStringLiteral(
-        "This report will display your contacts information in an address book "
-        "catalog style.  This report is common for having all your mailing address "
-        "information all in one report.");
+    return description(ReportStyle::Address);
 }
 
 QString ReportsWindow::emailDescription()
 {
-    return QStringLiteral("This report will display your contacts email address in an address book "
-                          "catalog style.  This report is common for having all your email address "
-                          "information all in one report.");
+    return description(ReportStyle::Email);
 }
 
 QString ReportsWindow::mailingDescription()
 {
-    return QStringLiteral(
-        "This report will create mailing labels of your contacts information.  This "
-        "report is common for having all your address information on a label per "
-        "contact record.");
+    return description(ReportStyle::Mailing);
 }
 
 ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
@@ -65,50 +104,46 @@ ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
     setFont(platform::msSansSerif(8.25));
     resize(platform::twipsSize(5295, 4515));
 
-    platform::makeLabel(this, QStringLiteral("Label1"),
-                        QStringLiteral("Welcome to Pelmora Reports.  Please select a report style "
-                                       "and then click 'View Report' to display the desired "
-                                       "report.  These reports can be exported and printed."),
-                        platform::twipsRect(120, 120, 4935, 735));
-
-    auto *frame1 = new QGroupBox(QStringLiteral("Report Style"), this);
-    frame1->setObjectName(QStringLiteral("Frame1"));
-    frame1->setAccessibleName(frame1->title());
-    frame1->setGeometry(platform::twipsRect(480, 1080, 2295, 2175));
-
     m_reportStyle = new QButtonGroup(this);
-    auto option = [&](const char *name, const QString &caption, int top, ReportStyle style) {
-        auto *button = new QRadioButton(caption, frame1);
-        button->setObjectName(QLatin1String(name));
-        button->setAccessibleName(caption);
-        button->setGeometry(platform::twipsRect(120, top, 2055, 375));
-        m_reportStyle->addButton(button, int(style));
-        return button;
-    };
-    QRadioButton *optPhone
-        = option("optPhone", QStringLiteral("Phone Listing"), 240, ReportStyle::Phone);
-    QRadioButton *optAddress
-        = option("optAddress", QStringLiteral("Address Listing"), 720, ReportStyle::Address);
-    QRadioButton *optEmail
-        = option("optEmail", QStringLiteral("Email Listing"), 1200, ReportStyle::Email);
-    QRadioButton *optMailing
-        = option("optMailing", QStringLiteral("Mailing Labels"), 1680, ReportStyle::Mailing);
+    QGroupBox *frame = nullptr;
+    for (const Control &control : controls) {
+        const QString name = QString::fromLatin1(control.name);
+        const QString text = QString::fromLatin1(control.text);
+        switch (control.kind) {
+        case Kind::Label:
+            platform::makeLabel(this, name, text, control.rect);
+            break;
+        case Kind::Frame:
+            frame = new QGroupBox(text, this);
+            frame->setObjectName(name);
+            frame->setAccessibleName(text);
+            frame->setGeometry(control.rect);
+            break;
+        case Kind::Option: {
+            auto *option = new QRadioButton(text, frame);
+            option->setObjectName(name);
+            option->setAccessibleName(text);
+            option->setGeometry(control.rect);
+            m_reportStyle->addButton(option, int(control.style));
+            break;
+        }
+        case Kind::Button:
+            platform::makeCommandButton(this, name, text, control.rect);
+            break;
+        }
+    }
+    m_lblDescription = findChild<QLabel *>(QStringLiteral("lblDescription"));
+    auto *cmdViewReport = findChild<QPushButton *>(QStringLiteral("cmdViewReport"));
+    auto *cmdClose = findChild<QPushButton *>(QStringLiteral("cmdClose"));
+    QAbstractButton *optPhone = m_reportStyle->button(int(ReportStyle::Phone));
+    QAbstractButton *optAddress = m_reportStyle->button(int(ReportStyle::Address));
+    QAbstractButton *optEmail = m_reportStyle->button(int(ReportStyle::Email));
+    QAbstractButton *optMailing = m_reportStyle->button(int(ReportStyle::Mailing));
+
     connect(m_reportStyle, &QButtonGroup::idClicked, this,
             [this](int id) { optionClick(ReportStyle(id)); });
-
-    auto button = [this](const char *name, const QString &caption, int top) {
-        return platform::makeCommandButton(this, QLatin1String(name), caption,
-                                           platform::twipsRect(3120, top, 1815, 495));
-    };
-    QPushButton *cmdViewReport = button("cmdViewReport", QStringLiteral("&View Report"), 1200);
-    QPushButton *cmdClose = button("cmdClose", QStringLiteral("&Close"), 1800);
     connect(cmdViewReport, &QPushButton::clicked, this, &ReportsWindow::cmdViewReportClick);
     connect(cmdClose, &QPushButton::clicked, this, &ReportsWindow::cmdCloseClick);
-
-    m_lblDescription = platform::makeLabel(
-        this, QStringLiteral("lblDescription"),
-        QStringLiteral("Select a Report Style and This will Describe the Report."),
-        platform::twipsRect(240, 3360, 4815, 975));
 
     setTabOrder(optPhone, optAddress);
     setTabOrder(optAddress, optEmail);
@@ -151,20 +186,7 @@ void ReportsWindow::showEvent(QShowEvent *event)
 
 void ReportsWindow::optionClick(ReportStyle style)
 {
-    switch (style) {
-    case ReportStyle::Phone:
-        m_lblDescription->setText(phoneDescription());
-        break;
-    case ReportStyle::Address:
-        m_lblDescription->setText(addressDescription());
-        break;
-    case ReportStyle::Email:
-        m_lblDescription->setText(emailDescription());
-        break;
-    case ReportStyle::Mailing:
-        m_lblDescription->setText(mailingDescription());
-        break;
-    }
+    m_lblDescription->setText(description(style));
 }
 
 void ReportsWindow::cmdViewReportClick()

@@ -33,13 +33,13 @@ public:
     static QString emailDescription();
     static QString mailingDescription();
 
+    // The ids of the report style options in their group.
+    enum class ReportStyle { Phone, Address, Email, Mailing };
+
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    // The ids of the report style options in their group.
-    enum class ReportStyle { Phone, Address, Email, Mailing };
-
     void optionClick(ReportStyle style);
     void cmdViewReportClick();
     void cmdCloseClick();

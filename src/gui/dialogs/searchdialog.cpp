@@ -18,31 +18,65 @@
 
 #include <limits>
 
-using platform::twipsRect;
-
 namespace {
 
-// What lblDescription says once an option is clicked.
+enum class Kind { Label, Frame, Option, Edit, Button };
+
+struct Control
+{
+    Kind kind;
+    const char *name;
+    const char *text; // a caption, or what a label says
+    QRect rect;       // an option's or the edit box's lies in the frame above it
+    ContactField field = ContactField::LastName; // an option's
+    const char *description = nullptr;           // what lblDescription says once it is clicked
+};
+
+using platform::twipsRect;
+
+// In creation order, which is the order the controls are drawn in.
+constexpr Control controls[] = {
+    {Kind::Label, "Label1",
+     "Welcome to Pelmora Search.  Please select what type of search you would like to do.  "
+     "Then press 'Search' to search for your criteria.",
+     twipsRect(120, 120, 5415, 495)},
+    {Kind::Frame, "Frame1", "Search Type", twipsRect(120, 840, 2295, 2655)},
+    {Kind::Option, "optLast", "Last Name", twipsRect(120, 240, 2055, 375), ContactField::LastName,
+     "This will search the database for the last name of your search criteria."},
+    {Kind::Option, "optFirst", "First Name", twipsRect(120, 720, 2055, 375),
+     ContactField::FirstName,
+     "This will search the database for the first name of your search criteria."},
+    {Kind::Option, "optNick", "Nick Name", twipsRect(120, 1200, 2055, 375), ContactField::NickName,
+     "This will search the database for the nick name of your search criteria."},
+    {Kind::Option, "optHome", "Home Phone", twipsRect(120, 1680, 2055, 375),
+     ContactField::HomePhone,
+     "This will search the database for the home phone number of your search criteria."},
+    {Kind::Option, "optWork", "Work Phone", twipsRect(120, 2160, 2055, 375),
+     ContactField::WorkPhone,
+     "This will search the database for the work phone number of your search criteria."},
+    {Kind::Frame, "Frame2", "Enter What to Search For", twipsRect(2520, 840, 3135, 855)},
+    {Kind::Edit, "txtSearch", "", twipsRect(120, 360, 2895, 285)},
+    {Kind::Button, "cmdSearch", "&Search", twipsRect(3120, 1920, 1815, 495)},
+    {Kind::Button, "cmdClose", "&Close", twipsRect(3120, 2520, 1815, 495)},
+    // The text changes on a click only, so at opening it still asks for a choice.
+    {Kind::Label, "lblDescription",
+     "Select a Search Type and enter your Criteria and click 'Search'.",
+     twipsRect(480, 3600, 4815, 615)},
+};
+
+// The clicked option's description; the first option's for a field no option stands for.
 QString description(ContactField field)
 {
-    switch (field) {
-    case ContactField::FirstName:
-        return QStringLiteral("This will search the database for the first name of your search "
-                              "criteria.");
-    case ContactField::NickName:
-        return QStringLiteral("This will search the database for the nick name of your search "
-                              "criteria.");
-    case ContactField::HomePhone:
-        return QStringLiteral("This will search the database for the home phone number of your "
-                              "search criteria.");
-    case ContactField::WorkPhone:
-        return QStringLiteral("This will search the database for the work phone number of your "
-                              "search criteria.");
-    default:
-        break;
+    const Control *found = nullptr;
+    for (const Control &control : controls) {
+        if (control.kind != Kind::Option)
+            continue;
+        if (!found || control.field == field)
+            found = &control;
+        if (control.field == field)
+            break;
     }
-    return QStringLiteral("This will search the database for the last name of your search "
-                          "criteria.");
+    return QString::fromLatin1(found->description);
 }
 
 } // namespace
@@ -59,54 +93,53 @@ SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
     setFixedSize(platform::twipsSize(5760, 4380));
     setFont(platform::msSansSerif(8.25));
 
-    platform::makeLabel(
-        this, QStringLiteral("Label1"),
-        QStringLiteral("Welcome to Pelmora Search.  Please select what type of search you would "
-                       "like to do.  Then press 'Search' to search for your criteria."),
-        twipsRect(120, 120, 5415, 495));
-
-    m_frame1 = new QGroupBox(QStringLiteral("Search Type"), this);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setGeometry(twipsRect(120, 840, 2295, 2655));
     m_searchType = new QButtonGroup(this);
-    QRadioButton *optLast = addOption(QStringLiteral("optLast"), QStringLiteral("Last Name"), 240,
-                                      ContactField::LastName);
-    QRadioButton *optFirst = addOption(QStringLiteral("optFirst"), QStringLiteral("First Name"),
-                                       720, ContactField::FirstName);
-    QRadioButton *optNick = addOption(QStringLiteral("optNick"), QStringLiteral("Nick Name"), 1200,
-                                      ContactField::NickName);
-    QRadioButton *optHome = addOption(QStringLiteral("optHome"), QStringLiteral("Home Phone"), 1680,
-                                      ContactField::HomePhone);
-    QRadioButton *optWork = addOption(QStringLiteral("optWork"), QStringLiteral("Work Phone"), 2160,
-                                      ContactField::WorkPhone);
+    QGroupBox *frame = nullptr;
+    for (const Control &control : controls) {
+        const QString name = QString::fromLatin1(control.name);
+        const QString text = QString::fromLatin1(control.text);
+        switch (control.kind) {
+        case Kind::Label:
+            platform::makeLabel(this, name, text, control.rect);
+            break;
+        case Kind::Frame:
+            frame = new QGroupBox(text, this);
+            frame->setObjectName(name);
+            frame->setGeometry(control.rect);
+            break;
+        case Kind::Option: {
+            auto *option = new QRadioButton(text, frame);
+            option->setObjectName(name);
+            option->setGeometry(control.rect);
+            m_searchType->addButton(option, int(control.field));
+            break;
+        }
+        case Kind::Edit:
+            m_txtSearch = new QLineEdit(frame);
+            m_txtSearch->setObjectName(name);
+            m_txtSearch->setAccessibleName(frame->title());
+            m_txtSearch->setMaxLength(std::numeric_limits<int>::max());
+            m_txtSearch->setGeometry(control.rect);
+            break;
+        case Kind::Button:
+            platform::makeCommandButton(this, name, text, control.rect);
+            break;
+        }
+    }
+    m_lblDescription = findChild<QLabel *>(QStringLiteral("lblDescription"));
+    auto *cmdSearch = findChild<QPushButton *>(QStringLiteral("cmdSearch"));
+    auto *cmdClose = findChild<QPushButton *>(QStringLiteral("cmdClose"));
+    QAbstractButton *optLast = m_searchType->button(int(ContactField::LastName));
+    QAbstractButton *optFirst = m_searchType->button(int(ContactField::FirstName));
+    QAbstractButton *optNick = m_searchType->button(int(ContactField::NickName));
+    QAbstractButton *optHome = m_searchType->button(int(ContactField::HomePhone));
+    QAbstractButton *optWork = m_searchType->button(int(ContactField::WorkPhone));
     optLast->setChecked(true);
-    // The text changes on a click only, so at opening it still asks for a choice.
+
     connect(m_searchType, &QButtonGroup::idClicked, this,
             [this](int id) { m_lblDescription->setText(description(ContactField(id))); });
-
-    auto *frame2 = new QGroupBox(QStringLiteral("Enter What to Search For"), this);
-    frame2->setObjectName(QStringLiteral("Frame2"));
-    frame2->setGeometry(twipsRect(2520, 840, 3135, 855));
-    m_txtSearch = new QLineEdit(frame2);
-    m_txtSearch->setObjectName(QStringLiteral("txtSearch"));
-    m_txtSearch->setAccessibleName(frame2->title());
-    m_txtSearch->setMaxLength(std::numeric_limits<int>::max());
-    m_txtSearch->setGeometry(twipsRect(120, 360, 2895, 285));
-
-    auto *cmdSearch
-        = platform::makeCommandButton(this, QStringLiteral("cmdSearch"), QStringLiteral("&Search"),
-                                      twipsRect(3120, 1920, 1815, 495));
     connect(cmdSearch, &QPushButton::clicked, this, &SearchDialog::search);
-
-    auto *cmdClose
-        = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
-                                      twipsRect(3120, 2520, 1815, 495));
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
-
-    m_lblDescription = platform::makeLabel(
-        this, QStringLiteral("lblDescription"),
-        QStringLiteral("Select a Search Type and enter your Criteria and click 'Search'."),
-        twipsRect(480, 3600, 4815, 615));
 
     // The keyboard order of the stored layout, the options one stop that Tab enters at the
     // selected option; the typing cursor starts in txtSearch.
@@ -119,16 +152,6 @@ SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
     setTabOrder(cmdSearch, cmdClose);
     platform::makeOptionGroup(m_searchType);
     m_txtSearch->setFocus();
-}
-
-QRadioButton *
-SearchDialog::addOption(const QString &name, const QString &caption, int top, ContactField field)
-{
-    auto *option = new QRadioButton(caption, m_frame1);
-    option->setObjectName(name);
-    option->setGeometry(twipsRect(120, top, 2055, 375));
-    m_searchType->addButton(option, int(field));
-    return option;
 }
 
 ContactField SearchDialog::searchField() const

@@ -8,11 +8,9 @@
 
 class ContactStore;
 class QButtonGroup;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QRadioButton;
 
 // The search dialog: finds a contact by one of five fields, walking the store's records
 // forward from its current record, and leaves the match current there. A store operation
@@ -32,14 +30,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    QRadioButton *
-    addOption(const QString &name, const QString &caption, int top, ContactField field);
     // The field the selected option stands for.
     ContactField searchField() const;
 
     ContactStore &m_store;
     FailureReporter m_reportFailure;
-    QGroupBox *m_frame1 = nullptr;
     // optLast, optFirst, optNick, optHome and optWork, their ids the ContactField each
     // searches.
     QButtonGroup *m_searchType = nullptr;

@@ -20,27 +20,49 @@
 
 namespace {
 
+enum class Kind { Label, Frame, Option, Button };
+
+struct Control
+{
+    Kind kind;
+    const char *name;
+    const char *text; // a caption, or what a label says
+    QRect rect;       // an option's lies in the frame above it
+    settings::SortType sortType = settings::SortType::LastName; // an option's
+    const char *description = nullptr;                          // what an option explains
+};
+
+using platform::twipsRect;
+
+// In creation order, which is the order the controls are drawn in.
+constexpr Control controls[] = {
+    {Kind::Label, "Label1",
+     "Welcome to Pelmora Record Sort.  Please select what type of sort you would like to "
+     "saved.  This will be loaded and will automatically sort your database.  To save your "
+     "sort setting please click save.",
+     twipsRect(120, 120, 5415, 735)},
+    {Kind::Frame, "Frame1", "Sort Type", twipsRect(120, 960, 2295, 1695)},
+    {Kind::Option, "optLast", "Last Name", twipsRect(120, 240, 2055, 375),
+     settings::SortType::LastName, "Set this if you would like to sort your database by Lastname."},
+    {Kind::Option, "optFirst", "First Name", twipsRect(120, 720, 2055, 375),
+     settings::SortType::FirstName,
+     "Set this if you would like to sort your database by Firstname."},
+    {Kind::Option, "optId", "Contact ID", twipsRect(120, 1200, 2055, 375),
+     settings::SortType::ContactId,
+     "Set this if you would like to sort your database by Contact ID."},
+    {Kind::Button, "cmdSave", "&Save", twipsRect(3120, 1320, 1815, 495)},
+    {Kind::Button, "cmdClose", "&Close", twipsRect(3120, 1920, 1815, 495)},
+    // Says what the selected option does.
+    {Kind::Label, "lblDescription", "", twipsRect(480, 2880, 4815, 615)},
+};
+
 QString description(settings::SortType type)
 {
-    switch (type) {
-    case settings::SortType::FirstName:
-        return QStringLiteral("Set this if you would like to sort your database by Firstname.");
-    case settings::SortType::ContactId:
-        return QStringLiteral("Set this if you would like to sort your database by Contact ID.");
-    case settings::SortType::LastName:
-        break;
+    for (const Control &control : controls) {
+        if (control.kind == Kind::Option && control.sortType == type)
+            return QString::fromLatin1(control.description);
     }
-    return QStringLiteral("Set this if you would like to sort your database by Lastname.");
-}
-
-QRadioButton *
-makeOption(QWidget *parent, const QString &name, const QString &caption, const QRect &rect)
-{
-    auto *option = new QRadioButton(caption, parent);
-    option->setObjectName(name);
-    option->setAccessibleName(caption);
-    option->setGeometry(rect);
-    return option;
+    return {};
 }
 
 } // namespace
@@ -62,42 +84,41 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
     setFont(platform::msSansSerif(8.25));
     setFixedSize(platform::twipsSize(5655, 3735));
 
-    platform::makeLabel(
-        this, QStringLiteral("Label1"),
-        QStringLiteral("Welcome to Pelmora Record Sort.  Please select what type of sort you would "
-                       "like to saved.  This will be loaded and will automatically sort your "
-                       "database.  To save your sort setting please click save."),
-        platform::twipsRect(120, 120, 5415, 735));
-
-    m_frame1 = new QGroupBox(QStringLiteral("Sort Type"), this);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setAccessibleName(m_frame1->title());
-    m_frame1->setGeometry(platform::twipsRect(120, 960, 2295, 1695));
-    QRadioButton *optLast
-        = makeOption(m_frame1, QStringLiteral("optLast"), QStringLiteral("Last Name"),
-                     platform::twipsRect(120, 240, 2055, 375));
-    QRadioButton *optFirst
-        = makeOption(m_frame1, QStringLiteral("optFirst"), QStringLiteral("First Name"),
-                     platform::twipsRect(120, 720, 2055, 375));
-    QRadioButton *optId
-        = makeOption(m_frame1, QStringLiteral("optId"), QStringLiteral("Contact ID"),
-                     platform::twipsRect(120, 1200, 2055, 375));
     m_sortType = new QButtonGroup(this);
-    m_sortType->addButton(optLast, int(settings::SortType::LastName));
-    m_sortType->addButton(optFirst, int(settings::SortType::FirstName));
-    m_sortType->addButton(optId, int(settings::SortType::ContactId));
+    for (const Control &control : controls) {
+        const QString name = QString::fromLatin1(control.name);
+        const QString text = QString::fromLatin1(control.text);
+        switch (control.kind) {
+        case Kind::Label:
+            platform::makeLabel(this, name, text, control.rect);
+            break;
+        case Kind::Frame:
+            m_frame1 = new QGroupBox(text, this);
+            m_frame1->setObjectName(name);
+            m_frame1->setAccessibleName(text);
+            m_frame1->setGeometry(control.rect);
+            break;
+        case Kind::Option: {
+            auto *option = new QRadioButton(text, m_frame1);
+            option->setObjectName(name);
+            option->setAccessibleName(text);
+            option->setGeometry(control.rect);
+            m_sortType->addButton(option, int(control.sortType));
+            break;
+        }
+        case Kind::Button:
+            platform::makeCommandButton(this, name, text, control.rect);
+            break;
+        }
+    }
+    m_cmdSave = findChild<QPushButton *>(QStringLiteral("cmdSave"));
+    m_cmdClose = findChild<QPushButton *>(QStringLiteral("cmdClose"));
+    m_lblDescription = findChild<QLabel *>(QStringLiteral("lblDescription"));
+    QAbstractButton *optLast = m_sortType->button(int(settings::SortType::LastName));
+    QAbstractButton *optFirst = m_sortType->button(int(settings::SortType::FirstName));
+    QAbstractButton *optId = m_sortType->button(int(settings::SortType::ContactId));
     optLast->setChecked(true);
-
-    m_cmdSave
-        = platform::makeCommandButton(this, QStringLiteral("cmdSave"), QStringLiteral("&Save"),
-                                      platform::twipsRect(3120, 1320, 1815, 495));
-    m_cmdClose
-        = platform::makeCommandButton(this, QStringLiteral("cmdClose"), QStringLiteral("&Close"),
-                                      platform::twipsRect(3120, 1920, 1815, 495));
-
-    m_lblDescription = platform::makeLabel(this, QStringLiteral("lblDescription"),
-                                           description(settings::SortType::LastName),
-                                           platform::twipsRect(480, 2880, 4815, 615));
+    showDescription(description(settings::SortType::LastName));
 
     // Keyboard order: Close, Save, then the option group, which Tab enters at its selected
     // option and the arrow keys walk.
