@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6printsupport6
   libgl-dev libx11-dev libxkbcommon-dev
   libsqlite3-dev sqlite3
+  libicu-dev
   fonts-liberation
   xvfb xauth xdotool imagemagick poppler-utils
   util-linux

@@ -138,6 +138,8 @@ Result<void> Report::resolveFields()
         if (m_groupColumn < 0)
             return Failure{missingField(m_definition, m_data, m_definition.group.field,
                                         m_definition.group.line)};
+        if (m_definition.group.kind == ReportGroup::Kind::Initial)
+            m_index = std::make_shared<const AlphabeticIndex>();
     }
     return {};
 }
@@ -169,9 +171,7 @@ QString Report::groupKey(int row) const
     const QString value = m_data.rows.at(row).at(m_groupColumn).trimmed();
     if (m_definition.group.kind == ReportGroup::Kind::Value)
         return value;
-    if (value.isEmpty() || !value.at(0).isLetter())
-        return QStringLiteral("#");
-    return value.left(1).toUpper();
+    return m_index->letter(value);
 }
 
 QStringList Report::fitLines(const QString &text, int width, bool wrap) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <core/base/result.h>
+#include <core/text/alphabeticindex.h>
 #include <report/reportdata.h>
 #include <report/reportdefinition.h>
 
@@ -69,7 +70,8 @@ public:
     QStringList cellLines(int row, int column) const;
     QString groupTitle(int group) const { return m_groupTitles.at(group); }
     int groupCount() const { return int(m_groupTitles.size()); }
-    // The group a row belongs to, or -1 without a group.
+    // The heading of the row's group: the letter its value is filed under in the collation
+    // locale's index ("#" for none), or the whole value; empty without a group.
     QString groupKey(int row) const;
     // A header or footer template with its placeholders filled for a page (0-based).
     QString pageText(const QString &text, int page) const;
@@ -96,6 +98,8 @@ private:
     QDate m_printDate;
     int m_groupColumn = -1;
     QStringList m_groupTitles;
+    // Built once per report: building reads the locale and costs more than many lookups.
+    std::shared_ptr<const AlphabeticIndex> m_index;
 
     QFont m_font;
     QFont m_boldFont;

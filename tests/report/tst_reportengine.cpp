@@ -295,6 +295,8 @@ private slots:
     void layoutMatchesGolden();
     void layoutHoldsForManyRowCounts_data();
     void layoutHoldsForManyRowCounts();
+    void groupTitlesAreTheLocalesLetters_data();
+    void groupTitlesAreTheLocalesLetters();
     void missingDataSource();
     void dataSourceIsReadWithoutKeepingALock();
     void csvRowsEqualDataSourceRows();
@@ -601,6 +603,52 @@ void TestReportEngine::layoutHoldsForManyRowCounts()
     const QString lastFooter
         = report->pageText(report->definition().pageFooter.right, report->pageCount() - 1);
     QCOMPARE(lastFooter, QStringLiteral("Page %1 of %1").arg(report->pageCount()));
+}
+
+void TestReportEngine::groupTitlesAreTheLocalesLetters_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QStringList>("lastNames"); // in the locale's order
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("Swedish") << QByteArray(
+        "sv_SE.UTF-8") << QStringList{"Andersson", "Yılmaz", "Åberg", "Ärlig", "Öberg", "Ødegaard"}
+                             << QStringList{"A", "Y", "Å", "Ä", "Ö"};
+    QTest::newRow("German") << QByteArray("de_DE.UTF-8")
+                            << QStringList{"Ärger", "Arndt", "Öberg", "Olsen", "Zorn"}
+                            << QStringList{"A", "O", "Z"};
+    QTest::newRow("C") << QByteArray("C")
+                       << QStringList{"", "Ćosić", "Cole", "Łukasik", "Ødegaard", "Yılmaz"}
+                       << QStringList{"#", "C", "L", "O", "Y"};
+}
+
+void TestReportEngine::groupTitlesAreTheLocalesLetters()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QStringList, lastNames);
+    QFETCH(QStringList, titles);
+    const QByteArray startLocale = qgetenv("LC_ALL");
+    const auto restore = qScopeGuard([&] { qputenv("LC_ALL", startLocale); });
+    qputenv("LC_ALL", locale);
+    ReportData data = contactRows(int(lastNames.size()));
+    for (int i = 0; i < lastNames.size(); ++i)
+        data.rows[i][fieldIndex(ContactField::LastName)] = lastNames.at(i);
+    const auto report = makeReport(sourceFile(QStringLiteral("data/phonelist.rpt")), data);
+    QVERIFY2(report, qPrintable(report.error()));
+    QStringList laidOut;
+    for (int g = 0; g < report->groupCount(); ++g)
+        laidOut << report->groupTitle(g);
+    QCOMPARE(laidOut, titles);
+
+    // The HTML export heads its groups with the same letters.
+    QTemporaryDir dir;
+    const QString html = dir.filePath(QStringLiteral("a.html"));
+    const Result<void> written = exportHtml(*report, html);
+    QVERIFY2(written, qPrintable(written.error()));
+    QStringList exported;
+    const QRegularExpression groupCell(QStringLiteral("<td class=\"group\"[^>]*>([^<]*)</td>"));
+    for (const QRegularExpressionMatch &m : groupCell.globalMatch(QString::fromUtf8(readAll(html))))
+        exported << m.captured(1);
+    QCOMPARE(exported, titles);
 }
 
 void TestReportEngine::missingDataSource()
