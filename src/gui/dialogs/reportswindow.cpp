@@ -114,19 +114,11 @@ ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
             platform::makeLabel(this, name, text, control.rect);
             break;
         case Kind::Frame:
-            frame = new QGroupBox(text, this);
-            frame->setObjectName(name);
-            frame->setAccessibleName(text);
-            frame->setGeometry(control.rect);
+            frame = platform::makeFrame(this, name, text, control.rect);
             break;
-        case Kind::Option: {
-            auto *option = new QRadioButton(text, frame);
-            option->setObjectName(name);
-            option->setAccessibleName(text);
-            option->setGeometry(control.rect);
-            m_reportStyle->addButton(option, int(control.style));
+        case Kind::Option:
+            platform::addOption(m_reportStyle, frame, name, text, control.rect, int(control.style));
             break;
-        }
         case Kind::Button:
             platform::makeCommandButton(this, name, text, control.rect);
             break;

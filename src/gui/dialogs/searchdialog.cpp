@@ -103,17 +103,11 @@ SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
             platform::makeLabel(this, name, text, control.rect);
             break;
         case Kind::Frame:
-            frame = new QGroupBox(text, this);
-            frame->setObjectName(name);
-            frame->setGeometry(control.rect);
+            frame = platform::makeFrame(this, name, text, control.rect);
             break;
-        case Kind::Option: {
-            auto *option = new QRadioButton(text, frame);
-            option->setObjectName(name);
-            option->setGeometry(control.rect);
-            m_searchType->addButton(option, int(control.field));
+        case Kind::Option:
+            platform::addOption(m_searchType, frame, name, text, control.rect, int(control.field));
             break;
-        }
         case Kind::Edit:
             m_txtSearch = new QLineEdit(frame);
             m_txtSearch->setObjectName(name);

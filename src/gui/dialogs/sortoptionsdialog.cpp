@@ -93,19 +93,12 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
             platform::makeLabel(this, name, text, control.rect);
             break;
         case Kind::Frame:
-            m_frame1 = new QGroupBox(text, this);
-            m_frame1->setObjectName(name);
-            m_frame1->setAccessibleName(text);
-            m_frame1->setGeometry(control.rect);
+            m_frame1 = platform::makeFrame(this, name, text, control.rect);
             break;
-        case Kind::Option: {
-            auto *option = new QRadioButton(text, m_frame1);
-            option->setObjectName(name);
-            option->setAccessibleName(text);
-            option->setGeometry(control.rect);
-            m_sortType->addButton(option, int(control.sortType));
+        case Kind::Option:
+            platform::addOption(m_sortType, m_frame1, name, text, control.rect,
+                                int(control.sortType));
             break;
-        }
         case Kind::Button:
             platform::makeCommandButton(this, name, text, control.rect);
             break;

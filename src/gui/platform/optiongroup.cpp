@@ -3,7 +3,9 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QEvent>
+#include <QGroupBox>
 #include <QPointer>
+#include <QRadioButton>
 
 namespace platform {
 
@@ -71,6 +73,30 @@ private:
 void makeOptionGroup(QButtonGroup *group)
 {
     new OptionGroupTabStop(group);
+}
+
+QGroupBox *makeFrame(QWidget *parent, const QString &name, const QString &title, const QRect &rect)
+{
+    auto *frame = new QGroupBox(title, parent);
+    frame->setObjectName(name);
+    frame->setAccessibleName(title);
+    frame->setGeometry(rect);
+    return frame;
+}
+
+QRadioButton *addOption(QButtonGroup *group,
+                        QWidget *frame,
+                        const QString &name,
+                        const QString &caption,
+                        const QRect &rect,
+                        int id)
+{
+    auto *option = new QRadioButton(caption, frame);
+    option->setObjectName(name);
+    option->setAccessibleName(caption);
+    option->setGeometry(rect);
+    group->addButton(option, id);
+    return option;
 }
 
 } // namespace platform

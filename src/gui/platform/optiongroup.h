@@ -1,6 +1,11 @@
 #pragma once
 
 class QButtonGroup;
+class QGroupBox;
+class QRadioButton;
+class QRect;
+class QString;
+class QWidget;
 
 namespace platform {
 
@@ -11,5 +16,16 @@ namespace platform {
 // buttons of an exclusive group: they select the option above or below and run its Click.
 // Call it once the group holds its buttons; the rule lives as long as the group.
 void makeOptionGroup(QButtonGroup *group);
+
+// The frame of an option group, at a fixed place, its title as its accessible name.
+QGroupBox *makeFrame(QWidget *parent, const QString &name, const QString &title, const QRect &rect);
+// An option button in a frame, joined to the group under id, its caption as its accessible
+// name.
+QRadioButton *addOption(QButtonGroup *group,
+                        QWidget *frame,
+                        const QString &name,
+                        const QString &caption,
+                        const QRect &rect,
+                        int id);
 
 } // namespace platform
