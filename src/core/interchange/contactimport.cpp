@@ -1,0 +1,170 @@
+#include <core/interchange/contactimport.h>
+
+#include <core/contacts/contactdatabase.h>
+#include <sqlite/connection.h>
+#include <sqlite/statement.h>
+#include <sqlite/transaction.h>
+
+#include <QFileInfo>
+#include <QSet>
+#include <QStringList>
+
+#include <algorithm>
+#include <limits>
+
+namespace interchange {
+
+namespace {
+
+Failure databaseFailure(const QString &path, const QString &reason)
+{
+    return Failure{
+        fileProblem(QStringLiteral("The contact database could not be used."), path, reason)};
+}
+
+Result<void> openExisting(sqlite::Connection &db, const QString &path, bool writable)
+{
+    // SQLite would report a missing file only as "unable to open database file".
+    const QFileInfo file(path);
+    if (!file.exists())
+        return databaseFailure(path, QStringLiteral("The file was not found."));
+    if (file.isDir())
+        return databaseFailure(path, QStringLiteral("The path is a folder, not a database file."));
+    if (!db.open(path, writable ? sqlite::Connection::Mode::ReadWrite
+                                : sqlite::Connection::Mode::ReadOnly))
+        return databaseFailure(path, db.errorMessage());
+    if (Result<void> table = cntdb::checkContactTable(db); !table)
+        return databaseFailure(path, table.error());
+    return {};
+}
+
+QString notesWithExtras(QString notes, const QStringList &extras)
+{
+    if (extras.isEmpty())
+        return notes;
+    if (!notes.isEmpty())
+        notes += QStringLiteral("\r\n\r\n");
+    return notes + extras.join(QStringLiteral("\r\n"));
+}
+
+} // namespace
+
+Result<ImportSummary> importContacts(const QString &databasePath,
+                                     const QList<ImportedContact> &contacts,
+                                     const ImportOptions &options)
+{
+    sqlite::Connection db;
+    if (Result<void> opened = openExisting(db, databasePath, true); !opened)
+        return Failure{opened.error()};
+    db.setBusyTimeout(options.busyTimeoutMs);
+    if (!db.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+        return databaseFailure(databasePath, db.errorMessage());
+
+    // The write lock first, so the ids counted below stay free until the commit.
+    sqlite::Transaction transaction(db, sqlite::Transaction::Kind::Immediate);
+    if (!transaction.isActive())
+        return databaseFailure(databasePath, db.errorMessage());
+
+    QSet<QString> takenIds;
+    qint64 rows = 0;
+    qint64 largest = 0;
+    {
+        sqlite::Statement ids(
+            db, QStringLiteral("SELECT contactid, typeof(contactid) FROM contactsdb"));
+        sqlite::Statement::Step step;
+        while ((step = ids.step()) == sqlite::Statement::Step::Row) {
+            ++rows;
+            takenIds.insert(ids.columnText(0));
+            if (ids.columnText(1) == QLatin1String("integer"))
+                largest = std::max(largest, ids.columnInt64(0));
+        }
+        if (step == sqlite::Statement::Step::Error)
+            return databaseFailure(databasePath, db.errorMessage());
+    }
+    qint64 next = std::max(rows, largest) + 1;
+
+    QStringList columns;
+    QStringList placeholders;
+    for (int i = 0; i < contactFieldCount; ++i) {
+        columns << quotedColumnName(fieldAt(i));
+        placeholders << QStringLiteral("?");
+    }
+    sqlite::Statement insert(
+        db, QStringLiteral("INSERT INTO contactsdb (%1) VALUES (%2)")
+                .arg(columns.join(QStringLiteral(", ")), placeholders.join(QStringLiteral(", "))));
+    if (!insert.isValid())
+        return databaseFailure(databasePath, db.errorMessage());
+
+    ImportSummary summary;
+    const int idColumn = fieldIndex(ContactField::ContactId);
+    const int notesColumn = fieldIndex(ContactField::Notes);
+    for (const ImportedContact &contact : contacts) {
+        ContactValues values = contact.values;
+        const QString brought = values[idColumn];
+        if (brought.isEmpty() || takenIds.contains(brought)) {
+            if (next > std::numeric_limits<qint32>::max())
+                return databaseFailure(databasePath,
+                                       QStringLiteral("Contact ids have reached %1, the largest id "
+                                                      "there can be.")
+                                           .arg(std::numeric_limits<qint32>::max()));
+            values[idColumn] = QString::number(next++);
+            if (!brought.isEmpty())
+                summary.renumbered.append({brought, values[idColumn]});
+        } else {
+            bool isNumber = false;
+            const qint64 id = brought.toLongLong(&isNumber);
+            if (isNumber)
+                next = std::max(next, id + 1);
+        }
+        takenIds.insert(values[idColumn]);
+        if (options.extrasToNotes)
+            values[notesColumn] = notesWithExtras(values[notesColumn], contact.extras);
+        bool ok = true;
+        for (int i = 0; i < contactFieldCount && ok; ++i) {
+            // The program's own ids are whole numbers: stored as such, as Add stores them.
+            bool isNumber = false;
+            const qint64 number = i == idColumn ? values[i].toLongLong(&isNumber) : 0;
+            ok = isNumber ? insert.bindInt64(i + 1, number) : insert.bindText(i + 1, values[i]);
+        }
+        if (!ok || insert.step() != sqlite::Statement::Step::Done || !insert.reset())
+            return databaseFailure(databasePath, db.errorMessage());
+        ++summary.imported;
+    }
+    if (!options.dryRun && !transaction.commit())
+        return databaseFailure(databasePath, db.errorMessage());
+    return summary;
+}
+
+Result<QList<ContactValues>>
+readAllContacts(const QString &databasePath, ContactField whereField, const QString &whereText)
+{
+    sqlite::Connection db;
+    if (Result<void> opened = openExisting(db, databasePath, false); !opened)
+        return Failure{opened.error()};
+    db.setBusyTimeout(10000);
+    QStringList columns;
+    for (int i = 0; i < contactFieldCount; ++i)
+        columns << quotedColumnName(fieldAt(i));
+    QString sql
+        = QStringLiteral("SELECT %1 FROM contactsdb").arg(columns.join(QStringLiteral(", ")));
+    const bool filtered = !whereText.isNull();
+    if (filtered)
+        sql += QStringLiteral(" WHERE %1 = ? COLLATE NOCASE").arg(quotedColumnName(whereField));
+    sql += QStringLiteral(" ORDER BY rowid");
+    sqlite::Statement select(db, sql);
+    if (!select.isValid() || (filtered && !select.bindText(1, whereText)))
+        return databaseFailure(databasePath, db.errorMessage());
+    QList<ContactValues> contacts;
+    sqlite::Statement::Step step;
+    while ((step = select.step()) == sqlite::Statement::Step::Row) {
+        ContactValues values;
+        for (int i = 0; i < contactFieldCount; ++i)
+            values[i] = select.columnText(i);
+        contacts.append(values);
+    }
+    if (step == sqlite::Statement::Step::Error)
+        return databaseFailure(databasePath, db.errorMessage());
+    return contacts;
+}
+
+} // namespace interchange

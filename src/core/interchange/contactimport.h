@@ -1,0 +1,43 @@
+#pragma once
+
+#include <core/base/result.h>
+#include <core/interchange/importedcontact.h>
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+namespace interchange {
+
+struct ImportOptions
+{
+    // Whatever did not fit a field is added to Notes as "Label: value" lines.
+    bool extrasToNotes = false;
+    // Everything is checked and counted, nothing is written.
+    bool dryRun = false;
+    // How long to wait for another program's lock (the program itself while it commits).
+    int busyTimeoutMs = 10000;
+};
+
+struct ImportSummary
+{
+    int imported = 0;
+    // Ids a contact brought that were already taken, and the id it got instead.
+    QList<QPair<QString, QString>> renumbered;
+};
+
+// Adds the contacts to contactsdb of an existing database in one transaction: all of them
+// or, on any failure, none. The database is never created. A contact without an id, or
+// whose id is taken, gets the next id by the program's rule for Add: one more than the
+// largest of the record count and the whole-number ids, never equal to an existing one.
+Result<ImportSummary> importContacts(const QString &databasePath,
+                                     const QList<ImportedContact> &contacts,
+                                     const ImportOptions &options);
+
+// Every contact of the database in the table's order, all seventeen fields as text; with
+// a field and a text, only the contacts whose field holds that text (case ignored).
+Result<QList<ContactValues>> readAllContacts(const QString &databasePath,
+                                             ContactField whereField = ContactField::ContactId,
+                                             const QString &whereText = QString());
+
+} // namespace interchange
