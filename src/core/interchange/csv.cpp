@@ -177,6 +177,46 @@ constexpr char16_t windows1252High[32]
        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// Whether bytes fed in pieces are valid UTF-8 (no overlong forms, surrogates or values
+// past U+10FFFF); a sequence may be split between pieces.
+class Utf8Check
+{
+public:
+    void feed(QByteArrayView bytes)
+    {
+        for (const char byte : bytes) {
+            const auto b = static_cast<unsigned char>(byte);
+            if (m_needed > 0) {
+                if (b < m_low || b > m_high) {
+                    m_valid = false;
+                    return;
+                }
+                m_low = 0x80;
+                m_high = 0xBF;
+                --m_needed;
+            } else if (b >= 0x80) {
+                m_needed = b >= 0xC2 && b <= 0xDF   ? 1
+                           : b >= 0xE0 && b <= 0xEF ? 2
+                           : b >= 0xF0 && b <= 0xF4 ? 3
+                                                    : -1;
+                if (m_needed < 0) {
+                    m_valid = false;
+                    return;
+                }
+                m_low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+                m_high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+            }
+        }
+    }
+    bool valid() const { return m_valid; }
+
+private:
+    int m_needed = 0;
+    unsigned char m_low = 0x80;
+    unsigned char m_high = 0xBF;
+    bool m_valid = true;
+};
+
 class Decoder
 {
 public:
@@ -822,19 +862,19 @@ Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const Cs
     } else {
         if (first.contains('\0'))
             return failure(QStringLiteral("the file is binary, not text"));
-        QStringDecoder check(QStringDecoder::Utf8);
-        (void)check(first);
+        Utf8Check check;
+        check.feed(first);
         if (!input.isSequential()) {
-            while (!check.hasError()) {
+            while (check.valid()) {
                 const QByteArray more = input.read(chunkSize);
                 if (more.isEmpty())
                     break;
-                (void)check(more);
+                check.feed(more);
             }
             if (!input.seek(start + first.size()))
                 return failure(input.errorString());
         }
-        if (check.hasError())
+        if (!check.valid())
             encoding = Encoding::Windows1252;
     }
 
