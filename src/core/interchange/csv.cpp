@@ -837,7 +837,10 @@ Result<CsvPreset> loadCsvMapping(const QString &path)
     return preset;
 }
 
-Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const CsvPreset *preset)
+Result<QList<SkippedEntry>> readCsv(QIODevice &input,
+                                    const QString &fileName,
+                                    const CsvPreset *preset,
+                                    const std::function<void(ImportedContact &&)> &onContact)
 {
     const auto failure = [&](const QString &reason) {
         return Failure{readProblem(fileName, reason)};
@@ -882,7 +885,8 @@ Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const Cs
     const QString firstText = decode(QByteArrayView(first).sliced(skip));
     RecordParser parser(detectDelimiter(firstText));
 
-    ReadContacts result;
+    QList<SkippedEntry> skipped;
+    qsizetype contacts = 0;
     QStringList headers;
     std::optional<RowMapper> mapper;
     const CsvPreset *chosen = preset;
@@ -933,11 +937,11 @@ Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const Cs
                 continue;
             }
             if (!record.problem.isEmpty()) {
-                result.skipped << SkippedEntry{record.line, record.problem};
+                skipped << SkippedEntry{record.line, record.problem};
                 continue;
             }
             if (hasNul) {
-                result.skipped << SkippedEntry{record.line, QStringLiteral("a NUL character")};
+                skipped << SkippedEntry{record.line, QStringLiteral("a NUL character")};
                 continue;
             }
             if (std::all_of(record.cells.cbegin(), record.cells.cend(),
@@ -947,11 +951,12 @@ Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const Cs
             if (chosen->kind == CsvPreset::Kind::Webmail)
                 splitFullName(contact, headers, record.cells);
             if (!hasAnyValue(contact.values)) {
-                result.skipped << SkippedEntry{
+                skipped << SkippedEntry{
                     record.line, QStringLiteral("no column of the row holds one of the fields")};
                 continue;
             }
-            result.contacts << std::move(contact);
+            ++contacts;
+            onContact(std::move(contact));
         }
         records.clear();
     };
@@ -975,8 +980,20 @@ Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const Cs
         return *failed;
     if (!sawRecord)
         return failure(QStringLiteral("the file is empty"));
-    if (result.contacts.isEmpty() && result.skipped.isEmpty())
+    if (contacts == 0 && skipped.isEmpty())
         return failure(QStringLiteral("the file holds only a header, no contacts"));
+    return skipped;
+}
+
+Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const CsvPreset *preset)
+{
+    ReadContacts result;
+    Result<QList<SkippedEntry>> skipped
+        = readCsv(input, fileName, preset,
+                  [&](ImportedContact &&contact) { result.contacts << std::move(contact); });
+    if (!skipped)
+        return Failure{skipped.error()};
+    result.skipped = std::move(skipped).value();
     return result;
 }
 

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class QIODevice;
 
 namespace interchange {
@@ -60,6 +62,12 @@ constexpr qsizetype csvMaxRowChars = 1 << 20;
 // A row that cannot be read is skipped with its line and reason; an empty, binary or
 // header-only file, one with an unclosed quote, or a header no preset knows fails.
 Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const CsvPreset *preset);
+// The same, handing each contact on as soon as its row is read, so a large file is never
+// held whole: gives the skipped rows.
+Result<QList<SkippedEntry>> readCsv(QIODevice &input,
+                                    const QString &fileName,
+                                    const CsvPreset *preset,
+                                    const std::function<void(ImportedContact &&)> &onContact);
 
 // Writing: the UTF-8 byte-order mark and the header row, then one row per contact. Rows end
 // in CR LF; a cell is quoted where it holds a comma, quote, line break or edge blank.
