@@ -461,22 +461,17 @@ public:
         : m_preset(preset)
         , m_headers(headers)
     {
+        // A header of a thousand columns is looked up once each, not against every column.
+        QHash<QString, int> columnByKey;
+        for (int i = int(preset.columns.size()) - 1; i >= 0; --i) {
+            if (preset.columns[i].label.isEmpty())
+                columnByKey.insert(normalizedHeader(preset.columns[i].header), i);
+        }
         for (const QString &header : headers) {
-            int found = -1;
             std::optional<WebmailGroupColumn> group;
             if (preset.kind == CsvPreset::Kind::Webmail)
                 group = webmailGroup(header);
-            if (!group) {
-                const QString key = normalizedHeader(header);
-                for (int i = 0; i < preset.columns.size(); ++i) {
-                    const CsvColumn &c = preset.columns[i];
-                    if (c.label.isEmpty() && normalizedHeader(c.header) == key) {
-                        found = i;
-                        break;
-                    }
-                }
-            }
-            m_columnOf << found;
+            m_columnOf << (group ? -1 : columnByKey.value(normalizedHeader(header), -1));
             m_groups << group;
         }
     }
