@@ -280,6 +280,13 @@ void TestCsv::badInputFailsOrSkips_data()
     QTest::newRow("row over 1 MiB")
         << "" << header + "Ann," + QByteArray(csvMaxRowChars + 1, 'x') + "\r\nBo,Ray\r\n"
         << "" << QStringList{} << QStringList{"2 the row is longer than 1048576 characters"};
+    QByteArray badRows = header;
+    for (int i = 0; i < csvMaxSkipped + 1; ++i)
+        badRows += "\"Ann\"x,Lee\r\n";
+    QTest::newRow("more unreadable rows than kept")
+        << "" << badRows << ""
+        << QStringList{"more than 10000 rows cannot be read; the last on line 10002: text after"}
+        << QStringList{};
     QTest::newRow("row with no field")
         << "" << QByteArray("First Name,Company\r\n,Acme\r\nBo,\r\n") << "" << QStringList{}
         << QStringList{"2 no column of the row holds one of the fields"};

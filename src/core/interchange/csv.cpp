@@ -325,7 +325,7 @@ private:
             if (c == u'"') {
                 m_state = State::Quoted;
                 m_quoted = true;
-                m_quoteLine = lineBreak ? m_line - 1 : m_line;
+                m_quoteLine = m_line;
             } else if (c == m_delimiter) {
                 endCell();
             } else if (lineBreak) {
@@ -889,8 +889,17 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
     std::optional<Failure> failed;
     bool sawRecord = false;
 
+    const auto checkSkips = [&] {
+        if (!failed && skipped.size() > csvMaxSkipped)
+            failed = failure(
+                QStringLiteral("more than %1 rows cannot be read; the last on line %2: %3")
+                    .arg(csvMaxSkipped)
+                    .arg(skipped.last().line)
+                    .arg(skipped.last().reason));
+    };
     const auto takeRecords = [&] {
         for (Record &record : records) {
+            checkSkips();
             if (failed)
                 break;
             sawRecord = true;
@@ -971,6 +980,7 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
         return failure(QStringLiteral("line %1: a quote opened here is never closed")
                            .arg(parser.openQuoteLine()));
     takeRecords();
+    checkSkips();
     if (failed)
         return *failed;
     if (!sawRecord)

@@ -54,6 +54,9 @@ Result<CsvPreset> loadCsvMapping(const QString &path);
 // columns fails the file; a longer row, or one of more fields, is skipped.
 constexpr int csvMaxColumns = 1000;
 constexpr qsizetype csvMaxRowChars = 1 << 20;
+// A file with more unreadable rows than this is not read at all (the list of skips would
+// otherwise grow with the file).
+constexpr int csvMaxSkipped = 10000;
 
 // Reads the contacts of a CSV file, streaming it. The first row is the header; preset
 // nullptr picks the preset whose columns the header matches best. Encoding: UTF-8 with or
