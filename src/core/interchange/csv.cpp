@@ -775,9 +775,11 @@ QByteArray quotedCell(const QString &text)
 
 } // namespace
 
+// In the order a tie in detection is decided: a header of plain names only ("First Name",
+// "Notes") is a mail client's, not the webmail's without its numbered groups.
 QList<CsvPreset> csvPresets()
 {
-    return {pelmoraPreset(), webmailPreset(), mailClientPreset()};
+    return {pelmoraPreset(), mailClientPreset(), webmailPreset()};
 }
 
 const CsvPreset *csvPreset(const QString &name)

@@ -41,7 +41,7 @@ struct CsvPreset
     bool ownFormat = false;
 };
 
-// "pelmora" (the program's own seventeen columns), "webmail", "mailclient".
+// "pelmora" (the program's own seventeen columns), "mailclient", "webmail".
 QList<CsvPreset> csvPresets();
 // The preset of that name, or nullptr.
 const CsvPreset *csvPreset(const QString &name);
