@@ -67,6 +67,8 @@ private slots:
     void badInputFailsOrSkips_data();
     void badInputFailsOrSkips();
     void programsFormatRoundTrips();
+    void presetsReadWhatTheyWrite_data();
+    void presetsReadWhatTheyWrite();
 };
 
 // fields: "contact-index field=value" (every field not listed is empty);
@@ -356,6 +358,37 @@ void TestCsv::programsFormatRoundTrips()
         for (int i = 0; i < contactFieldCount; ++i)
             QCOMPARE(read->contacts[c].values[i].toUtf8(), written[c][i].toUtf8());
     }
+}
+
+void TestCsv::presetsReadWhatTheyWrite_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::newRow("webmail") << "webmail";
+    QTest::newRow("mailclient") << "mailclient";
+}
+
+// A preset's header and rows read back with it, and are detected as it: every field but
+// the id, which only the program's own format carries.
+void TestCsv::presetsReadWhatTheyWrite()
+{
+    QFETCH(QString, preset);
+    const CsvPreset *written = csvPreset(preset);
+    QVERIFY(written);
+    ContactValues values;
+    for (int i = 0; i < contactFieldCount; ++i)
+        values[i] = columnName(fieldAt(i)) + QStringLiteral(", \"é\"; 中");
+    values[fieldIndex(ContactField::Notes)] += QStringLiteral("\r\nsecond line");
+    QByteArray bytes = csvHeader(*written) + csvRow(values, *written);
+
+    QBuffer buffer(&bytes);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    const Result<ReadContacts> read = readCsv(buffer, QStringLiteral("preset.csv"), nullptr);
+    QVERIFY2(read.ok(), qPrintable(read.error()));
+    QCOMPARE(read->contacts.size(), 1);
+    values[fieldIndex(ContactField::ContactId)].clear();
+    for (int i = 0; i < contactFieldCount; ++i)
+        QCOMPARE(read->contacts[0].values[i], values[i]);
+    QCOMPARE(read->contacts[0].extras, QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestCsv)
