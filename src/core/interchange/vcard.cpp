@@ -38,12 +38,11 @@ struct Property
     bool hasType(const char *type) const { return types.contains(QByteArray(type)); }
 };
 
-bool isLine(const QByteArray &bytes, const char *what)
+bool isLine(QByteArrayView bytes, const char *what)
 {
-    QByteArray trimmed = bytes;
-    while (!trimmed.isEmpty() && (trimmed.back() == ' ' || trimmed.back() == '\t'))
-        trimmed.chop(1);
-    return trimmed.compare(what, Qt::CaseInsensitive) == 0;
+    while (!bytes.isEmpty() && (bytes.back() == ' ' || bytes.back() == '\t'))
+        bytes.chop(1);
+    return bytes.compare(QByteArrayView(what), Qt::CaseInsensitive) == 0;
 }
 
 // Where the name and parameters end: the first colon outside double quotes.
@@ -540,36 +539,38 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
     set(ContactField::Notes, notes.join(crlf + crlf));
 }
 
-// Reads physical lines, never more than maxLineBytes of one into memory.
+// Reads physical lines, never more than maxLineBytes of one into memory. The buffer is made
+// once: asking the device for a line of up to a megabyte would allocate that much per line.
 class LineReader
 {
 public:
     explicit LineReader(QIODevice &device)
         : m_device(device)
+        , m_buffer(maxLineBytes + 3, Qt::Uninitialized)
     {}
 
     // False at the end of the input. tooLong says the line was cut and its rest dropped.
     bool next(QByteArray &line, bool &tooLong)
     {
-        line = m_device.readLine(maxLineBytes + 3);
-        if (line.isEmpty() && m_device.atEnd())
+        const qint64 size = m_device.readLine(m_buffer.data(), m_buffer.size());
+        if (size <= 0)
             return false;
         ++m_number;
         tooLong = false;
-        if (!line.endsWith('\n') && line.size() > maxLineBytes) {
+        const bool ended = m_buffer[size - 1] == '\n';
+        if (!ended && size > maxLineBytes) {
             tooLong = true;
-            for (QByteArray rest; !m_device.atEnd();) {
-                rest = m_device.readLine(64 * 1024);
-                if (rest.isEmpty() || rest.endsWith('\n'))
-                    break;
-            }
+            qint64 rest = 0;
+            do
+                rest = m_device.readLine(m_buffer.data(), m_buffer.size());
+            while (rest > 0 && m_buffer[rest - 1] != '\n');
             line.clear();
             return true;
         }
-        if (line.endsWith('\n'))
-            line.chop(1);
-        if (line.endsWith('\r'))
-            line.chop(1);
+        qint64 length = ended ? size - 1 : size;
+        if (length > 0 && m_buffer[length - 1] == '\r')
+            --length;
+        line = QByteArray(m_buffer.constData(), length);
         return true;
     }
 
@@ -577,6 +578,7 @@ public:
 
 private:
     QIODevice &m_device;
+    QByteArray m_buffer;
     int m_number = 0;
 };
 
