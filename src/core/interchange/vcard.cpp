@@ -89,19 +89,17 @@ QList<PhysicalLine> unfold(const QList<PhysicalLine> &lines)
 QList<QByteArray> splitOutsideQuotes(const QByteArray &text, char separator)
 {
     QList<QByteArray> parts;
-    QByteArray part;
+    qsizetype start = 0;
     bool quoted = false;
-    for (const char c : text) {
-        if (c == '"')
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '"')
             quoted = !quoted;
-        if (c == separator && !quoted) {
-            parts << part;
-            part.clear();
-        } else {
-            part += c;
+        else if (text[i] == separator && !quoted) {
+            parts << text.mid(start, i - start);
+            start = i + 1;
         }
     }
-    parts << part;
+    parts << text.mid(start);
     return parts;
 }
 
@@ -205,6 +203,8 @@ QString withCrLf(QString text)
 
 QString unescape(QStringView text)
 {
+    if (!text.contains(u'\\'))
+        return withCrLf(text.toString());
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -386,7 +386,7 @@ std::variant<ImportedContact, QString> CardReader::read(const QList<PhysicalLine
         }
     }
     place(properties);
-    return m_contact;
+    return std::move(m_contact);
 }
 
 void CardReader::place(const QList<std::pair<Property, QString>> &properties)
@@ -613,7 +613,10 @@ QString escaped(QString text)
 
 } // namespace
 
-Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
+Result<void> readVCards(QIODevice &input,
+                        const QString &fileName,
+                        const std::function<void(ImportedContact &&)> &contactRead,
+                        const std::function<void(SkippedEntry &&)> &cardSkipped)
 {
     auto notVCard = [&](const QString &reason) {
         return Failure{fileProblem(QStringLiteral("Cannot read the contacts."), fileName, reason)};
@@ -621,7 +624,6 @@ Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
     if (!input.isReadable())
         return notVCard(QStringLiteral("The file cannot be read: %1").arg(input.errorString()));
 
-    ReadContacts result;
     LineReader reader(input);
     QList<PhysicalLine> card;
     qsizetype cardBytes = 0;
@@ -632,7 +634,7 @@ Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
     bool sawAnything = false;
 
     auto skip = [&](const QString &reason) {
-        result.skipped.append({cardLine, reason});
+        cardSkipped({cardLine, reason});
         card.clear();
         cardBytes = 0;
         inCard = false;
@@ -678,9 +680,9 @@ Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
         CardReader cardReader(cardLine);
         auto read = cardReader.read(card);
         if (auto *contact = std::get_if<ImportedContact>(&read))
-            result.contacts.append(std::move(*contact));
+            contactRead(std::move(*contact));
         else
-            result.skipped.append({cardLine, std::get<QString>(read)});
+            cardSkipped({cardLine, std::get<QString>(read)});
         card.clear();
         cardBytes = 0;
         inCard = false;
@@ -691,7 +693,19 @@ Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
         return notVCard(QStringLiteral("The file is empty."));
     if (!sawBegin)
         return notVCard(QStringLiteral("The file holds no vCard: no line says BEGIN:VCARD."));
-    return result;
+    return {};
+}
+
+Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
+{
+    ReadContacts read;
+    const Result<void> done = readVCards(
+        input, fileName,
+        [&](ImportedContact &&contact) { read.contacts.append(std::move(contact)); },
+        [&](SkippedEntry &&entry) { read.skipped.append(std::move(entry)); });
+    if (!done)
+        return Failure{done.error()};
+    return read;
 }
 
 QByteArray writeVCard(const ContactValues &values, VCardVersion version)
