@@ -259,7 +259,8 @@ void TestVCard::roundTrip()
                              "\t",
                              "tel:",
                              "x",
-                             "0123456789"};
+                             "0123456789",
+                             QStringLiteral("\uFEFF")};
     auto randomText = [&] {
         if (random.bounded(4) == 0)
             return QString();

@@ -337,6 +337,8 @@ private:
 
 std::optional<QString> CardReader::decode(const Property &property)
 {
+    // A value is never the start of a file: a byte-order mark there is text and stays.
+    const auto keepBom = QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
     QByteArray bytes = property.value;
     if (property.encoding == "QUOTED-PRINTABLE") {
         const std::optional<QByteArray> decoded = decodeQuotedPrintable(bytes);
@@ -353,7 +355,7 @@ std::optional<QString> CardReader::decode(const Property &property)
     if (binaryProperty(property.name))
         return QString(); // the data itself is not kept
     if (!property.charset.isEmpty() && property.charset.toUpper() != "UTF-8") {
-        QStringDecoder decoder(property.charset.constData());
+        QStringDecoder decoder(property.charset.constData(), keepBom);
         if (!decoder.isValid()) {
             m_problem = QStringLiteral("unknown character set \"%1\" on line %2")
                             .arg(QString::fromLatin1(property.charset))
@@ -362,7 +364,7 @@ std::optional<QString> CardReader::decode(const Property &property)
         }
         return QString(decoder.decode(bytes));
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder utf8(QStringDecoder::Utf8, keepBom);
     QString text = utf8.decode(bytes);
     if (utf8.hasError()) {
         m_problem = QStringLiteral("invalid UTF-8 on line %1").arg(property.line);
@@ -432,7 +434,7 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
             // A tel: URI: the number without its scheme.
             if ((property.valueType == "uri" || (version4 && property.valueType != "text"))
                 && number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
-                number = number.mid(4);
+                number = withCrLf(number.mid(4));
             else
                 number = unescape(number);
             phones.append({number, property});
