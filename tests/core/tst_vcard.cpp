@@ -165,6 +165,9 @@ void TestVCard::badInput_data()
         << fixture("invalid-utf8.vcf") << "" << 1 << 5 << "invalid UTF-8 on line 7";
 
     const QByteArray next = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Next;;;;\r\nEND:VCARD\r\n";
+    QTest::newRow("1 MB line before any card")
+        << QByteArray(1 << 20, 'x') + "\r\n" + next << "Line 1 is longer than 1000000 bytes" << 0
+        << 0 << "";
     QTest::newRow("1 MB line") << "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:" + QByteArray(1 << 20, 'x')
                                       + "\r\nEND:VCARD\r\n" + next
                                << "" << 1 << 1 << "line 3 is longer than 1000000 bytes";

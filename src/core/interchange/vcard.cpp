@@ -649,7 +649,11 @@ Result<void> readVCards(QIODevice &input,
             line.remove(0, 3);
         if (!line.isEmpty() || tooLong)
             sawAnything = true;
-        if (!sawBegin && (line.contains('\0') || tooLong))
+        if (!sawBegin && tooLong)
+            return notVCard(QStringLiteral("Line %1 is longer than %2 bytes, before any card.")
+                                .arg(reader.number())
+                                .arg(maxLineBytes));
+        if (!sawBegin && line.contains('\0'))
             return notVCard(QStringLiteral("The file holds binary data, not vCards."));
         if (!tooLong && isLine(line, "BEGIN:VCARD")) {
             if (inCard)
