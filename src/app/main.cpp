@@ -10,6 +10,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelmora"));
     platform::installFontSubstitutions();
+    app::setFilesToImport(QApplication::arguments().mid(1));
     QTimer::singleShot(0, &application, &app::startup);
     return QApplication::exec();
 }

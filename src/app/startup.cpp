@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include <gui/mainwindow/mainwindow.h>
+
 #include "windows.h"
 #include <app/splashwindow.h>
 
@@ -13,11 +15,19 @@
 
 #include <QGuiApplication>
 #include <QTimer>
+
 #include <QWindow>
+#include <utility>
 
 namespace app {
 
 namespace {
+
+QStringList &filesToImport()
+{
+    static QStringList files;
+    return files;
+}
 
 platform::WindowSlot<SplashWindow> &splashSlot()
 {
@@ -67,8 +77,12 @@ void handOver(SplashWindow *splash)
     splash->close();
     const bool shown = showMainWindow();
     QGuiApplication::setQuitOnLastWindowClosed(quitOnLastWindowClosed);
-    if (!shown)
+    if (!shown) {
         platform::endProgram();
+        return;
+    }
+    if (!filesToImport().isEmpty())
+        mainWindow()->offerImport(std::exchange(filesToImport(), {}));
 }
 
 // The rest of the start-up, run by the first tick of Timer1.
@@ -132,6 +146,11 @@ SplashWindow *createSplash()
 }
 
 } // namespace
+
+void setFilesToImport(const QStringList &files)
+{
+    filesToImport() = files;
+}
 
 void startup()
 {

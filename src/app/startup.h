@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 class SplashWindow;
 
 namespace app {
@@ -8,6 +10,9 @@ namespace app {
 // first timer tick runs the rest of the start-up once: the report-engine check, the progress
 // animation, then the main window in place of the splash window.
 void startup();
+// Files the program was started with ("Open with" in a file manager): once the main window
+// is shown it offers to import them.
+void setFilesToImport(const QStringList &files);
 
 // The one splash window while it is loaded, or nullptr.
 SplashWindow *splashWindow();

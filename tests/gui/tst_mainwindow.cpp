@@ -10,16 +10,19 @@
 #include <QAccessible>
 #include <QAccessibleEditableTextInterface>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMetaEnum>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 using platform::MessageAnswer;
 
@@ -116,6 +119,8 @@ private slots:
     void gridKeys();
     void choosingARowStoresThePendingContact();
     void hiddenCommandsInTheOverflowMenu();
+    void droppedFilesAreOfferedForImport_data();
+    void droppedFilesAreOfferedForImport();
 };
 
 void TestMainWindow::init()
@@ -730,6 +735,49 @@ void TestMainWindow::hiddenCommandsInTheOverflowMenu()
     QVERIFY(listed.contains("&Search"));
     QVERIFY(!listed.contains("&Exit"));
     QCOMPARE(opened, QStringList{"About"});
+}
+
+void TestMainWindow::droppedFilesAreOfferedForImport_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("answer"); // MessageAnswer to the question
+    QTest::addColumn<QStringList>("expected");
+    const QByteArray cards = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Dunn;Al;;;\r\nFN:Al Dunn\r\n"
+                             "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:Ames;Bo;;;\r\n"
+                             "FN:Bo Ames\r\nEND:VCARD\r\n";
+    const QStringList abcNames{"Adams", "Baker", "Carter"};
+    QTest::newRow("vCard, yes") << "two.vcf" << cards << int(MessageAnswer::Yes)
+                                << abcNames + QStringList{"Dunn", "Ames"};
+    QTest::newRow("vCard, no") << "two.vcf" << cards << int(MessageAnswer::No) << abcNames;
+}
+
+void TestMainWindow::droppedFilesAreOfferedForImport()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(int, answer);
+    QFETCH(QStringList, expected);
+    QVERIFY(openWindow(abc()));
+    QVERIFY(m_folder->writeFile(file, content));
+    const QString path = m_folder->file(file);
+    m_boxes->queueAnswer(MessageAnswer(answer));
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint inside = m_window->rect().center();
+    QDragEnterEvent enter(inside, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(inside), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_window.get(), &drop);
+
+    QTRY_COMPARE(m_boxes->count(), 1);
+    QCOMPARE(m_boxes->last().text,
+             QStringLiteral("Import 2 contacts from %1?").arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(m_boxes->last().buttons, platform::MessageButtons::YesNo);
+    QCOMPARE(stored("select lastname from contactsdb order by rowid"), expected);
+    QCOMPARE(grid()->model()->rowCount(), expected.size());
 }
 
 QTEST_MAIN(TestMainWindow)

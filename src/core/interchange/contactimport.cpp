@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace interchange {
 
@@ -49,39 +50,65 @@ QString notesWithExtras(QString notes, const QStringList &extras)
 
 } // namespace
 
-Result<ImportSummary> importContacts(const QString &databasePath,
-                                     const QList<ImportedContact> &contacts,
-                                     const ImportOptions &options)
+struct ContactImporter::Private
 {
+    QString path;
+    ImportOptions options;
     sqlite::Connection db;
-    if (Result<void> opened = openExisting(db, databasePath, true); !opened)
+    std::optional<sqlite::Transaction> transaction;
+    std::optional<sqlite::Statement> insert;
+    QSet<QString> takenIds;
+    qint64 next = 1;
+    ImportSummary summary;
+
+    Failure failure() const { return databaseFailure(path, db.errorMessage()); }
+};
+
+ContactImporter::ContactImporter(std::unique_ptr<Private> d)
+    : d(std::move(d))
+{}
+
+ContactImporter::~ContactImporter()
+{
+    // The statement goes before the transaction rolls back, the transaction before the
+    // connection closes.
+    d->insert.reset();
+    d->transaction.reset();
+}
+
+Result<std::unique_ptr<ContactImporter>> ContactImporter::begin(const QString &databasePath,
+                                                                const ImportOptions &options)
+{
+    auto d = std::make_unique<Private>();
+    d->path = databasePath;
+    d->options = options;
+    if (Result<void> opened = openExisting(d->db, databasePath, true); !opened)
         return Failure{opened.error()};
-    db.setBusyTimeout(options.busyTimeoutMs);
-    if (!db.exec(QStringLiteral("PRAGMA synchronous=FULL")))
-        return databaseFailure(databasePath, db.errorMessage());
+    d->db.setBusyTimeout(options.busyTimeoutMs);
+    if (!d->db.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+        return d->failure();
 
     // The write lock first, so the ids counted below stay free until the commit.
-    sqlite::Transaction transaction(db, sqlite::Transaction::Kind::Immediate);
-    if (!transaction.isActive())
-        return databaseFailure(databasePath, db.errorMessage());
+    d->transaction.emplace(d->db, sqlite::Transaction::Kind::Immediate);
+    if (!d->transaction->isActive())
+        return d->failure();
 
-    QSet<QString> takenIds;
     qint64 rows = 0;
     qint64 largest = 0;
     {
         sqlite::Statement ids(
-            db, QStringLiteral("SELECT contactid, typeof(contactid) FROM contactsdb"));
+            d->db, QStringLiteral("SELECT contactid, typeof(contactid) FROM contactsdb"));
         sqlite::Statement::Step step;
         while ((step = ids.step()) == sqlite::Statement::Step::Row) {
             ++rows;
-            takenIds.insert(ids.columnText(0));
+            d->takenIds.insert(ids.columnText(0));
             if (ids.columnText(1) == QLatin1String("integer"))
                 largest = std::max(largest, ids.columnInt64(0));
         }
         if (step == sqlite::Statement::Step::Error)
-            return databaseFailure(databasePath, db.errorMessage());
+            return d->failure();
     }
-    qint64 next = std::max(rows, largest) + 1;
+    d->next = std::max(rows, largest) + 1;
 
     QStringList columns;
     QStringList placeholders;
@@ -89,50 +116,74 @@ Result<ImportSummary> importContacts(const QString &databasePath,
         columns << quotedColumnName(fieldAt(i));
         placeholders << QStringLiteral("?");
     }
-    sqlite::Statement insert(
-        db, QStringLiteral("INSERT INTO contactsdb (%1) VALUES (%2)")
-                .arg(columns.join(QStringLiteral(", ")), placeholders.join(QStringLiteral(", "))));
-    if (!insert.isValid())
-        return databaseFailure(databasePath, db.errorMessage());
+    d->insert.emplace(d->db, QStringLiteral("INSERT INTO contactsdb (%1) VALUES (%2)")
+                                 .arg(columns.join(QStringLiteral(", ")),
+                                      placeholders.join(QStringLiteral(", "))));
+    if (!d->insert->isValid())
+        return d->failure();
+    return std::unique_ptr<ContactImporter>(new ContactImporter(std::move(d)));
+}
 
-    ImportSummary summary;
+Result<void> ContactImporter::add(const ImportedContact &contact)
+{
     const int idColumn = fieldIndex(ContactField::ContactId);
     const int notesColumn = fieldIndex(ContactField::Notes);
-    for (const ImportedContact &contact : contacts) {
-        ContactValues values = contact.values;
-        const QString brought = values[idColumn];
-        if (brought.isEmpty() || takenIds.contains(brought)) {
-            if (next > std::numeric_limits<qint32>::max())
-                return databaseFailure(databasePath,
-                                       QStringLiteral("Contact ids have reached %1, the largest id "
-                                                      "there can be.")
-                                           .arg(std::numeric_limits<qint32>::max()));
-            values[idColumn] = QString::number(next++);
-            if (!brought.isEmpty())
-                summary.renumbered.append({brought, values[idColumn]});
-        } else {
-            bool isNumber = false;
-            const qint64 id = brought.toLongLong(&isNumber);
-            if (isNumber)
-                next = std::max(next, id + 1);
-        }
-        takenIds.insert(values[idColumn]);
-        if (options.extrasToNotes)
-            values[notesColumn] = notesWithExtras(values[notesColumn], contact.extras);
-        bool ok = true;
-        for (int i = 0; i < contactFieldCount && ok; ++i) {
-            // The program's own ids are whole numbers: stored as such, as Add stores them.
-            bool isNumber = false;
-            const qint64 number = i == idColumn ? values[i].toLongLong(&isNumber) : 0;
-            ok = isNumber ? insert.bindInt64(i + 1, number) : insert.bindText(i + 1, values[i]);
-        }
-        if (!ok || insert.step() != sqlite::Statement::Step::Done || !insert.reset())
-            return databaseFailure(databasePath, db.errorMessage());
-        ++summary.imported;
+    ContactValues values = contact.values;
+    const QString brought = values[idColumn];
+    if (brought.isEmpty() || d->takenIds.contains(brought)) {
+        if (d->next > std::numeric_limits<qint32>::max())
+            return databaseFailure(d->path, QStringLiteral("Contact ids have reached %1, the "
+                                                           "largest id there can be.")
+                                                .arg(std::numeric_limits<qint32>::max()));
+        values[idColumn] = QString::number(d->next++);
+        if (!brought.isEmpty())
+            d->summary.renumbered.append({brought, values[idColumn]});
+    } else {
+        bool isNumber = false;
+        const qint64 id = brought.toLongLong(&isNumber);
+        if (isNumber)
+            d->next = std::max(d->next, id + 1);
     }
-    if (!options.dryRun && !transaction.commit())
-        return databaseFailure(databasePath, db.errorMessage());
-    return summary;
+    d->takenIds.insert(values[idColumn]);
+    if (d->options.extrasToNotes)
+        values[notesColumn] = notesWithExtras(values[notesColumn], contact.extras);
+    sqlite::Statement &insert = *d->insert;
+    bool ok = true;
+    for (int i = 0; i < contactFieldCount && ok; ++i) {
+        // The program's own ids are whole numbers: stored as such, as Add stores them.
+        bool isNumber = false;
+        const qint64 number = i == idColumn ? values[i].toLongLong(&isNumber) : 0;
+        ok = isNumber ? insert.bindInt64(i + 1, number) : insert.bindText(i + 1, values[i]);
+    }
+    if (!ok || insert.step() != sqlite::Statement::Step::Done || !insert.reset())
+        return d->failure();
+    ++d->summary.imported;
+    return {};
+}
+
+Result<ImportSummary> ContactImporter::finish()
+{
+    d->insert.reset();
+    if (d->options.dryRun)
+        d->transaction.reset();
+    else if (!d->transaction->commit())
+        return d->failure();
+    return d->summary;
+}
+
+Result<ImportSummary> importContacts(const QString &databasePath,
+                                     const QList<ImportedContact> &contacts,
+                                     const ImportOptions &options)
+{
+    Result<std::unique_ptr<ContactImporter>> importer
+        = ContactImporter::begin(databasePath, options);
+    if (!importer)
+        return Failure{importer.error()};
+    for (const ImportedContact &contact : contacts) {
+        if (Result<void> added = (*importer)->add(contact); !added)
+            return Failure{added.error()};
+    }
+    return (*importer)->finish();
 }
 
 Result<QList<ContactValues>>

@@ -7,6 +7,8 @@
 #include <QPair>
 #include <QString>
 
+#include <memory>
+
 namespace interchange {
 
 struct ImportOptions
@@ -26,10 +28,33 @@ struct ImportSummary
     QList<QPair<QString, QString>> renumbered;
 };
 
-// Adds the contacts to contactsdb of an existing database in one transaction: all of them
-// or, on any failure, none. The database is never created. A contact without an id, or
-// whose id is taken, gets the next id by the program's rule for Add: one more than the
-// largest of the record count and the whole-number ids, never equal to an existing one.
+// Adds contacts to contactsdb of an existing database in one transaction: all of them or,
+// on any failure or when the importer goes away unfinished, none. The database is never
+// created. A contact without an id, or whose id is taken, gets the next id by the program's
+// rule for Add: one more than the largest of the record count and the whole-number ids,
+// never equal to an existing one. Contacts go in as they are read, so a large file is never
+// held whole.
+class ContactImporter
+{
+public:
+    ~ContactImporter();
+    ContactImporter(const ContactImporter &) = delete;
+    ContactImporter &operator=(const ContactImporter &) = delete;
+
+    // Opens the database and takes its write lock (waiting for another program's commit).
+    static Result<std::unique_ptr<ContactImporter>> begin(const QString &databasePath,
+                                                          const ImportOptions &options);
+    Result<void> add(const ImportedContact &contact);
+    // Commits (or, for a dry run, rolls back) and says what was done.
+    Result<ImportSummary> finish();
+
+private:
+    struct Private;
+    explicit ContactImporter(std::unique_ptr<Private> d);
+    std::unique_ptr<Private> d;
+};
+
+// The same for contacts already read.
 Result<ImportSummary> importContacts(const QString &databasePath,
                                      const QList<ImportedContact> &contacts,
                                      const ImportOptions &options);

@@ -1,5 +1,12 @@
 #include <core/text/collation.h>
 
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+
+#include <QRegularExpression>
+
+#include <memory>
+
 namespace {
 
 // The locale name as the environment gives it, without encoding or modifier
@@ -43,4 +50,44 @@ NameCollator::NameCollator()
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     m_collator.setNumericMode(false);
     m_collator.setIgnorePunctuation(false);
+}
+
+struct NameFolder::Private
+{
+    std::unique_ptr<icu::Collator> collator;
+};
+
+NameFolder::NameFolder()
+    : d(std::make_unique<Private>())
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const QByteArray id = collationLocaleId();
+    d->collator.reset(icu::Collator::createInstance(
+        id.isEmpty() ? icu::Locale::getRoot() : icu::Locale(id.constData()), status));
+    if (U_FAILURE(status))
+        d->collator.reset();
+    else
+        d->collator->setStrength(icu::Collator::PRIMARY);
+}
+
+NameFolder::~NameFolder() = default;
+
+QByteArray NameFolder::key(const QString &name) const
+{
+    QString compact = name;
+    compact.remove(QRegularExpression(QStringLiteral("\\s+")));
+    if (!d->collator)
+        return compact.toCaseFolded().toUtf8();
+    const auto *text = reinterpret_cast<const UChar *>(compact.utf16());
+    QByteArray key(64, Qt::Uninitialized);
+    int32_t length
+        = d->collator->getSortKey(text, int32_t(compact.size()),
+                                  reinterpret_cast<uint8_t *>(key.data()), int32_t(key.size()));
+    if (length > key.size()) {
+        key.resize(length);
+        length = d->collator->getSortKey(text, int32_t(compact.size()),
+                                         reinterpret_cast<uint8_t *>(key.data()), length);
+    }
+    key.resize(length);
+    return key;
 }

@@ -4,6 +4,8 @@
 #include <QLocale>
 #include <QString>
 
+#include <memory>
+
 // The locale whose rules order and index names: the one the C library would use for
 // collation (LC_ALL, else LC_COLLATE, else LANG). "C", "POSIX" or nothing set give ICU's
 // root order, which is plain Unicode order with accents after their letters.
@@ -24,4 +26,22 @@ public:
 
 private:
     QCollator m_collator;
+};
+
+// Folds a name for telling whether two names are one: case, accents and blanks count for
+// nothing, by the same locale's rules (in Swedish Ö stays apart from O, in German it does
+// not). Equal keys, equal names.
+class NameFolder
+{
+public:
+    NameFolder();
+    ~NameFolder();
+    NameFolder(const NameFolder &) = delete;
+    NameFolder &operator=(const NameFolder &) = delete;
+
+    QByteArray key(const QString &name) const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
 };

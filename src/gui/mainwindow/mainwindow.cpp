@@ -1,6 +1,9 @@
 #include <gui/mainwindow/mainwindow.h>
 
 #include <core/contacts/recordsource.h>
+#include <core/interchange/contactimport.h>
+#include <core/interchange/csv.h>
+#include <core/interchange/vcard.h>
 #include <gui/mainwindow/contactgridview.h>
 #include <gui/mainwindow/contactlistmodel.h>
 #include <gui/mainwindow/contactstatusbar.h>
@@ -17,16 +20,24 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 
 #include <limits>
 
@@ -83,6 +94,8 @@ MainWindow::MainWindow(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmContactList2"));
     setWindowTitle(QStringLiteral("Pelmora - Contacts Listing"));
+    // vCard and CSV files dropped on the window are offered for import.
+    setAcceptDrops(true);
     QIcon icon;
     for (int size : {16, 32, 48, 128})
         icon.addPixmap(QPixmap(QStringLiteral(":/pelmora/program.png"))
@@ -466,6 +479,98 @@ void MainWindow::previousCommand()
         return;
     }
     succeeded(m_store.movePrevious(), notSavedMessage);
+}
+
+bool MainWindow::isImportable(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard")
+           || suffix == QLatin1String("csv");
+}
+
+void MainWindow::offerImport(const QStringList &paths)
+{
+    QList<ImportedContact> contacts;
+    QStringList skipped;
+    QStringList names;
+    for (const QString &path : paths) {
+        QFile file(path);
+        if (!isImportable(path) || !file.open(QIODevice::ReadOnly)) {
+            platform::showMessage(
+                QString(),
+                fileProblem(QStringLiteral("The contacts could not be read."), path,
+                            isImportable(path) ? file.errorString()
+                                               : QStringLiteral("Only vCard (.vcf) and CSV "
+                                                                "(.csv) files can be imported.")),
+                platform::MessageIcon::Critical);
+            return;
+        }
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        const Result<ReadContacts> read = suffix == QLatin1String("csv")
+                                              ? interchange::readCsv(file, path, nullptr)
+                                              : interchange::readVCards(file, path);
+        if (!read) {
+            platform::showMessage(QString(), read.error(), platform::MessageIcon::Critical);
+            return;
+        }
+        for (const SkippedEntry &skip : read->skipped)
+            skipped << QStringLiteral("%1, line %2: %3")
+                           .arg(QFileInfo(path).fileName())
+                           .arg(skip.line)
+                           .arg(skip.reason);
+        contacts += read->contacts;
+        names << QDir::toNativeSeparators(path);
+    }
+    const QString question = QStringLiteral("Import %1 contacts from %2?")
+                                 .arg(contacts.size())
+                                 .arg(names.join(QStringLiteral(", ")));
+    if (platform::showMessage(QString(), question, platform::MessageIcon::Question,
+                              platform::MessageButtons::YesNo)
+        != platform::MessageAnswer::Yes)
+        return;
+    if (!succeeded(m_store.commit(), notSavedMessage))
+        return;
+    interchange::ImportOptions options;
+    options.extrasToNotes = true; // nothing a file held is lost where no window shows it
+    const Result<interchange::ImportSummary> summary
+        = interchange::importContacts(m_store.databaseName(), contacts, options);
+    if (!summary) {
+        platform::showMessage(QString(), summary.error(), platform::MessageIcon::Critical);
+        return;
+    }
+    if (!skipped.isEmpty()) {
+        constexpr int shownAtMost = 20;
+        QStringList lines = skipped.mid(0, shownAtMost);
+        if (skipped.size() > shownAtMost)
+            lines << QStringLiteral("... and %1 more.").arg(skipped.size() - shownAtMost);
+        platform::showMessage(QString(),
+                              QStringLiteral("%1 contacts were imported; these were skipped:\n\n%2")
+                                  .arg(summary->imported)
+                                  .arg(lines.join(QLatin1Char('\n'))),
+                              platform::MessageIcon::Information);
+    }
+    succeeded(m_store.refresh(), QStringLiteral("The contacts could not be read again."));
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    const bool importable
+        = !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl &url) {
+              return url.isLocalFile() && isImportable(url.toLocalFile());
+          });
+    if (importable)
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
+        paths << url.toLocalFile();
+    event->acceptProposedAction();
+    // Not inside the drop: the question box would hold the dragging program waiting.
+    QTimer::singleShot(0, this, [this, paths] { offerImport(paths); });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

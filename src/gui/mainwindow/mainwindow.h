@@ -51,6 +51,13 @@ public:
     QString fieldText(ContactField field) const;
     QWidget *fieldWidget(ContactField field) const { return m_fields[fieldIndex(field)]; }
 
+    // Reads the vCard (.vcf) and CSV (.csv) files, asks "Import N contacts from FILE?" and on
+    // Yes imports them into the address book as the command-line tool does, says what was
+    // skipped and shows the list again. What was typed is stored first.
+    void offerImport(const QStringList &paths);
+    // True for a file offerImport() can read.
+    static bool isImportable(const QString &path);
+
     // Says in a message box that a store operation failed, naming the file and the reason.
     void reportStoreFailure(const QString &whatFailed, const QString &reason);
     // The same, for windows that work on this window's store (the search dialog).
@@ -64,6 +71,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
 

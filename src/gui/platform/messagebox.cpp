@@ -24,6 +24,9 @@ public:
         case MessageIcon::Information:
             box.setIcon(QMessageBox::Information);
             break;
+        case MessageIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
         case MessageIcon::Critical:
             box.setIcon(QMessageBox::Critical);
             break;

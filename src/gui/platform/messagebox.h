@@ -4,7 +4,7 @@
 
 namespace platform {
 
-enum class MessageIcon { None, Information, Critical };
+enum class MessageIcon { None, Information, Question, Critical };
 enum class MessageButtons { Ok, OkCancel, YesNo };
 // Closing a box without a button answers Cancel (OK/Cancel) or No (Yes/No).
 enum class MessageAnswer { Ok, Cancel, Yes, No };

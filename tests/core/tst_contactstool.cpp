@@ -1,0 +1,126 @@
+// pelmora-contacts as a user runs it: exit statuses, messages and what lands in the file.
+#include <support/dbquery.h>
+#include <support/testappfolder.h>
+
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+const QByteArray twoCards = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Dunn;Al;;;\r\nFN:Al Dunn\r\n"
+                            "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:Ames;Bo;;;\r\n"
+                            "FN:Bo Ames\r\nEND:VCARD\r\n";
+// The second card has a CHARSET no platform knows: it is skipped, the first is read.
+const QByteArray oneBadCard = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Dunn;Al\r\nEND:VCARD\r\n"
+                              "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=x-no-such-charset;"
+                              "ENCODING=QUOTED-PRINTABLE:Ames;Bo\r\nEND:VCARD\r\n";
+
+struct Run
+{
+    int exitCode = -1;
+    QString output;
+};
+
+Run runTool(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral(PELMORA_CONTACTS_PATH), arguments);
+    if (!tool.waitForFinished(60000))
+        return {};
+    return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
+            QString::fromUtf8(tool.readAll())};
+}
+
+} // namespace
+
+class TestContactsTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void import_data();
+    void import();
+    void exportAndBack();
+};
+
+void TestContactsTool::import_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("database");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QStringList>("stored");
+    const QStringList before{"Adams"};
+    QTest::newRow("all read") << twoCards << QStringList{} << true << 0 << "Imported 2"
+                              << QStringList{"Adams", "Dunn", "Ames"};
+    QTest::newRow("a card skipped") << oneBadCard << QStringList{} << true << 1
+                                    << "cards.vcf:5: skipped:" << QStringList{"Adams", "Dunn"};
+    QTest::newRow("strict: a skip stops it all")
+        << oneBadCard << QStringList{"--strict"} << true << 2 << "nothing imported" << before;
+    QTest::newRow("dry run") << twoCards << QStringList{"--dry-run"} << true << 0
+                             << "Would import 2" << before;
+    QTest::newRow("not a vCard file") << QByteArray("\x00\x01\x02garbage", 10) << QStringList{}
+                                      << true << 2 << "cards.vcf" << before;
+    QTest::newRow("no database: never created")
+        << twoCards << QStringList{} << false << 3 << "not found" << QStringList{};
+    QTest::newRow("bad usage") << twoCards << QStringList{"--format", "pdf"} << true << 2
+                               << "--format" << before;
+}
+
+void TestContactsTool::import()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, options);
+    QFETCH(bool, database);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(QStringList, stored);
+    TestAppFolder folder;
+    if (database)
+        QVERIFY(folder.createDatabase({makeContact("1", "Adams", "Ann")}));
+    QVERIFY(folder.writeFile(QStringLiteral("cards.vcf"), content));
+    const Run run = runTool(QStringList{"import", folder.file(QStringLiteral("cards.vcf")), "--db",
+                                        folder.databasePath()}
+                            + options);
+    QVERIFY2(run.output.contains(says), qPrintable(run.output));
+    QCOMPARE(run.exitCode, exitCode);
+    if (database)
+        QCOMPARE(
+            queryColumn(folder.databasePath(), "select lastname from contactsdb order by rowid"),
+            stored);
+    else
+        QVERIFY(!QFile::exists(folder.databasePath()));
+}
+
+void TestContactsTool::exportAndBack()
+{
+    // Exported in the program's own CSV and vCard formats and imported into an empty address
+    // book, every field comes back as it was.
+    TestAppFolder from;
+    ContactValues full = makeContact("7", "Ødegaard", "Åse");
+    for (int i = 3; i < contactFieldCount; ++i)
+        full[i] = QStringLiteral("%1, \"x\"; y\\\\z").arg(columnName(fieldAt(i)));
+    full[fieldIndex(ContactField::Notes)] = QStringLiteral("line one\r\nline two");
+    QVERIFY(from.createDatabase({full, makeContact("8", "Lee", "")}));
+    for (const char *format : {"csv", "vcard3", "vcard4"}) {
+        TestAppFolder to;
+        QVERIFY(to.createDatabase({}));
+        const QString file = from.file(QStringLiteral("out.") + (format[0] == 'c' ? "csv" : "vcf"));
+        Run run = runTool({"export", file, "--db", from.databasePath(), "--format", format});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+        run = runTool({"import", file, "--db", to.databasePath()});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+        const QString all = QStringLiteral("select ") + [] {
+            QStringList columns;
+            for (int i = 0; i < contactFieldCount; ++i)
+                columns << quotedColumnName(fieldAt(i));
+            return columns.join(QStringLiteral(" || '|' || "));
+        }() + QStringLiteral(" from contactsdb order by rowid");
+        QCOMPARE(queryColumn(to.databasePath(), all), queryColumn(from.databasePath(), all));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestContactsTool)
+#include "tst_contactstool.moc"
