@@ -217,41 +217,44 @@ int runExport(const QCommandLineParser &parser, const QStringList &files, const 
         whereField = *field;
         whereText = where.mid(equals + 1);
     }
-    const Result<QList<ContactValues>> contacts
-        = interchange::readAllContacts(db, whereField, whereText);
+    // Written as read, one contact at a time. A file is replaced only once it is whole, so
+    // a failed export leaves an existing file as it was.
+    QFile standardOutput;
+    QSaveFile file(path);
+    QIODevice *out = &file;
+    if (path == QLatin1String("-")) {
+        out = &standardOutput;
+        if (!standardOutput.open(stdout, QIODevice::WriteOnly)) {
+            say(QStringLiteral("standard output: %1").arg(standardOutput.errorString()));
+            return BadInput;
+        }
+    } else if (!file.open(QIODevice::WriteOnly)) {
+        say(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        return BadInput;
+    }
+    const auto version = format == QLatin1String("vcard4") ? interchange::VCardVersion::V4
+                                                           : interchange::VCardVersion::V3;
+    const bool csv = format == QLatin1String("csv");
+    bool written = !csv || out->write(interchange::csvHeader(preset)) >= 0;
+    const Result<int> contacts = interchange::forEachContact(
+        db,
+        [&](const ContactValues &values) {
+            const QByteArray bytes = csv ? interchange::csvRow(values, preset)
+                                         : interchange::writeVCard(values, version);
+            written = written && out->write(bytes) == bytes.size();
+        },
+        whereField, whereText);
     if (!contacts) {
         say(contacts.error());
         return DatabaseError;
     }
-
-    QByteArray out;
-    if (format == QLatin1String("csv")) {
-        out = interchange::csvHeader(preset);
-        for (const ContactValues &values : *contacts)
-            out += interchange::csvRow(values, preset);
-    } else {
-        const auto version = format == QLatin1String("vcard4") ? interchange::VCardVersion::V4
-                                                               : interchange::VCardVersion::V3;
-        for (const ContactValues &values : *contacts)
-            out += interchange::writeVCard(values, version);
+    if (!written || (out == &file && !file.commit())) {
+        say(QStringLiteral("%1: %2").arg(
+            path == QLatin1String("-") ? QStringLiteral("standard output") : path,
+            out->errorString()));
+        return BadInput;
     }
-
-    if (path == QLatin1String("-")) {
-        QFile standardOutput;
-        if (!standardOutput.open(stdout, QIODevice::WriteOnly)
-            || standardOutput.write(out) != out.size()) {
-            say(QStringLiteral("standard output: %1").arg(standardOutput.errorString()));
-            return BadInput;
-        }
-    } else {
-        // A failed export leaves an existing file as it was.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
-            say(QStringLiteral("%1: %2").arg(path, file.errorString()));
-            return BadInput;
-        }
-    }
-    say(QStringLiteral("Exported %1 contacts from %2.").arg(contacts->size()).arg(db));
+    say(QStringLiteral("Exported %1 contacts from %2.").arg(*contacts).arg(db));
     return Done;
 }
 

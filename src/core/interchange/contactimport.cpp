@@ -186,8 +186,10 @@ Result<ImportSummary> importContacts(const QString &databasePath,
     return (*importer)->finish();
 }
 
-Result<QList<ContactValues>>
-readAllContacts(const QString &databasePath, ContactField whereField, const QString &whereText)
+Result<int> forEachContact(const QString &databasePath,
+                           const std::function<void(const ContactValues &)> &visit,
+                           ContactField whereField,
+                           const QString &whereText)
 {
     sqlite::Connection db;
     if (Result<void> opened = openExisting(db, databasePath, false); !opened)
@@ -205,17 +207,18 @@ readAllContacts(const QString &databasePath, ContactField whereField, const QStr
     sqlite::Statement select(db, sql);
     if (!select.isValid() || (filtered && !select.bindText(1, whereText)))
         return databaseFailure(databasePath, db.errorMessage());
-    QList<ContactValues> contacts;
+    int count = 0;
+    ContactValues values;
     sqlite::Statement::Step step;
     while ((step = select.step()) == sqlite::Statement::Step::Row) {
-        ContactValues values;
         for (int i = 0; i < contactFieldCount; ++i)
             values[i] = select.columnText(i);
-        contacts.append(values);
+        visit(values);
+        ++count;
     }
     if (step == sqlite::Statement::Step::Error)
         return databaseFailure(databasePath, db.errorMessage());
-    return contacts;
+    return count;
 }
 
 } // namespace interchange

@@ -7,6 +7,7 @@
 #include <QPair>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace interchange {
@@ -59,10 +60,12 @@ Result<ImportSummary> importContacts(const QString &databasePath,
                                      const QList<ImportedContact> &contacts,
                                      const ImportOptions &options);
 
-// Every contact of the database in the table's order, all seventeen fields as text; with
-// a field and a text, only the contacts whose field holds that text (case ignored).
-Result<QList<ContactValues>> readAllContacts(const QString &databasePath,
-                                             ContactField whereField = ContactField::ContactId,
-                                             const QString &whereText = QString());
+// Hands every contact of the database to visit, in the table's order, all seventeen fields
+// as text, one at a time so that no address book is held whole; with a field and a text,
+// only the contacts whose field holds that text (case ignored). Answers how many there were.
+Result<int> forEachContact(const QString &databasePath,
+                           const std::function<void(const ContactValues &)> &visit,
+                           ContactField whereField = ContactField::ContactId,
+                           const QString &whereText = QString());
 
 } // namespace interchange
