@@ -13,9 +13,9 @@ using Reason = DuplicateGroup::Reason;
 namespace {
 
 // "id:last:first:home:email" -> a stored contact whose rowid is its id.
-interchange::StoredContact person(const QString &spec)
+interchange::StoredContact person(const QString &description)
 {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+    const QStringList parts = description.split(QLatin1Char(':'));
     interchange::StoredContact contact;
     contact.rowid = parts.value(0).toLongLong();
     contact.values = makeContact(parts.value(0), parts.value(1), parts.value(2));
@@ -77,8 +77,8 @@ void TestDuplicates::groups()
     qputenv("LC_ALL", locale);
     const auto restore = qScopeGuard([&before] { qputenv("LC_ALL", before); });
     QList<interchange::StoredContact> stored;
-    for (const QString &spec : contacts)
-        stored << person(spec);
+    for (const QString &line : contacts)
+        stored << person(line);
     QStringList actual;
     for (const DuplicateGroup &group : interchange::findDuplicates(stored)) {
         QStringList ids;
