@@ -3,7 +3,9 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
 #include <optional>
+#include <span>
 
 namespace interchange {
 
@@ -22,20 +24,37 @@ struct PhysicalLine
     int number = 0;
 };
 
+bool sameText(QByteArrayView a, const char *b)
+{
+    return a.compare(QByteArrayView(b), Qt::CaseInsensitive) == 0;
+}
+
+// One property of a card. The parts are views into the card's unfolded lines, which live
+// while the card is read: a large import parses millions of these, and copying each part
+// out cost more than all the rest of the reading.
 struct Property
 {
-    QByteArray group;
-    QByteArray name;         // upper case
-    QList<QByteArray> types; // lower case, bare 2.1 parameters included
-    QByteArray encoding;     // upper case
-    QByteArray charset;
-    QByteArray valueType; // lower case
-    QByteArray slot;      // X-PELMORA-SLOT, ours
-    int pref = 101;       // 1 is most preferred; 101 is "not preferred"
-    QByteArray value;
+    QByteArrayView group;
+    QByteArrayView name;
+    // Bare 2.1 parameters included; a card that lists more than these is not worth reading
+    // them from, and the array keeps a property a plain copy.
+    std::array<QByteArrayView, 8> typeList;
+    int typeCount = 0;
+    QByteArrayView encoding;
+    QByteArrayView charset;
+    QByteArrayView valueType;
+    QByteArrayView slot; // X-PELMORA-SLOT, ours
+    int pref = 101;      // 1 is most preferred; 101 is "not preferred"
+    QByteArrayView value;
     int line = 0;
 
-    bool hasType(const char *type) const { return types.contains(QByteArray(type)); }
+    bool is(const char *what) const { return sameText(name, what); }
+    std::span<const QByteArrayView> types() const { return {typeList.data(), size_t(typeCount)}; }
+    bool hasType(const char *type) const
+    {
+        return std::any_of(typeList.begin(), typeList.begin() + typeCount,
+                           [&](QByteArrayView t) { return sameText(t, type); });
+    }
 };
 
 bool isLine(QByteArrayView bytes, const char *what)
@@ -86,28 +105,28 @@ QList<PhysicalLine> unfold(const QList<PhysicalLine> &lines)
     return logical;
 }
 
-QList<QByteArray> splitOutsideQuotes(const QByteArray &text, char separator)
+// Calls visit with each part of text between separators that stand outside double quotes.
+template<typename Visit>
+void forEachOutsideQuotes(QByteArrayView text, char separator, Visit visit)
 {
-    QList<QByteArray> parts;
     qsizetype start = 0;
     bool quoted = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] == '"')
             quoted = !quoted;
         else if (text[i] == separator && !quoted) {
-            parts << text.mid(start, i - start);
+            visit(text.sliced(start, i - start));
             start = i + 1;
         }
     }
-    parts << text.mid(start);
-    return parts;
+    visit(text.sliced(start));
 }
 
-QByteArray unquoted(QByteArray value)
+QByteArrayView unquoted(QByteArrayView value)
 {
     value = value.trimmed();
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = value.mid(1, value.size() - 2);
+        value = value.sliced(1, value.size() - 2);
     return value;
 }
 
@@ -118,46 +137,48 @@ std::optional<Property> parseProperty(const PhysicalLine &line)
         return std::nullopt;
     Property property;
     property.line = line.number;
-    property.value = line.bytes.mid(colon + 1);
-    const QList<QByteArray> head = splitOutsideQuotes(line.bytes.left(colon), ';');
-    QByteArray name = head.front().trimmed().toUpper();
-    const qsizetype dot = name.lastIndexOf('.');
-    if (dot >= 0) {
-        property.group = name.left(dot);
-        name = name.mid(dot + 1);
-    }
-    property.name = name;
-    for (qsizetype i = 1; i < head.size(); ++i) {
-        const qsizetype equals = head[i].indexOf('=');
+    property.value = QByteArrayView(line.bytes).sliced(colon + 1);
+    bool first = true;
+    forEachOutsideQuotes(QByteArrayView(line.bytes).first(colon), ';', [&](QByteArrayView part) {
+        if (first) {
+            first = false;
+            const QByteArrayView name = part.trimmed();
+            const qsizetype dot = name.lastIndexOf('.');
+            property.group = dot >= 0 ? name.first(dot) : QByteArrayView();
+            property.name = name.sliced(dot + 1);
+            return;
+        }
+        const qsizetype equals = part.indexOf('=');
         // A 2.1 bare parameter names a type or an encoding: TEL;HOME;VOICE.
-        const QByteArray key
-            = equals < 0 ? QByteArray("TYPE") : head[i].left(equals).trimmed().toUpper();
-        const QByteArray value = unquoted(equals < 0 ? head[i] : head[i].mid(equals + 1));
-        if (key == "TYPE") {
-            for (const QByteArray &type : splitOutsideQuotes(value, ',')) {
-                const QByteArray lower = unquoted(type).toLower();
-                if (lower == "quoted-printable" || lower == "base64" || lower == "b")
-                    property.encoding = lower.toUpper();
-                else if (lower == "pref")
+        const QByteArrayView key
+            = equals < 0 ? QByteArrayView("TYPE") : part.first(equals).trimmed();
+        const QByteArrayView value = unquoted(equals < 0 ? part : part.sliced(equals + 1));
+        if (sameText(key, "TYPE")) {
+            forEachOutsideQuotes(value, ',', [&](QByteArrayView type) {
+                type = unquoted(type);
+                if (sameText(type, "quoted-printable") || sameText(type, "base64")
+                    || sameText(type, "b"))
+                    property.encoding = type;
+                else if (sameText(type, "pref"))
                     property.pref = std::min(property.pref, 100);
-                else if (!lower.isEmpty())
-                    property.types << lower;
-            }
-        } else if (key == "ENCODING") {
-            property.encoding = value.toUpper();
-        } else if (key == "CHARSET") {
+                else if (!type.isEmpty() && property.typeCount < int(property.typeList.size()))
+                    property.typeList[size_t(property.typeCount++)] = type;
+            });
+        } else if (sameText(key, "ENCODING")) {
+            property.encoding = value;
+        } else if (sameText(key, "CHARSET")) {
             property.charset = value;
-        } else if (key == "VALUE") {
-            property.valueType = value.toLower();
-        } else if (key == "PREF") {
+        } else if (sameText(key, "VALUE")) {
+            property.valueType = value;
+        } else if (sameText(key, "PREF")) {
             bool ok = false;
             const int pref = value.toInt(&ok);
             if (ok && pref >= 1 && pref <= 100)
                 property.pref = std::min(property.pref, pref);
-        } else if (key == "X-PELMORA-SLOT") {
+        } else if (sameText(key, "X-PELMORA-SLOT")) {
             property.slot = value;
         }
-    }
+    });
     return property;
 }
 
@@ -172,7 +193,7 @@ int hexDigit(char c)
     return -1;
 }
 
-std::optional<QByteArray> decodeQuotedPrintable(const QByteArray &encoded)
+std::optional<QByteArray> decodeQuotedPrintable(QByteArrayView encoded)
 {
     QByteArray decoded;
     decoded.reserve(encoded.size());
@@ -271,24 +292,26 @@ Address readAddress(QStringView value)
     return address;
 }
 
-bool binaryProperty(const QByteArray &name)
+bool binaryProperty(const Property &property)
 {
-    return name == "PHOTO" || name == "LOGO" || name == "SOUND" || name == "KEY";
+    return property.is("PHOTO") || property.is("LOGO") || property.is("SOUND")
+           || property.is("KEY");
 }
 
 // Properties that say nothing about the person, so are not worth an extras line.
-bool technicalProperty(const QByteArray &name)
+bool technicalProperty(const Property &property)
 {
-    static const QList<QByteArray> names{
+    static const char *const names[]{
         "VERSION", "PRODID", "REV",  "UID",     "LABEL",  "SORT-STRING",         "CLIENTPIDMAP",
         "KIND",    "SOURCE", "NAME", "PROFILE", "MAILER", "X-PELMORA-CONTACTID", "FN",
         "N",       "BEGIN",  "END"};
-    return names.contains(name);
+    return std::any_of(std::begin(names), std::end(names),
+                       [&](const char *name) { return property.is(name); });
 }
 
-QString extraLabel(const QByteArray &name)
+QString extraLabel(const Property &property)
 {
-    static const QList<std::pair<QByteArray, QString>> labels{
+    static const QList<std::pair<const char *, QString>> labels{
         {"BDAY", QStringLiteral("Birthday")},
         {"ANNIVERSARY", QStringLiteral("Anniversary")},
         {"ORG", QStringLiteral("Organisation")},
@@ -304,16 +327,16 @@ QString extraLabel(const QByteArray &name)
         {"GEO", QStringLiteral("Location")},
         {"TZ", QStringLiteral("Time zone")}};
     for (const auto &[key, label] : labels) {
-        if (key == name)
+        if (property.is(key))
             return label;
     }
-    return QString::fromLatin1(name);
+    return QString::fromLatin1(property.name).toUpper();
 }
 
 struct Phone
 {
     QString number;
-    Property property;
+    const Property *property;
 };
 
 class CardReader
@@ -339,23 +362,26 @@ std::optional<QString> CardReader::decode(const Property &property)
 {
     // A value is never the start of a file: a byte-order mark there is text and stays.
     const auto keepBom = QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
-    QByteArray bytes = property.value;
-    if (property.encoding == "QUOTED-PRINTABLE") {
-        const std::optional<QByteArray> decoded = decodeQuotedPrintable(bytes);
-        if (!decoded) {
+    QByteArrayView bytes = property.value;
+    QByteArray decoded;
+    if (sameText(property.encoding, "QUOTED-PRINTABLE")) {
+        std::optional<QByteArray> qp = decodeQuotedPrintable(bytes);
+        if (!qp) {
             m_problem
                 = QStringLiteral("broken quoted-printable value on line %1").arg(property.line);
             return std::nullopt;
         }
-        bytes = *decoded;
-    } else if ((property.encoding == "BASE64" || property.encoding == "B")
-               && !binaryProperty(property.name)) {
-        bytes = QByteArray::fromBase64(bytes);
+        decoded = std::move(*qp);
+        bytes = decoded;
+    } else if ((sameText(property.encoding, "BASE64") || sameText(property.encoding, "B"))
+               && !binaryProperty(property)) {
+        decoded = QByteArray::fromBase64(bytes.toByteArray());
+        bytes = decoded;
     }
-    if (binaryProperty(property.name))
+    if (binaryProperty(property))
         return QString(); // the data itself is not kept
-    if (!property.charset.isEmpty() && property.charset.toUpper() != "UTF-8") {
-        QStringDecoder decoder(property.charset.constData(), keepBom);
+    if (!property.charset.isEmpty() && !sameText(property.charset, "UTF-8")) {
+        QStringDecoder decoder(property.charset.toByteArray().constData(), keepBom);
         if (!decoder.isValid()) {
             m_problem = QStringLiteral("unknown character set \"%1\" on line %2")
                             .arg(QString::fromLatin1(property.charset))
@@ -377,9 +403,12 @@ std::variant<ImportedContact, QString> CardReader::read(const QList<PhysicalLine
 {
     m_contact.line = m_firstLine;
     QList<std::pair<Property, QString>> properties;
-    for (const PhysicalLine &line : unfold(lines)) {
+    // The properties look into these lines: they live until the card is placed.
+    const QList<PhysicalLine> unfolded = unfold(lines);
+    properties.reserve(unfolded.size());
+    for (const PhysicalLine &line : unfolded) {
         if (std::optional<Property> property = parseProperty(line)) {
-            if (property->name == "BEGIN" || property->name == "END")
+            if (property->is("BEGIN") || property->is("END"))
                 continue;
             std::optional<QString> text = decode(*property);
             if (!text)
@@ -404,22 +433,21 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
     bool version4 = false;
     bool haveName = false;
     QString formattedName;
-    QList<std::pair<Property, QString>> addresses, emails;
+    QList<std::pair<const Property *, QString>> addresses, emails;
     QList<Phone> phones;
     QStringList notes;
     for (const auto &[property, text] : properties) {
-        const QByteArray &name = property.name;
-        if (name == "VERSION") {
+        if (property.is("VERSION")) {
             version4 = text.trimmed() == QStringLiteral("4.0");
-        } else if (name == "N") {
+        } else if (property.is("N")) {
             const QList<QStringView> parts = splitUnescaped(text, u';');
             set(ContactField::LastName, component(parts, 0));
             set(ContactField::FirstName, component(parts, 1));
             set(ContactField::Middle, component(parts, 2));
             haveName = true;
-        } else if (name == "FN") {
+        } else if (property.is("FN")) {
             formattedName = unescape(text);
-        } else if (name == "NICKNAME") {
+        } else if (property.is("NICKNAME")) {
             const QList<QStringView> nicks = splitUnescaped(text, u',');
             for (qsizetype i = 0; i < nicks.size(); ++i) {
                 if (i == 0 && values[fieldIndex(ContactField::NickName)].isEmpty())
@@ -427,29 +455,30 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
                 else if (!nicks[i].isEmpty())
                     extra(QStringLiteral("Nick name"), unescape(nicks[i]));
             }
-        } else if (name == "ADR") {
-            addresses.append({property, text});
-        } else if (name == "TEL") {
+        } else if (property.is("ADR")) {
+            addresses.append({&property, text});
+        } else if (property.is("TEL")) {
             QString number = text;
             // A tel: URI: the number without its scheme.
-            if ((property.valueType == "uri" || (version4 && property.valueType != "text"))
+            if ((sameText(property.valueType, "uri")
+                 || (version4 && !sameText(property.valueType, "text")))
                 && number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
                 number = withCrLf(number.mid(4));
             else
                 number = unescape(number);
-            phones.append({number, property});
-        } else if (name == "EMAIL") {
-            emails.append({property, unescape(text)});
-        } else if (name == "NOTE") {
+            phones.append({number, &property});
+        } else if (property.is("EMAIL")) {
+            emails.append({&property, unescape(text)});
+        } else if (property.is("NOTE")) {
             notes << unescape(text);
-        } else if (name == "X-PELMORA-CONTACTID") {
+        } else if (property.is("X-PELMORA-CONTACTID")) {
             set(ContactField::ContactId, unescape(text));
-        } else if (!technicalProperty(name)) {
+        } else if (!technicalProperty(property)) {
             QStringList parts;
             for (QStringView part : splitUnescaped(text, u';'))
                 parts << unescape(part);
             parts.removeAll(QString());
-            extra(extraLabel(name), parts.join(QStringLiteral(", ")));
+            extra(extraLabel(property), parts.join(QStringLiteral(", ")));
         }
     }
 
@@ -461,12 +490,12 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
     }
 
     auto byPreference = [](const auto &a, const auto &b) {
-        return a.first.pref < b.first.pref;
+        return a.first->pref < b.first->pref;
     };
     std::stable_sort(addresses.begin(), addresses.end(), byPreference);
     qsizetype chosen = -1;
     for (qsizetype i = 0; i < addresses.size() && chosen < 0; ++i) {
-        if (addresses[i].first.pref <= 100 || addresses[i].first.hasType("home"))
+        if (addresses[i].first->pref <= 100 || addresses[i].first->hasType("home"))
             chosen = i;
     }
     if (chosen < 0 && !addresses.isEmpty())
@@ -485,11 +514,11 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
     }
 
     std::stable_sort(phones.begin(), phones.end(), [](const Phone &a, const Phone &b) {
-        return a.property.pref < b.property.pref;
+        return a.property->pref < b.property->pref;
     });
     QList<const Phone *> untyped;
     for (const Phone &phone : phones) {
-        const Property &p = phone.property;
+        const Property &p = *phone.property;
         std::optional<ContactField> slot;
         if (p.hasType("fax"))
             slot = ContactField::Fax;
@@ -499,15 +528,20 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
             slot = ContactField::HomePhone;
         else if (p.hasType("work"))
             slot = ContactField::WorkPhone;
-        const bool voiceOnly = std::all_of(p.types.begin(), p.types.end(), [](const QByteArray &t) {
-            return t == "voice" || t == "internet" || t.startsWith("x-");
-        });
+        const bool voiceOnly
+            = std::all_of(p.types().begin(), p.types().end(), [](QByteArrayView t) {
+                  return sameText(t, "voice") || sameText(t, "internet")
+                         || sameText(t.first(std::min<qsizetype>(t.size(), 2)), "x-");
+              });
         if (!slot && voiceOnly) {
             untyped << &phone;
         } else if (slot && values[fieldIndex(*slot)].isEmpty()) {
             set(*slot, phone.number);
         } else {
-            const QString types = QString::fromLatin1(p.types.join(','));
+            QStringList typeNames;
+            for (QByteArrayView type : p.types())
+                typeNames << QString::fromLatin1(type).toLower();
+            const QString types = typeNames.join(u',');
             extra(types.isEmpty() ? QStringLiteral("Phone")
                                   : QStringLiteral("Phone (%1)").arg(types),
                   phone.number);
@@ -529,7 +563,7 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
     std::stable_sort(emails.begin(), emails.end(), byPreference);
     for (const auto &[property, address] : emails) {
         // Our own files mark an e-mail that stands in the second field alone.
-        if (property.slot == "2" && values[fieldIndex(ContactField::Email2)].isEmpty())
+        if (property->slot == "2" && values[fieldIndex(ContactField::Email2)].isEmpty())
             set(ContactField::Email2, address);
         else if (values[fieldIndex(ContactField::Email1)].isEmpty())
             set(ContactField::Email1, address);
