@@ -156,8 +156,15 @@ Result<QList<SystemCall>> traceFileCalls(const QString &program, const QStringLi
     if (!dir.isValid())
         return Failure{QStringLiteral("no temporary folder for the trace")};
     const QString output = dir.filePath(QStringLiteral("trace"));
+    // LeakSanitizer stops the process with ptrace to look for leaks, which a traced process
+    // cannot; the program's leaks are looked for in its untraced runs.
+    QString sanitizerOptions = qEnvironmentVariable("ASAN_OPTIONS");
+    if (!sanitizerOptions.isEmpty())
+        sanitizerOptions += QLatin1Char(':');
+    sanitizerOptions += QStringLiteral("detect_leaks=0");
     QStringList all{QStringLiteral("-f"), QStringLiteral("-y"), QStringLiteral("-qq"),
                     QStringLiteral("-e"), QStringLiteral("trace=") + tracedCalls,
+                    QStringLiteral("-E"), QStringLiteral("ASAN_OPTIONS=") + sanitizerOptions,
                     QStringLiteral("-o"), output, program};
     all << arguments;
     const ChildResult run = runChild(strace, all);
