@@ -9,8 +9,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: settingswritechild <settings.ini>\n");
         return 2;
     }
-    const Result<void> written = settings::writeSortType(QString::fromLocal8Bit(argv[1]),
-                                                         settings::SortType::FirstName);
+    const Result<void> written
+        = settings::writeSortType(QString::fromLocal8Bit(argv[1]), settings::SortType::FirstName);
     if (!written) {
         std::fprintf(stderr, "%s\n", qPrintable(written.error()));
         return 1;

@@ -57,34 +57,34 @@ void TestFileReplace::checkerFindsMissingSteps_data()
     const QString folderNotSynced = QStringLiteral("/d was not synced after the rename");
 
     QTest::newRow("named temporary file, every step") << namedTemporary << QString();
-    QTest::newRow("unnamed file linked, then renamed")
-        << QStringList{
-               "7 openat(AT_FDCWD</w>, \"/d\", O_RDWR|O_CLOEXEC|O_TMPFILE, 0600) = "
-               "3</d/#1101>(deleted)",
-               "7 write(3</d/#1101>(deleted), \"[settings]\\r\\n\", 12) = 12",
-               "7 fdatasync(3</d/#1101>(deleted)) = 0",
-               "7 linkat(AT_FDCWD</w>, \"/proc/self/fd/3\", AT_FDCWD</w>, \"/d/settings.ini\", "
-               "AT_SYMLINK_FOLLOW) = -1 EEXIST (File exists)",
-               "7 linkat(AT_FDCWD</w>, \"/proc/self/fd/3\", AT_FDCWD</w>, \"/d/settings.ini.x1\", "
-               "AT_SYMLINK_FOLLOW) = 0",
-               "7 close(3</d/#1101>(deleted)) = 0",
-               "7 rename(\"/d/settings.ini.x1\", \"/d/settings.ini\") = 0",
-               "7 openat(AT_FDCWD</w>, \"/d\", O_RDONLY|O_DIRECTORY) = 3</d>",
-               "7 fsync(3</d>) = 0"}
-        << QString();
-    QTest::newRow("relative names, renameat2")
-        << QStringList{"5 openat(AT_FDCWD</d>, \"new.ini\", O_WRONLY|O_CREAT, 0644) = 4</d/new.ini>",
-                       "5 pwrite64(4</d/new.ini>, \"x\", 1, 0) = 1",
-                       "5 fdatasync(4</d/new.ini>) = 0",
-                       "5 renameat2(AT_FDCWD</d>, \"new.ini\", AT_FDCWD</d>, \"settings.ini\", 0) = 0",
-                       "5 openat(AT_FDCWD</d>, \".\", O_RDONLY) = 6</d>",
-                       "5 fsync(6</d>) = 0"}
-        << QString();
+    QTest::newRow("unnamed file linked, then renamed") << QStringList{
+        "7 openat(AT_FDCWD</w>, \"/d\", O_RDWR|O_CLOEXEC|O_TMPFILE, 0600) = "
+        "3</d/#1101>(deleted)",
+        "7 write(3</d/#1101>(deleted), \"[settings]\\r\\n\", 12) = 12",
+        "7 fdatasync(3</d/#1101>(deleted)) = 0",
+        "7 linkat(AT_FDCWD</w>, \"/proc/self/fd/3\", AT_FDCWD</w>, \"/d/settings.ini\", "
+        "AT_SYMLINK_FOLLOW) = -1 EEXIST (File exists)",
+        "7 linkat(AT_FDCWD</w>, \"/proc/self/fd/3\", AT_FDCWD</w>, \"/d/settings.ini.x1\", "
+        "AT_SYMLINK_FOLLOW) = 0",
+        "7 close(3</d/#1101>(deleted)) = 0",
+        "7 rename(\"/d/settings.ini.x1\", \"/d/settings.ini\") = 0",
+        "7 openat(AT_FDCWD</w>, \"/d\", O_RDONLY|O_DIRECTORY) = 3</d>",
+        "7 fsync(3</d>) = 0"} << QString();
+    QTest::newRow("relative names, renameat2") << QStringList{
+        "5 openat(AT_FDCWD</d>, \"new.ini\", O_WRONLY|O_CREAT, 0644) = 4</d/new.ini>",
+        "5 pwrite64(4</d/new.ini>, \"x\", 1, 0) = 1",
+        "5 fdatasync(4</d/new.ini>) = 0",
+        "5 renameat2(AT_FDCWD</d>, \"new.ini\", AT_FDCWD</d>, \"settings.ini\", 0) = 0",
+        "5 openat(AT_FDCWD</d>, \".\", O_RDONLY) = 6</d>",
+        "5 fsync(6</d>) = 0"} << QString();
     QTest::newRow("a call split by another process")
-        << QStringList{namedTemporary[0], namedTemporary[1],
+        << QStringList{namedTemporary[0],
+                       namedTemporary[1],
                        "100 fsync(3</d/settings.ini.tmp> <unfinished ...>",
                        "101 write(1</dev/pts/0>, \"x\", 1) = 1",
-                       "100 <... fsync resumed>) = 0", namedTemporary[4], namedTemporary[5],
+                       "100 <... fsync resumed>) = 0",
+                       namedTemporary[4],
+                       namedTemporary[5],
                        namedTemporary[6]}
         << QString();
 
@@ -149,9 +149,10 @@ void TestFileReplace::settingsIniReplacedDurably()
         QSKIP("strace is not installed (scripts/setup.sh installs it)");
     TestAppFolder folder;
     if (existsBefore)
-        QVERIFY(folder.writeFile(QStringLiteral("settings.ini"), "[settings]\r\nsorttype=lastname\r\n"));
-    const QString target = QFileInfo(folder.path()).canonicalFilePath()
-                           + QStringLiteral("/settings.ini");
+        QVERIFY(folder.writeFile(QStringLiteral("settings.ini"),
+                                 "[settings]\r\nsorttype=lastname\r\n"));
+    const QString target
+        = QFileInfo(folder.path()).canonicalFilePath() + QStringLiteral("/settings.ini");
 
     const Result<QList<support::SystemCall>> trace
         = support::traceFileCalls(QStringLiteral(SETTINGSWRITECHILD_PATH), {target});

@@ -30,7 +30,8 @@ constexpr int interchangeLosses = 300;
 // writes land inside a row.
 QString randomText(std::mt19937_64 &random)
 {
-    static const QString letters = QStringLiteral("abcdefghijklmnopqrstuvwxyzäöüßéABCXYZ 0123456789-");
+    static const QString letters
+        = QStringLiteral("abcdefghijklmnopqrstuvwxyzäöüßéABCXYZ 0123456789-");
     const int length = random() % 8 == 0 ? 300 + int(random() % 1500) : 1 + int(random() % 24);
     QString text;
     text.reserve(length);
@@ -44,21 +45,8 @@ ContactField randomField(std::mt19937_64 &random)
     return fieldAt(1 + int(random() % (contactFieldCount - 1)));
 }
 
-const QStringList sortTypes = {QStringLiteral("lastname"), QStringLiteral("firstname"),
-                               QStringLiteral("contactid")};
-
-// Where the disks after the losses are written: reopening one rolls back a journal with
-// real syncs, which cost nothing in memory.
-QString lossFolder(const QTemporaryDir &fallback)
-{
-    static const QString inMemory = QStringLiteral("/dev/shm");
-    if (QFileInfo(inMemory).isDir() && QFileInfo(inMemory).isWritable()) {
-        static QTemporaryDir dir(inMemory + QStringLiteral("/pelmora-powerloss-XXXXXX"));
-        if (dir.isValid())
-            return dir.path();
-    }
-    return fallback.path();
-}
+const QStringList sortTypes
+    = {QStringLiteral("lastname"), QStringLiteral("firstname"), QStringLiteral("contactid")};
 
 // The program reopening the database after the power came back.
 Result<void> reopenWithStore(const QString &path)
@@ -108,12 +96,22 @@ private slots:
 
 private:
     quint64 m_seed = 0;
-    QTemporaryDir m_scratch;
+    // Where the disks after the losses are written.
+    std::unique_ptr<QTemporaryDir> m_losses;
 };
 
 void TestPowerLoss::initTestCase()
 {
     m_seed = support::testSeed("PELMORA_POWERLOSS_SEED");
+    // Reopening a disk after a loss rolls a journal back with real syncs, thousands of times
+    // per run: in memory they cost nothing.
+    const QFileInfo inMemory(QStringLiteral("/dev/shm"));
+    if (inMemory.isDir() && inMemory.isWritable())
+        m_losses = std::make_unique<QTemporaryDir>(inMemory.filePath()
+                                                   + QStringLiteral("/pelmora-XXXXXX"));
+    if (!m_losses || !m_losses->isValid())
+        m_losses = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_losses->isValid());
 }
 
 // The layer itself, on writes made with its sync rules known: without it, a store test that
@@ -151,7 +149,7 @@ void TestPowerLoss::vfsLosesWhatWasNotSynced()
 
     // A loss after the last change: the commit was acknowledged.
     int lost = 0;
-    const QString losses = lossFolder(m_scratch);
+    const QString losses = m_losses->path();
     for (quint64 seed = 0; seed < 64; ++seed) {
         QVERIFY(support::writeDisk(vfs.diskAfterLoss(vfs.changeCount(), seed), losses));
         const QString recovered = losses + QStringLiteral("/cntdb.mdb");
@@ -192,7 +190,9 @@ void TestPowerLoss::storeCommitsSurvive()
         store.setDatabaseName(path);
         store.setRecordSource(recordSourceForSortType(sortTypes[0]));
         QVERIFY(history.run(QStringLiteral("open"), [&] { return store.open(); }));
-        const auto someRow = [&] { return int(random() % quint64(store.recordCount())); };
+        const auto someRow = [&] {
+            return int(random() % quint64(store.recordCount()));
+        };
         for (int step = 0; step < 24; ++step) {
             Result<void> done;
             switch (random() % 4) {
@@ -206,19 +206,18 @@ void TestPowerLoss::storeCommitsSurvive()
                 });
                 break;
             case 1:
-                done = history.run(QStringLiteral("new contact %1").arg(step),
-                                   [&]() -> Result<void> {
-                                       const Result<qint64> id = store.nextContactId();
-                                       if (!id)
-                                           return Failure{id.error()};
-                                       if (Result<void> added = store.addNew(); !added)
-                                           return added;
-                                       store.setFieldText(ContactField::ContactId,
-                                                          QString::number(*id));
-                                       for (int i = 1; i < contactFieldCount; ++i)
-                                           store.setFieldText(fieldAt(i), randomText(random));
-                                       return store.commit();
-                                   });
+                done = history.run(
+                    QStringLiteral("new contact %1").arg(step), [&]() -> Result<void> {
+                        const Result<qint64> id = store.nextContactId();
+                        if (!id)
+                            return Failure{id.error()};
+                        if (Result<void> added = store.addNew(); !added)
+                            return added;
+                        store.setFieldText(ContactField::ContactId, QString::number(*id));
+                        for (int i = 1; i < contactFieldCount; ++i)
+                            store.setFieldText(fieldAt(i), randomText(random));
+                        return store.commit();
+                    });
                 break;
             case 2:
                 if (store.recordCount() < 4)
@@ -231,15 +230,15 @@ void TestPowerLoss::storeCommitsSurvive()
                 break;
             default:
                 // The order's re-read commits the edit in hand first.
-                done = history.run(QStringLiteral("edit and new order %1").arg(step),
-                                   [&]() -> Result<void> {
-                                       if (Result<void> moved = store.moveTo(someRow()); !moved)
-                                           return moved;
-                                       store.setFieldText(randomField(random), randomText(random));
-                                       store.setRecordSource(recordSourceForSortType(
-                                           sortTypes[int(random() % sortTypes.size())]));
-                                       return store.refresh();
-                                   });
+                done = history.run(
+                    QStringLiteral("edit and new order %1").arg(step), [&]() -> Result<void> {
+                        if (Result<void> moved = store.moveTo(someRow()); !moved)
+                            return moved;
+                        store.setFieldText(randomField(random), randomText(random));
+                        store.setRecordSource(
+                            recordSourceForSortType(sortTypes[int(random() % sortTypes.size())]));
+                        return store.refresh();
+                    });
                 break;
             }
             QVERIFY2(done, qPrintable(done.error()));
@@ -249,8 +248,7 @@ void TestPowerLoss::storeCommitsSurvive()
     vfs.uninstall();
 
     const Result<support::PowerLossHistory::Tally> tally
-        = history.checkLosses(storeLosses, m_seed, lossFolder(m_scratch),
-                              reopenWithStore);
+        = history.checkLosses(storeLosses, m_seed, m_losses->path(), reopenWithStore);
     QVERIFY2(tally, qPrintable(tally.error()));
     qInfo("%d losses over %lld recorded changes; %d cut an operation short, %d of them lost it",
           tally->losses, vfs.changeCount(), tally->duringOperation, tally->operationLost);
@@ -312,8 +310,7 @@ void TestPowerLoss::interchangeAllOrNothing()
     vfs.uninstall();
 
     const Result<support::PowerLossHistory::Tally> tally
-        = history.checkLosses(interchangeLosses, m_seed, lossFolder(m_scratch),
-                              reopenWithStore);
+        = history.checkLosses(interchangeLosses, m_seed, m_losses->path(), reopenWithStore);
     QVERIFY2(tally, qPrintable(tally.error()));
     qInfo("%d losses over %lld recorded changes; %d cut an operation short, %d of them lost it",
           tally->losses, vfs.changeCount(), tally->duringOperation, tally->operationLost);

@@ -52,7 +52,8 @@ QString difference(const QStringList &state, const QStringList &expected)
 
 } // namespace
 
-PowerLossHistory::PowerLossHistory(PowerLossVfs &vfs, const QString &databasePath,
+PowerLossHistory::PowerLossHistory(PowerLossVfs &vfs,
+                                   const QString &databasePath,
                                    StateReader readState)
     : m_vfs(vfs)
     , m_databasePath(databasePath)
@@ -80,13 +81,15 @@ Result<void> PowerLossHistory::run(const QString &name,
     done.end = m_vfs.changeCount();
     Result<QStringList> state = m_readState(m_databasePath);
     if (!state)
-        return Failure{QStringLiteral("%1, reading the state after it: %2").arg(name, state.error())};
+        return Failure{
+            QStringLiteral("%1, reading the state after it: %2").arg(name, state.error())};
     done.stateAfter = *state;
     m_operations.push_back(std::move(done));
     return {};
 }
 
-Result<PowerLossHistory::Tally> PowerLossHistory::checkLosses(int losses, quint64 seed,
+Result<PowerLossHistory::Tally> PowerLossHistory::checkLosses(int losses,
+                                                              quint64 seed,
                                                               const QString &folder,
                                                               const Reopen &reopen) const
 {
@@ -103,8 +106,8 @@ Result<PowerLossHistory::Tally> PowerLossHistory::checkLosses(int losses, quint6
             ++returned;
         const int next = returned + 1;
         const bool during = next < operationCount() && m_operations[size_t(next)].start < point;
-        const QStringList &kept = returned < 0 ? m_initialState
-                                               : m_operations[size_t(returned)].stateAfter;
+        const QStringList &kept
+            = returned < 0 ? m_initialState : m_operations[size_t(returned)].stateAfter;
 
         const auto failure = [&](const QString &what) {
             const QString where
@@ -131,7 +134,8 @@ Result<PowerLossHistory::Tally> PowerLossHistory::checkLosses(int losses, quint6
         if (!problems)
             return failure(QStringLiteral("integrity_check failed: ") + problems.error());
         if (!problems->isEmpty())
-            return failure(QStringLiteral("integrity_check: ") + problems->join(QLatin1String("; ")));
+            return failure(QStringLiteral("integrity_check: ")
+                           + problems->join(QLatin1String("; ")));
         Result<QStringList> state = m_readState(recovered);
         if (!state)
             return failure(QStringLiteral("the state cannot be read: ") + state.error());
@@ -177,9 +181,9 @@ Result<QStringList> contactRows(const QString &databasePath)
     while ((step = select.step()) == sqlite::Statement::Step::Row) {
         QStringList values;
         for (int column = 0; column < select.columnCount(); ++column)
-            values << (select.columnIsNull(column) ? QStringLiteral("NULL")
-                                                   : QLatin1Char('"') + select.columnText(column)
-                                                         + QLatin1Char('"'));
+            values << (select.columnIsNull(column)
+                           ? QStringLiteral("NULL")
+                           : QLatin1Char('"') + select.columnText(column) + QLatin1Char('"'));
         rows << values.join(QLatin1Char(' '));
     }
     if (step == sqlite::Statement::Step::Error)

@@ -44,8 +44,8 @@ public:
     // For each, the disk is written to folder (its files removed first), reopened, checked
     // with integrity_check and its state compared with those allowed. The VFS must be
     // uninstalled. Fails at the first loss that breaks a promise, saying which and where.
-    Result<Tally> checkLosses(int losses, quint64 seed, const QString &folder,
-                              const Reopen &reopen) const;
+    Result<Tally>
+    checkLosses(int losses, quint64 seed, const QString &folder, const Reopen &reopen) const;
 
 private:
     struct Operation

@@ -14,19 +14,18 @@ namespace support {
 namespace {
 
 constexpr qint64 sectorSize = 512;
-constexpr int recordedTypes = SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL
-                              | SQLITE_OPEN_SUPER_JOURNAL | SQLITE_OPEN_WAL;
-constexpr int journalTypes = SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL
-                             | SQLITE_OPEN_WAL;
+constexpr int recordedTypes
+    = SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL | SQLITE_OPEN_WAL;
+constexpr int journalTypes = SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL | SQLITE_OPEN_WAL;
 
 struct Change
 {
     enum class Kind { Adopt, Create, Delete, Write, Truncate, Sync };
     Kind kind = Kind::Write;
     int inode = -1;
-    QString path;       // Adopt, Create, Delete
-    qint64 offset = 0;  // where a write starts; the size a truncation leaves
-    QByteArray data;    // the bytes written; an adopted file's content
+    QString path;      // Adopt, Create, Delete
+    qint64 offset = 0; // where a write starts; the size a truncation leaves
+    QByteArray data;   // the bytes written; an adopted file's content
     bool syncsFolder = false;
 };
 
@@ -214,7 +213,8 @@ int vfsOpen(sqlite3_vfs *vfs, sqlite3_filename name, sqlite3_file *file, int fla
 
     const bool recorded = name && (flags & recordedTypes) && !(flags & SQLITE_OPEN_DELETEONCLOSE);
     int existed = 0;
-    if (recorded && rec->real->xAccess(rec->real, name, SQLITE_ACCESS_EXISTS, &existed) != SQLITE_OK)
+    if (recorded
+        && rec->real->xAccess(rec->real, name, SQLITE_ACCESS_EXISTS, &existed) != SQLITE_OK)
         existed = 0;
     const int rc = rec->real->xOpen(rec->real, name, f->real, flags, outFlags);
     if (rc != SQLITE_OK) {
@@ -474,7 +474,8 @@ PowerLossVfs::PowerLossVfs()
 {
     d->real = sqlite3_vfs_find(nullptr);
     sqlite3_vfs &vfs = d->vfs;
-    vfs.iVersion = 3;
+    // Version 2: the system-call overrides of version 3 are for SQLite's own tests.
+    vfs.iVersion = 2;
     vfs.szOsFile = int(sizeof(RecordingFile)) + d->real->szOsFile;
     vfs.mxPathname = d->real->mxPathname;
     vfs.zName = d->name.constData();

@@ -18,6 +18,7 @@ using DiskImage = std::map<QString, QByteArray>;
 // connection the program opens goes through it without the program knowing; it hands every
 // call to the layer it replaced and records each change to a database, rollback journal or
 // WAL file: writes, truncations, syncs, creations and deletions, in the order they were made.
+// Syncs of recorded files are recorded only: the disk that matters is the simulated one.
 //
 // From that record it answers what the disk could hold had the power failed after any
 // recorded change, as a disk with a write cache behaves:

@@ -162,10 +162,16 @@ Result<QList<SystemCall>> traceFileCalls(const QString &program, const QStringLi
     if (!sanitizerOptions.isEmpty())
         sanitizerOptions += QLatin1Char(':');
     sanitizerOptions += QStringLiteral("detect_leaks=0");
-    QStringList all{QStringLiteral("-f"), QStringLiteral("-y"), QStringLiteral("-qq"),
-                    QStringLiteral("-e"), QStringLiteral("trace=") + tracedCalls,
-                    QStringLiteral("-E"), QStringLiteral("ASAN_OPTIONS=") + sanitizerOptions,
-                    QStringLiteral("-o"), output, program};
+    QStringList all{QStringLiteral("-f"),
+                    QStringLiteral("-y"),
+                    QStringLiteral("-qq"),
+                    QStringLiteral("-e"),
+                    QStringLiteral("trace=") + tracedCalls,
+                    QStringLiteral("-E"),
+                    QStringLiteral("ASAN_OPTIONS=") + sanitizerOptions,
+                    QStringLiteral("-o"),
+                    output,
+                    program};
     all << arguments;
     const ChildResult run = runChild(strace, all);
     if (!run.started)
@@ -271,8 +277,8 @@ Result<void> checkDurableReplacement(const QList<SystemCall> &trace, const QStri
         if (name == QLatin1String("open") || name == QLatin1String("openat")
             || name == QLatin1String("openat2") || name == QLatin1String("creat")) {
             const bool at = name.startsWith(QLatin1String("openat"));
-            const bool anonymous = a.size() > (at ? 2 : 1)
-                                   && a[at ? 2 : 1].contains(QLatin1String("O_TMPFILE"));
+            const bool anonymous
+                = a.size() > (at ? 2 : 1) && a[at ? 2 : 1].contains(QLatin1String("O_TMPFILE"));
             QString path = c.resultPath;
             if (path.isEmpty() && a.size() > (at ? 1 : 0))
                 path = at ? resolved(a[1], a[0]) : resolved(a[0], QString());
@@ -303,8 +309,10 @@ Result<void> checkDurableReplacement(const QList<SystemCall> &trace, const QStri
             for (FileObject &object : objects)
                 object.syncs.push_back(i);
             folderSyncs.push_back(i);
-        } else if (name.startsWith(QLatin1String("rename")) || name.startsWith(QLatin1String("link"))) {
-            const bool at = name.endsWith(QLatin1String("at")) || name.endsWith(QLatin1String("at2"));
+        } else if (name.startsWith(QLatin1String("rename"))
+                   || name.startsWith(QLatin1String("link"))) {
+            const bool at
+                = name.endsWith(QLatin1String("at")) || name.endsWith(QLatin1String("at2"));
             if (a.size() < (at ? 4 : 2))
                 continue;
             const QString from = at ? resolved(a[1], a[0]) : resolved(a[0], QString());
@@ -312,7 +320,8 @@ Result<void> checkDurableReplacement(const QList<SystemCall> &trace, const QStri
             size_t object;
             static const QRegularExpression procFd(QStringLiteral("^/proc/(self|\\d+)/fd/(\\d+)$"));
             const QRegularExpressionMatch viaProc = procFd.match(unquoted(at ? a[1] : a[0]));
-            const bool emptyPath = at && a.size() > 4 && a[4].contains(QLatin1String("AT_EMPTY_PATH"));
+            const bool emptyPath
+                = at && a.size() > 4 && a[4].contains(QLatin1String("AT_EMPTY_PATH"));
             if (viaProc.hasMatch() && descriptors.count({c.pid, viaProc.captured(2).toInt()}))
                 object = descriptors[{c.pid, viaProc.captured(2).toInt()}];
             else if (emptyPath && descriptors.count({c.pid, descriptor(a[0])}))
@@ -328,8 +337,9 @@ Result<void> checkDurableReplacement(const QList<SystemCall> &trace, const QStri
                 replacedBy = object;
             }
         } else if (name.startsWith(QLatin1String("unlink")) && !a.isEmpty()) {
-            names.erase(name == QLatin1String("unlinkat") && a.size() > 1 ? resolved(a[1], a[0])
-                                                                            : resolved(a[0], QString()));
+            names.erase(name == QLatin1String("unlinkat") && a.size() > 1
+                            ? resolved(a[1], a[0])
+                            : resolved(a[0], QString()));
         }
     }
 
@@ -344,12 +354,11 @@ Result<void> checkDurableReplacement(const QList<SystemCall> &trace, const QStri
             lastWrite = write;
     }
     if (lastWrite < 0)
-        return Failure{QStringLiteral("nothing was written to the file renamed over %1")
-                           .arg(targetPath)};
-    const bool synced = std::any_of(replaced.syncs.begin(), replaced.syncs.end(),
-                                    [&](qsizetype sync) {
-                                        return sync > lastWrite && sync < replacement;
-                                    });
+        return Failure{
+            QStringLiteral("nothing was written to the file renamed over %1").arg(targetPath)};
+    const bool synced
+        = std::any_of(replaced.syncs.begin(), replaced.syncs.end(),
+                      [&](qsizetype sync) { return sync > lastWrite && sync < replacement; });
     if (!synced)
         return Failure{QStringLiteral("the new file was not synced between its last write (%1) "
                                       "and the rename over %2 (%3)")
