@@ -11,7 +11,7 @@ packages=(
   libicu-dev
   fonts-liberation
   xvfb xauth xdotool imagemagick poppler-utils
-  util-linux
+  util-linux strace
   clang libclang-rt-14-dev
 )
 

@@ -51,6 +51,11 @@ Result<void> checkContactTable(sqlite::Connection &connection)
     return {};
 }
 
+QString durableCommitsStatement()
+{
+    return QStringLiteral("PRAGMA synchronous=EXTRA");
+}
+
 Result<void> createDatabase(const QString &path)
 {
     if (QFileInfo::exists(path))

@@ -23,6 +23,12 @@ QString createTableStatement();
 // matched without regard to case; their order and extra fields do not matter.
 Result<void> checkContactTable(sqlite::Connection &connection);
 
+// Every connection that commits contacts runs this first: a commit that returned success
+// survives a power loss. FULL is not enough: it syncs the rollback journal and the database
+// but not the folder after the journal is deleted, so after a power loss the journal can be
+// back and roll the acknowledged commit back.
+QString durableCommitsStatement();
+
 // Creates a new database file with the empty table contactsdb. Fails if the file exists.
 Result<void> createDatabase(const QString &path);
 

@@ -86,7 +86,7 @@ void ContactStore::close()
 Result<void> ContactStore::readyForUse()
 {
     // Each commit reaches the disk before it is acknowledged.
-    if (!m_db.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+    if (!m_db.exec(cntdb::durableCommitsStatement()))
         return databaseFailure();
     if (Result<void> table = cntdb::checkContactTable(m_db); !table)
         return table;

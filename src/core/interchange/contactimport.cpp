@@ -85,7 +85,7 @@ Result<std::unique_ptr<ContactImporter>> ContactImporter::begin(const QString &d
     if (Result<void> opened = openExisting(d->db, databasePath, true); !opened)
         return Failure{opened.error()};
     d->db.setBusyTimeout(options.busyTimeoutMs);
-    if (!d->db.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+    if (!d->db.exec(cntdb::durableCommitsStatement()))
         return d->failure();
 
     // The write lock first, so the ids counted below stay free until the commit.

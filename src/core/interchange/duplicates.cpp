@@ -207,7 +207,7 @@ mergeContacts(const QString &databasePath, qint64 keepRowid, qint64 otherRowid, 
     sqlite::Connection db;
     if (Result<void> opened = openExisting(db, databasePath, true); !opened)
         return Failure{opened.error()};
-    if (!db.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+    if (!db.exec(cntdb::durableCommitsStatement()))
         return databaseFailure(databasePath, db.errorMessage());
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::Immediate);
     if (!transaction.isActive())
