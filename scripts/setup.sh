@@ -13,6 +13,7 @@ packages=(
   xvfb xauth xdotool imagemagick poppler-utils
   util-linux strace
   clang libclang-rt-14-dev
+  dpkg-dev fakeroot file desktop-file-utils appstream lintian librsvg2-bin
 )
 
 missing=()

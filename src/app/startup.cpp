@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <QWindow>
+#include <cstdio>
 #include <utility>
 
 namespace app {
@@ -154,6 +155,14 @@ void setFilesToImport(const QStringList &files)
 
 void startup()
 {
+    // An installed program keeps the user's files in a folder of their own, made and filled
+    // here; without it there is no address book to open.
+    if (const Result<QString> folder = platform::openAppFolder(); !folder) {
+        std::fprintf(stderr, "pelmora: %s\n", qPrintable(folder.error()));
+        platform::showMessage({}, folder.error(), platform::MessageIcon::Critical);
+        platform::endProgram(1);
+        return;
+    }
     splashSlot().show(createSplash);
 }
 

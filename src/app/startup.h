@@ -6,7 +6,8 @@ class SplashWindow;
 
 namespace app {
 
-// The start-up routine: registers the common controls and shows the splash window, whose
+// The start-up routine: opens the application folder (a folder that cannot be made or filled
+// is named in a message, and the program ends with status 1), registers the common controls and shows the splash window, whose
 // first timer tick runs the rest of the start-up once: the report-engine check, the progress
 // animation, then the main window in place of the splash window.
 void startup();

@@ -408,7 +408,8 @@ int main(int argc, char *argv[])
                                                 "write, - for standard output"));
     parser.addOptions({
         {QStringLiteral("db"),
-         QStringLiteral("The address book (default: cntdb.mdb beside this tool)."),
+         QStringLiteral("The address book (default: the program's own, cntdb.mdb beside "
+                        "this tool when it lies there, else in ~/.local/share/pelmora)."),
          QStringLiteral("path")},
         {QStringLiteral("format"),
          QStringLiteral("import: vcard or csv; export: vcard3 (default), vcard4 or csv. Taken "
@@ -436,9 +437,16 @@ int main(int argc, char *argv[])
     if (arguments.isEmpty())
         return usage(parser, QStringLiteral("Say import, export, duplicates or merge."));
     const QString command = arguments.takeFirst();
-    const QString db = parser.isSet(QStringLiteral("db"))
-                           ? parser.value(QStringLiteral("db"))
-                           : platform::appFile(QStringLiteral("cntdb.mdb"));
+    QString db = parser.value(QStringLiteral("db"));
+    if (!parser.isSet(QStringLiteral("db"))) {
+        // The program's own address book: the same folder, made and filled the same way.
+        const Result<QString> folder = platform::openAppFolder();
+        if (!folder) {
+            say(folder.error());
+            return DatabaseError;
+        }
+        db = platform::appFile(QStringLiteral("cntdb.mdb"));
+    }
     if (command == QLatin1String("import"))
         return runImport(parser, arguments, db);
     if (command == QLatin1String("export"))

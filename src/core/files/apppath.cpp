@@ -2,23 +2,99 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <filesystem>
+#include <system_error>
+
+// Set by the build from the install rules, relative to the folder of the executables.
+#ifndef PELMORA_TEMPLATES_FROM_BIN
+#error "PELMORA_TEMPLATES_FROM_BIN must name the templates relative to the executable"
+#endif
+#ifndef PELMORA_HELPERS_FROM_BIN
+#error "PELMORA_HELPERS_FROM_BIN must name the helper programs relative to the executable"
+#endif
 
 namespace platform {
 
 namespace {
+
 QString &overriddenAppPath()
 {
     static QString path;
     return path;
 }
+
+QString &openedAppPath()
+{
+    static QString path;
+    return path;
+}
+
+QString executableDir()
+{
+    static const QString path = QDir::cleanPath(QCoreApplication::applicationDirPath());
+    return path;
+}
+
+const QString databaseName = QStringLiteral("cntdb.mdb");
+
+// std::filesystem rather than QDir::mkpath: it says why a folder could not be made.
+Result<void> makeFolder(const QString &folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+    if (error) {
+        return Failure{fileProblem(QStringLiteral("Pelmora cannot make its folder for the address "
+                                                  "book and settings."),
+                                   folder,
+                                   QString::fromLocal8Bit(error.message()))};
+    }
+    return {};
+}
+
+// Copies one template. NewOnly makes "never overwrite" hold even against a file that
+// appeared since the check; a copy cut short is removed so the next start copies it again.
+Result<void> copyNew(const QString &source, const QString &target)
+{
+    const QString what = QStringLiteral("Pelmora cannot copy a first file into its folder.");
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return Failure{fileProblem(what, source, in.errorString())};
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (out.error() == QFileDevice::OpenError && QFileInfo::exists(target))
+            return {};
+        return Failure{fileProblem(what, target, out.errorString())};
+    }
+    const QByteArray data = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        out.remove();
+        return Failure{fileProblem(what, source, in.errorString())};
+    }
+    if (out.write(data) != data.size() || !out.flush()) {
+        const QString reason = out.errorString();
+        out.remove();
+        return Failure{fileProblem(what, target, reason)};
+    }
+    out.close();
+    // The templates are read-only to the user; the copies are theirs to change.
+    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                       | QFileDevice::ReadOther);
+    return {};
+}
+
 } // namespace
 
 QString appPath()
 {
     if (!overriddenAppPath().isEmpty())
         return overriddenAppPath();
-    static const QString path = QDir::cleanPath(QCoreApplication::applicationDirPath());
-    return path;
+    if (!openedAppPath().isEmpty())
+        return openedAppPath();
+    return executableDir();
 }
 
 QString dataDir()
@@ -34,6 +110,76 @@ QString appFile(const QString &relativePath)
 void setAppPathForTesting(const QString &path)
 {
     overriddenAppPath() = path.isEmpty() ? QString() : QDir::cleanPath(path);
+}
+
+AppFolderPlan planAppFolder(const QString &executableDir, const QString &dataHome)
+{
+    const QString exe = QDir::cleanPath(executableDir);
+    if (QFileInfo(exe + QLatin1Char('/') + databaseName).isFile())
+        return {exe, {}, exe, true};
+    const auto fromBin = [&exe](const char *relative) {
+        return QDir::cleanPath(exe + QLatin1Char('/') + QLatin1String(relative));
+    };
+    return {QDir::cleanPath(dataHome + QStringLiteral("/pelmora")),
+            fromBin(PELMORA_TEMPLATES_FROM_BIN),
+            fromBin(PELMORA_HELPERS_FROM_BIN),
+            false};
+}
+
+QString userDataHome()
+{
+    // A relative XDG_DATA_HOME is invalid and is ignored, as the desktops do.
+    const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
+        return QDir::cleanPath(xdg);
+    return QDir::cleanPath(QDir::homePath() + QStringLiteral("/.local/share"));
+}
+
+Result<void> prepareAppFolder(const AppFolderPlan &plan)
+{
+    if (plan.portable)
+        return {};
+    if (!QFileInfo(plan.templates).isDir()) {
+        return Failure{fileProblem(
+            QStringLiteral("Pelmora cannot fill its folder for the address book and settings, %1: "
+                           "the installed templates are missing.")
+                .arg(plan.folder),
+            plan.templates,
+            QStringLiteral("No such folder."))};
+    }
+    if (Result<void> made = makeFolder(plan.folder); !made)
+        return made;
+    const QDir templates(plan.templates);
+    QDirIterator it(plan.templates,
+                    QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QString target = plan.folder + QLatin1Char('/') + templates.relativeFilePath(source);
+        const Result<void> done = it.fileInfo().isDir() ? makeFolder(target)
+                                                        : (QFileInfo::exists(target)
+                                                               ? Result<void>()
+                                                               : copyNew(source, target));
+        if (!done)
+            return done;
+    }
+    return {};
+}
+
+Result<QString> openAppFolder()
+{
+    if (!overriddenAppPath().isEmpty())
+        return overriddenAppPath();
+    const AppFolderPlan plan = planAppFolder(executableDir(), userDataHome());
+    if (Result<void> prepared = prepareAppFolder(plan); !prepared)
+        return Failure{prepared.error()};
+    openedAppPath() = plan.folder;
+    return plan.folder;
+}
+
+QString helperDir()
+{
+    return planAppFolder(executableDir(), userDataHome()).helpers;
 }
 
 } // namespace platform

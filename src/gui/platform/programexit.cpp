@@ -20,13 +20,13 @@ bool &endingFlag()
 
 } // namespace
 
-void endProgram()
+void endProgram(int status)
 {
     endingFlag() = true;
     if (ProgramTerminator *terminator = installedTerminator())
         terminator->endNow();
     else
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(status);
 }
 
 bool programIsEnding()

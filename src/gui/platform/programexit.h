@@ -11,7 +11,8 @@ public:
     virtual void endNow() = 0;
 };
 
-void endProgram();
+// status is the program's exit status: 0 for an ending the user chose, 1 when it cannot go on.
+void endProgram(int status = 0);
 
 // True once endProgram() has been asked for; windows use it never to bring another window
 // back while the program ends.
