@@ -353,7 +353,52 @@ private:
     int m_done = 0;
     int m_total = 0;
     bool m_wrote = false; // whether the last putMerged() wrote to the server
+    // This run's writes: href -> the ETag the server answered (empty: none), or none for a
+    // DELETE.
+    QHash<QString, std::optional<QString>> m_written;
+
+    void confirmToken();
 };
+
+// The token was taken before this run's own writes. A server whose token names the state of
+// the collection (Xandikos) would not list, from that token, a contact this run added and
+// another client deleted afterwards. So the changes since the token are asked for once more:
+// when they are only this run's own writes, the newer token is kept; otherwise the older
+// one, and the next run sees the rest.
+void Sync::confirmToken()
+{
+    if (m_written.isEmpty() || m_newToken.isEmpty())
+        return;
+    const Result<DavResponse> answer = m_client->send(
+        "REPORT", m_account.addressBook, syncCollectionBody(m_newToken), {{"Depth", "0"}});
+    Multistatus status;
+    QString error;
+    if (!answer || answer->status != 207 || !parseMultistatus(answer->body, status, error)
+        || status.syncToken.isEmpty())
+        return;
+    const QString bookPath = hrefKey(m_account.addressBook.path());
+    QHash<QString, QString> etags;
+    for (const DavResource &resource : status.responses) {
+        const QString href = hrefKey(resource.href);
+        if (href == bookPath || href + u'/' == bookPath)
+            continue;
+        const auto written = m_written.constFind(href);
+        if (written == m_written.constEnd())
+            return;
+        const bool gone = resource.status == 404;
+        const QString etag = resource.prop(davNs, "getetag");
+        if (gone != !written->has_value()
+            || (!gone && !(*written)->isEmpty() && **written != etag))
+            return;
+        if (!gone)
+            etags.insert(href, etag);
+    }
+    m_newToken = status.syncToken;
+    for (Outcome &outcome : m_outcomes) {
+        if (!outcome.dropState && outcome.state.etag.isEmpty())
+            outcome.state.etag = etags.value(outcome.state.href);
+    }
+}
 
 Result<void> Sync::loadLocal()
 {
@@ -528,6 +573,9 @@ Result<DavResponse> Sync::write(const QByteArray &method, const QString &href,
     step();
     if (!answer)
         return answer;
+    if (answer->status / 100 == 2)
+        m_written.insert(hrefKey(href), method == "DELETE" ? std::optional<QString>()
+                                                           : QString::fromUtf8(answer->header("etag")));
     if (answer->status / 100 != 2 && answer->status != 412 && answer->status != 404)
         return answerFailure(method == "DELETE" ? QStringLiteral("A contact cannot be deleted.")
                                                 : QStringLiteral("A contact cannot be written."),
@@ -982,6 +1030,7 @@ Result<SyncReport> Sync::run()
             if (Result<void> added = newServer(it.key(), it.value()); !added)
                 return Failure{added.error()};
     }
+    confirmToken();
     if (Result<void> committed = commit(); !committed)
         return Failure{committed.error()};
     return m_report;
