@@ -11,6 +11,7 @@
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -73,6 +74,7 @@ private slots:
     void killedAtRandom();
     void tool_data();
     void tool();
+    void selfSignedCertificate();
 
 private:
     void addServers();
@@ -564,6 +566,49 @@ void TestCardDavSync::tool()
     }
     QVERIFY2(output.contains(says), qPrintable(output));
     QCOMPARE(code, exitCode);
+}
+
+// A certificate that does not verify is refused with its fingerprint; given that
+// fingerprint, the same server is used.
+void TestCardDavSync::selfSignedCertificate()
+{
+    DavServer tls(DavServer::Kind::Radicale);
+    tls.setTls(true);
+    QString error;
+    QVERIFY2(tls.start(error), qPrintable(error));
+    Device a;
+    QVERIFY(cntdb::createDatabase(a.db()));
+    QVERIFY(cntdb::insertContacts(a.db(), {person("Dunn", "Al", "1")}));
+    const QString passwordFile = a.dir.filePath("pw");
+    QFile pw(passwordFile);
+    QVERIFY(pw.open(QIODevice::WriteOnly));
+    pw.write("secret\n");
+    pw.close();
+    QVERIFY(pw.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const auto run = [&](const QStringList &arguments, QString &output) {
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral(PELMORA_CONTACTS_PATH),
+                   arguments + QStringList{"--db", a.db(), "--password-file", passwordFile});
+        tool.waitForFinished(60000);
+        output = QString::fromUtf8(tool.readAll());
+        return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    };
+    const QStringList setup{"sync", "setup", tls.root().toString(), "--user", "alice"};
+    QString output;
+    QCOMPARE(run(setup, output), 4);
+    const QRegularExpression fingerprint(QStringLiteral("SHA-256 fingerprint: ([0-9A-F:]{95})"));
+    const QRegularExpressionMatch match = fingerprint.match(output);
+    QVERIFY2(match.hasMatch(), qPrintable(output));
+
+    QStringList wrongPin = setup;
+    wrongPin << "--accept-certificate" << QString(match.captured(1)).replace(u'A', u'B').replace(u'0', u'1');
+    QCOMPARE(run(wrongPin, output), 4);
+
+    QCOMPARE(run(setup + QStringList{"--accept-certificate", match.captured(1)}, output), 0);
+    // The pin is kept with the account: the sync needs it no more.
+    QCOMPARE(run({"sync"}, output), 0);
+    QVERIFY2(output.contains("on the server: 1 added"), qPrintable(output));
 }
 
 QTEST_GUILESS_MAIN(TestCardDavSync)

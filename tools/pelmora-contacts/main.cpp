@@ -20,6 +20,8 @@
 #include <core/sync/davclient.h>
 #include <core/sync/passwordfile.h>
 
+#include "keyring.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -370,13 +372,23 @@ int runMerge(const QCommandLineParser &parser, const QStringList &ids, const QSt
     return Done;
 }
 
-Result<QString> syncPassword(const QCommandLineParser &parser)
+// The name of an account's password in the keyring.
+QString keyringAccount(const QString &user, const QUrl &server)
 {
-    if (!parser.isSet(QStringLiteral("password-file")))
-        return Failure{QStringLiteral("sync: give the password with --password-file F (a file "
-                                      "only you can read); this build keeps no password in a "
-                                      "keyring.")};
-    return carddav::readPasswordFile(parser.value(QStringLiteral("password-file")));
+    return user + u'@' + server.host() + (server.port() > 0 ? u':' + QString::number(server.port())
+                                                             : QString());
+}
+
+// The password from --password-file; without it, from the keyring (sync) or asked for
+// (sync setup, which then keeps it in the keyring).
+Result<QString> syncPassword(const QCommandLineParser &parser, const QString &keyringName,
+                             bool ask)
+{
+    if (parser.isSet(QStringLiteral("password-file")))
+        return carddav::readPasswordFile(parser.value(QStringLiteral("password-file")));
+    if (ask)
+        return keyring::askPassword(QStringLiteral("Password for %1: ").arg(keyringName));
+    return keyring::readPassword(keyringName);
 }
 
 int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments, const QString &db)
@@ -384,7 +396,8 @@ int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments,
     if (arguments.size() != 1 || !parser.isSet(QStringLiteral("user")))
         return usage(parser, QStringLiteral("sync setup: name the server's address and --user."));
     const QUrl server = QUrl::fromUserInput(arguments.first());
-    const Result<QString> password = syncPassword(parser);
+    const QString keyringName = keyringAccount(parser.value(QStringLiteral("user")), server);
+    const Result<QString> password = syncPassword(parser, keyringName, true);
     if (!password) {
         say(password.error());
         return BadInput;
@@ -428,6 +441,12 @@ int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments,
         say(saved.error());
         return DatabaseError;
     }
+    if (!parser.isSet(QStringLiteral("password-file"))) {
+        if (Result<void> kept = keyring::storePassword(keyringName, *password); !kept) {
+            say(kept.error());
+            return DoneWithSkips;
+        }
+    }
     say(QStringLiteral("Address book \"%1\" set up for %2; run \"pelmora-contacts sync\".")
             .arg(chosen->name, db));
     return Done;
@@ -458,7 +477,19 @@ int runSyncStatus(const QString &db)
 
 int runSync(const QCommandLineParser &parser, const QString &db)
 {
-    const Result<QString> password = syncPassword(parser);
+    const Result<std::optional<carddav::Account>> account = carddav::loadAccount(db);
+    if (!account) {
+        say(account.error());
+        return DatabaseError;
+    }
+    if (!*account) {
+        say(QStringLiteral("No account is set up for %1: run \"pelmora-contacts sync setup URL "
+                           "--user NAME\" first.")
+                .arg(db));
+        return BadInput;
+    }
+    const Result<QString> password = syncPassword(
+        parser, keyringAccount((*account)->user, (*account)->server), false);
     if (!password) {
         say(password.error());
         return BadInput;
@@ -548,7 +579,8 @@ int main(int argc, char *argv[])
          QStringLiteral("name")},
         {QStringLiteral("password-file"),
          QStringLiteral("sync: read the password from the first line of this file, which only "
-                        "its owner may read."),
+                        "its owner may read. Without it, sync setup asks for the password and "
+                        "keeps it in the desktop's keyring, and sync reads it from there."),
          QStringLiteral("file")},
         {QStringLiteral("addressbook"),
          QStringLiteral("sync setup: the address book to sync, by name (needed when there are "

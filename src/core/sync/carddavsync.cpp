@@ -1013,11 +1013,10 @@ Result<SyncReport> Sync::run()
         Result<void> done;
         if (state.pending && !etag && local != m_local.constEnd())
             done = newLocal(state.rowid, *local);
-        else if (local == m_local.constEnd())
-            done = etag ? deletedHere(state)
-                        : (m_outcomes.append({state.rowid, std::nullopt, Outcome::Local::Keep, {},
-                                              true, state}),
-                           Result<void>());
+        else if (local == m_local.constEnd() && etag)
+            done = deletedHere(state);
+        else if (local == m_local.constEnd()) // gone on both sides
+            m_outcomes.append({state.rowid, std::nullopt, Outcome::Local::Keep, {}, true, state});
         else if (!etag)
             done = deletedThere(state, *local);
         else
