@@ -317,7 +317,7 @@ private:
     Result<void> storePending(const QList<SyncedState> &pending);
     Result<void> commit();
 
-    Result<void> newLocal(qint64 rowid, const ContactValues &values);
+    Result<void> newLocal(SyncedState state, const ContactValues &values);
     Result<void> newServer(const QString &href, const ServerCard &card);
     Result<void> both(SyncedState state, const ContactValues &local);
     Result<void> deletedHere(const SyncedState &state);
@@ -576,7 +576,9 @@ Result<DavResponse> Sync::write(const QByteArray &method, const QString &href,
     if (answer->status / 100 == 2)
         m_written.insert(hrefKey(href), method == "DELETE" ? std::optional<QString>()
                                                            : QString::fromUtf8(answer->header("etag")));
-    if (answer->status / 100 != 2 && answer->status != 412 && answer->status != 404)
+    // 404 answers a conditional write only where something was there to match.
+    const bool gone = answer->status == 404 && (method == "DELETE" || !etag.isEmpty());
+    if (answer->status / 100 != 2 && answer->status != 412 && !gone)
         return answerFailure(method == "DELETE" ? QStringLiteral("A contact cannot be deleted.")
                                                 : QStringLiteral("A contact cannot be written."),
                              *answer);
@@ -662,19 +664,12 @@ Result<bool> Sync::putMerged(SyncedState &state, const ContactValues &local,
     return true;
 }
 
-Result<void> Sync::newLocal(qint64 rowid, const ContactValues &values)
+// A contact not yet on the server, whose state (address, UID) was stored before this PUT.
+Result<void> Sync::newLocal(SyncedState state, const ContactValues &values)
 {
-    SyncedState state;
-    state.rowid = rowid;
-    const auto found = m_states.constFind(rowid);
-    if (found != m_states.constEnd()) {
-        state = *found; // a PUT of an earlier run that may have gone through
-    } else {
-        state.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        state.href = hrefKey(m_account.addressBook.path()) + state.uid + QStringLiteral(".vcf");
-        state.vcard = newCard(values, state.uid);
-        state.base = values;
-    }
+    // Made again from the values of now: they may have been edited since an earlier run
+    // stored the state.
+    state.vcard = newCard(values, state.uid);
     const Result<DavResponse> answer = write("PUT", state.href, state.vcard, QString());
     if (!answer)
         return Failure{answer.error()};
@@ -696,7 +691,7 @@ Result<void> Sync::newLocal(qint64 rowid, const ContactValues &values)
     state.pending = false;
     state.base = values;
     ++m_report.addedThere;
-    m_outcomes.append({rowid, values, Outcome::Local::Keep, values, false, state});
+    m_outcomes.append({state.rowid, values, Outcome::Local::Keep, values, false, state});
     return {};
 }
 
@@ -1012,7 +1007,7 @@ Result<SyncReport> Sync::run()
         const std::optional<QString> etag = onServer(state);
         Result<void> done;
         if (state.pending && !etag && local != m_local.constEnd())
-            done = newLocal(state.rowid, *local);
+            done = newLocal(state, *local);
         else if (local == m_local.constEnd() && etag)
             done = deletedHere(state);
         else if (local == m_local.constEnd()) // gone on both sides
