@@ -72,7 +72,8 @@ bool DavServer::start(QString &error)
         QByteArray config = "[server]\nhosts = 127.0.0.1:" + QByteArray::number(m_port)
                             + "\n[auth]\ntype = htpasswd\nhtpasswd_filename = " + dir.toUtf8()
                             + "/users\nhtpasswd_encryption = plain\n[storage]\nfilesystem_folder = "
-                            + dir.toUtf8() + "/storage\n[rights]\ntype = owner_only\n"
+                            + dir.toUtf8()
+                            + "/storage\n[rights]\ntype = owner_only\n"
                               "[logging]\nlevel = warning\n";
         if (m_tls) {
             if (!QFile::exists(dir + QStringLiteral("/cert.pem"))) {
@@ -88,8 +89,7 @@ bool DavServer::start(QString &error)
                 }
             }
             config.replace("[auth]", "ssl = True\ncertificate = " + dir.toUtf8()
-                                         + "/cert.pem\nkey = " + dir.toUtf8()
-                                         + "/key.pem\n[auth]");
+                                         + "/cert.pem\nkey = " + dir.toUtf8() + "/key.pem\n[auth]");
         }
         if (!QDir().mkpath(book) || !writeFile(dir + QStringLiteral("/users"), "alice:secret\n")
             || !writeFile(book + QStringLiteral("/.Radicale.props"),
@@ -102,8 +102,7 @@ bool DavServer::start(QString &error)
     } else {
         arguments << QStringLiteral("-d") << dir + QStringLiteral("/storage")
                   << QStringLiteral("--defaults") << QStringLiteral("-l")
-                  << QStringLiteral("127.0.0.1") << QStringLiteral("-p")
-                  << QString::number(m_port);
+                  << QStringLiteral("127.0.0.1") << QStringLiteral("-p") << QString::number(m_port);
     }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(dir + QStringLiteral("/server.log"), QIODevice::Append);

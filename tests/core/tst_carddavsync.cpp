@@ -24,7 +24,9 @@ namespace {
 
 using F = ContactField;
 
-ContactValues person(const QString &last, const QString &first, const QString &cell = {},
+ContactValues person(const QString &last,
+                     const QString &first,
+                     const QString &cell = {},
                      const QString &email = {})
 {
     ContactValues values;
@@ -75,6 +77,8 @@ private slots:
     void tool_data();
     void tool();
     void selfSignedCertificate();
+    void waitsForTheProgramsLock_data();
+    void waitsForTheProgramsLock();
 
 private:
     void addServers();
@@ -85,8 +89,8 @@ private:
     QList<Card> serverCards();
     QStringList lastNames(const Device &device);
     QString value(const Device &device, const QString &lastName, ContactField field);
-    bool edit(const Device &device, const QString &lastName, ContactField field,
-              const QString &text);
+    bool
+    edit(const Device &device, const QString &lastName, ContactField field, const QString &text);
 
     std::unique_ptr<DavServer> m_radicale;
     std::unique_ptr<DavServer> m_xandikos;
@@ -145,10 +149,10 @@ Result<SyncReport> TestCardDavSync::sync(Device &device,
 QList<Card> TestCardDavSync::serverCards()
 {
     const QUrl book = server().addressBook();
-    const Result<carddav::DavResponse> listed
-        = m_client.send("PROPFIND", book,
-                        carddav::propfindBody({{QStringLiteral("DAV:"), QStringLiteral("getetag")}}),
-                        {{"Depth", "1"}});
+    const Result<carddav::DavResponse> listed = m_client.send(
+        "PROPFIND", book,
+        carddav::propfindBody({{QStringLiteral("DAV:"), QStringLiteral("getetag")}}),
+        {{"Depth", "1"}});
     carddav::Multistatus status;
     QString error;
     if (!listed || !carddav::parseMultistatus(listed->body, status, error))
@@ -157,7 +161,8 @@ QList<Card> TestCardDavSync::serverCards()
     for (const carddav::DavResource &resource : status.responses) {
         if (book.resolved(QUrl(resource.href)).path() == book.path())
             continue;
-        const Result<carddav::DavResponse> got = m_client.send("GET", book.resolved(QUrl(resource.href)));
+        const Result<carddav::DavResponse> got
+            = m_client.send("GET", book.resolved(QUrl(resource.href)));
         if (got && got->status == 200)
             cards.append({resource.href, QString::fromUtf8(got->header("etag")), got->body});
     }
@@ -166,25 +171,27 @@ QList<Card> TestCardDavSync::serverCards()
 
 QStringList TestCardDavSync::lastNames(const Device &device)
 {
-    return queryColumn(device.db(), QStringLiteral("SELECT %1 FROM contactsdb ORDER BY 1")
-                                        .arg(quotedColumnName(F::LastName)));
+    return queryColumn(
+        device.db(),
+        QStringLiteral("SELECT %1 FROM contactsdb ORDER BY 1").arg(quotedColumnName(F::LastName)));
 }
 
 QString TestCardDavSync::value(const Device &device, const QString &lastName, ContactField field)
 {
-    const QStringList found = queryColumn(device.db(),
-                                          QStringLiteral("SELECT %1 FROM contactsdb WHERE %2 = '%3'")
-                                              .arg(quotedColumnName(field),
-                                                   quotedColumnName(F::LastName), lastName));
+    const QStringList found = queryColumn(
+        device.db(), QStringLiteral("SELECT %1 FROM contactsdb WHERE %2 = '%3'")
+                         .arg(quotedColumnName(field), quotedColumnName(F::LastName), lastName));
     return found.size() == 1 ? found.first() : QStringLiteral("<%1 rows>").arg(found.size());
 }
 
-bool TestCardDavSync::edit(const Device &device, const QString &lastName, ContactField field,
+bool TestCardDavSync::edit(const Device &device,
+                           const QString &lastName,
+                           ContactField field,
                            const QString &text)
 {
-    return execOn(device.db(), QStringLiteral("UPDATE contactsdb SET %1 = '%2' WHERE %3 = '%4'")
-                                   .arg(quotedColumnName(field), text,
-                                        quotedColumnName(F::LastName), lastName));
+    return execOn(device.db(),
+                  QStringLiteral("UPDATE contactsdb SET %1 = '%2' WHERE %3 = '%4'")
+                      .arg(quotedColumnName(field), text, quotedColumnName(F::LastName), lastName));
 }
 
 void TestCardDavSync::firstSyncBothWays_data()
@@ -241,12 +248,26 @@ void TestCardDavSync::edits_data()
     QTest::addColumn<bool>("conflict");
     for (const char *name : {"radicale", "xandikos"}) {
         const QString row(name);
-        QTest::addRow("%s: here", name) << row << "2" << "" << "" << "2" << "a@x" << false;
-        QTest::addRow("%s: there", name) << row << "" << "" << "b@x" << "1" << "b@x" << false;
-        QTest::addRow("%s: both, different fields", name)
-            << row << "2" << "" << "b@x" << "2" << "b@x" << false;
-        QTest::addRow("%s: both, same field", name)
-            << row << "2" << "3" << "" << "2" << "a@x" << true;
+        QTest::addRow("%s: here", name) << row << "2"
+                                        << ""
+                                        << ""
+                                        << "2"
+                                        << "a@x" << false;
+        QTest::addRow("%s: there", name) << row << ""
+                                         << ""
+                                         << "b@x"
+                                         << "1"
+                                         << "b@x" << false;
+        QTest::addRow("%s: both, different fields", name) << row << "2"
+                                                          << ""
+                                                          << "b@x"
+                                                          << "2"
+                                                          << "b@x" << false;
+        QTest::addRow("%s: both, same field", name) << row << "2"
+                                                    << "3"
+                                                    << ""
+                                                    << "2"
+                                                    << "a@x" << true;
     }
 }
 
@@ -283,7 +304,8 @@ void TestCardDavSync::edits()
         QCOMPARE(lastNames(*device), (QStringList{"Ames", "Dunn"}));
     }
     QCOMPARE(report->conflicts.size(), conflict ? 1 : 0);
-    QCOMPARE(report->bothSides, (!cellHere.isEmpty() && !(cellThere + emailThere).isEmpty()) ? 1 : 0);
+    QCOMPARE(report->bothSides,
+             (!cellHere.isEmpty() && !(cellThere + emailThere).isEmpty()) ? 1 : 0);
     const QByteArray log = fileBytes(a.log());
     if (conflict) {
         QVERIFY2(log.contains("Cell: kept \"2\"; the server had \"3\""), log.constData());
@@ -307,12 +329,14 @@ void TestCardDavSync::serverOnlyPropertiesSurvive()
     const QByteArray rich
         = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:rich-1\r\nN:Dunn;Al;;Dr.;\r\nFN:Dr. Al Dunn\r\n"
           "ORG:Dunn & Sons;Sales\r\nTITLE:Manager\r\nBDAY:1970-04-01\r\n"
-          "PHOTO;ENCODING=b;TYPE=JPEG:" + photo.left(48) + "\r\n " + photo.mid(48) + "\r\n"
-          "item1.TEL;TYPE=CELL:+44 7700 900123\r\nitem1.X-ABLabel:mobile\r\n"
-          "TEL;TYPE=WORK:+44 20 7946 0000\r\nTEL;TYPE=WORK:+44 20 7946 0001\r\n"
-          "ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r\nADR;TYPE=WORK:;;2 Mill Rd;York;;;UK\r\n"
-          "URL:https://example.com/al\r\nCATEGORIES:Friends,Work\r\nX-SOCIAL:al.dunn\r\n"
-          "END:VCARD\r\n";
+          "PHOTO;ENCODING=b;TYPE=JPEG:"
+          + photo.left(48) + "\r\n " + photo.mid(48)
+          + "\r\n"
+            "item1.TEL;TYPE=CELL:+44 7700 900123\r\nitem1.X-ABLabel:mobile\r\n"
+            "TEL;TYPE=WORK:+44 20 7946 0000\r\nTEL;TYPE=WORK:+44 20 7946 0001\r\n"
+            "ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r\nADR;TYPE=WORK:;;2 Mill Rd;York;;;UK\r\n"
+            "URL:https://example.com/al\r\nCATEGORIES:Friends,Work\r\nX-SOCIAL:al.dunn\r\n"
+            "END:VCARD\r\n";
     const QUrl url = server().addressBook().resolved(QUrl("rich-1.vcf"));
     const Result<carddav::DavResponse> put
         = m_client.send("PUT", url, rich, {{"Content-Type", "text/vcard"}});
@@ -535,7 +559,8 @@ void TestCardDavSync::tool_data()
     }
     // Xandikos has no authentication of its own: only Radicale can refuse a password.
     QTest::newRow("radicale: wrong password")
-        << "radicale" << "wrong" << 0600 << "" << 4 << "refused the user name or password";
+        << "radicale"
+        << "wrong" << 0600 << "" << 4 << "refused the user name or password";
 }
 
 void TestCardDavSync::tool()
@@ -552,10 +577,10 @@ void TestCardDavSync::tool()
     QVERIFY(pw.open(QIODevice::WriteOnly));
     pw.write(password.toUtf8() + '\n');
     pw.close();
-    QVERIFY(pw.setPermissions(mode == 0600 ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                           : QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                 | QFileDevice::ReadGroup
-                                                 | QFileDevice::ReadOther));
+    QVERIFY(pw.setPermissions(mode == 0600
+                                  ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                  : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                        | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     QString output;
     int code = -1;
     const auto run = [&](const QStringList &arguments) {
@@ -616,13 +641,59 @@ void TestCardDavSync::selfSignedCertificate()
     QVERIFY2(match.hasMatch(), qPrintable(output));
 
     QStringList wrongPin = setup;
-    wrongPin << "--accept-certificate" << QString(match.captured(1)).replace(u'A', u'B').replace(u'0', u'1');
+    wrongPin << "--accept-certificate"
+             << QString(match.captured(1)).replace(u'A', u'B').replace(u'0', u'1');
     QCOMPARE(run(wrongPin, output), 4);
 
     QCOMPARE(run(setup + QStringList{"--accept-certificate", match.captured(1)}, output), 0);
     // The pin is kept with the account: the sync needs it no more.
     QCOMPARE(run({"sync"}, output), 0);
     QVERIFY2(output.contains("on the server: 1 added"), qPrintable(output));
+}
+
+// Another program (the program saving, an import) holds the database's write lock while the
+// sync wants to write: the sync waits for it instead of failing.
+void TestCardDavSync::waitsForTheProgramsLock_data()
+{
+    addServers();
+    QTest::addColumn<int>("busyTimeoutMs");
+    QTest::addColumn<bool>("synced");
+    QTest::newRow("waits") << "radicale" << 10000 << true;
+    // The same without waiting fails: the lock really was held when the sync wrote.
+    QTest::newRow("does not wait") << "radicale" << 0 << false;
+}
+
+void TestCardDavSync::waitsForTheProgramsLock()
+{
+    QFETCH(int, busyTimeoutMs);
+    QFETCH(bool, synced);
+    Device a;
+    QVERIFY(setUp(a, {person("Dunn", "Al", "1")}));
+    QProcess holder;
+    holder.start(QStringLiteral("python3"),
+                 {"-c",
+                  "import sqlite3, sys, time\n"
+                  "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                  "c.execute('BEGIN IMMEDIATE')\n"
+                  "print('held', flush=True)\n"
+                  "time.sleep(1.5)\n"
+                  "c.execute('COMMIT')\n",
+                  a.db()});
+    QVERIFY(holder.waitForReadyRead(10000));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+    carddav::SyncOptions options;
+    options.databasePath = a.db();
+    options.password = QStringLiteral("secret");
+    options.conflictLogPath = a.log();
+    options.busyTimeoutMs = busyTimeoutMs;
+    const Result<SyncReport> report = carddav::synchronise(options);
+    QVERIFY2(report.ok() == synced, qPrintable(report.error()));
+    if (synced)
+        QCOMPARE(report->addedThere, 1);
+    else
+        QVERIFY2(report.error().contains(a.db()), qPrintable(report.error()));
+    QVERIFY(holder.state() == QProcess::NotRunning || holder.waitForFinished(10000));
+    QCOMPARE(holder.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCardDavSync)

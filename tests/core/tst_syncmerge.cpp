@@ -77,7 +77,8 @@ void TestSyncMerge::merge_data()
     QTest::addColumn<ContactValues>("merged");
     QTest::addColumn<int>("conflicts");
     using F = ContactField;
-    const ContactValues base = contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "1"}});
+    const ContactValues base
+        = contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "1"}});
     QTest::newRow("unchanged") << base << base << base << base << 0;
     QTest::newRow("changed here only")
         << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "2"}}) << base
@@ -128,33 +129,28 @@ void TestSyncMerge::patchKeepsTheRest_data()
     QTest::addColumn<Replaced>("replaced");
     QTest::addColumn<QList<QByteArray>>("added");
     using F = ContactField;
-    QTest::newRow("cell in a group")
-        << Changes{{F::Cell, "+44 7700 900999"}}
-        << Replaced{
-               {"item1.TEL;TYPE=CELL:+44 7700 900123\r", "item1.TEL;TYPE=CELL:+44 7700 900999\r"}}
-        << QList<QByteArray>{};
+    QTest::newRow("cell in a group") << Changes{{F::Cell, "+44 7700 900999"}}
+                                     << Replaced{{"item1.TEL;TYPE=CELL:+44 7700 900123\r",
+                                                  "item1.TEL;TYPE=CELL:+44 7700 900999\r"}}
+                                     << QList<QByteArray>{};
     QTest::newRow("last name: N keeps its prefix, FN follows")
         << Changes{{F::LastName, "Dunne"}}
         << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunne;Al;;Dr.;\r"},
-                                                    {"FN:Dr. Al Dunn\r", "FN:Al Dunne\r"}}
+                    {"FN:Dr. Al Dunn\r", "FN:Al Dunne\r"}}
         << QList<QByteArray>{};
     QTest::newRow("second work number of two, and a note added")
-        << Changes{{F::WorkPhone, "+44 20 7946 0002"},
-                                                   {F::Notes, "line 1\r\nline; 2"}}
-        << Replaced{
-               {"TEL;TYPE=WORK,VOICE:+44 20 7946 0000\r", "TEL;TYPE=WORK,VOICE:+44 20 7946 0002\r"}}
+        << Changes{{F::WorkPhone, "+44 20 7946 0002"}, {F::Notes, "line 1\r\nline; 2"}}
+        << Replaced{{"TEL;TYPE=WORK,VOICE:+44 20 7946 0000\r",
+                     "TEL;TYPE=WORK,VOICE:+44 20 7946 0002\r"}}
         << QList<QByteArray>{"NOTE:line 1\\nline\\; 2\r"};
     QTest::newRow("e-mail emptied, home city changed")
         << Changes{{F::Email1, ""}, {F::City, "Bradford"}}
-        << Replaced{
-               {"EMAIL;TYPE=INTERNET:al@example.com\r", ""},
-               {"ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r",
-                "ADR;TYPE=HOME:;;1 High St;Bradford;;LS1 1AA;UK\r"}}
+        << Replaced{{"EMAIL;TYPE=INTERNET:al@example.com\r", ""},
+                    {"ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r",
+                     "ADR;TYPE=HOME:;;1 High St;Bradford;;LS1 1AA;UK\r"}}
         << QList<QByteArray>{};
-    QTest::newRow("fax added")
-        << Changes{{F::Fax, "+44 20 7946 0099"}}
-        << Replaced{}
-        << QList<QByteArray>{"TEL;TYPE=FAX:+44 20 7946 0099\r"};
+    QTest::newRow("fax added") << Changes{{F::Fax, "+44 20 7946 0099"}} << Replaced{}
+                               << QList<QByteArray>{"TEL;TYPE=FAX:+44 20 7946 0099\r"};
 }
 
 void TestSyncMerge::patchKeepsTheRest()
@@ -227,9 +223,9 @@ void TestSyncMerge::passwordFileMode()
     file.close();
     QFileDevice::Permissions permissions;
     const std::pair<int, QFileDevice::Permission> bits[]
-        = {{0400, QFileDevice::ReadOwner},  {0200, QFileDevice::WriteOwner},
-           {0040, QFileDevice::ReadGroup},  {0020, QFileDevice::WriteGroup},
-           {0004, QFileDevice::ReadOther},  {0002, QFileDevice::WriteOther}};
+        = {{0400, QFileDevice::ReadOwner}, {0200, QFileDevice::WriteOwner},
+           {0040, QFileDevice::ReadGroup}, {0020, QFileDevice::WriteGroup},
+           {0004, QFileDevice::ReadOther}, {0002, QFileDevice::WriteOther}};
     for (const auto &[bit, permission] : bits) {
         if (mode & bit)
             permissions |= permission;

@@ -375,14 +375,13 @@ int runMerge(const QCommandLineParser &parser, const QStringList &ids, const QSt
 // The name of an account's password in the keyring.
 QString keyringAccount(const QString &user, const QUrl &server)
 {
-    return user + u'@' + server.host() + (server.port() > 0 ? u':' + QString::number(server.port())
-                                                             : QString());
+    return user + u'@' + server.host()
+           + (server.port() > 0 ? u':' + QString::number(server.port()) : QString());
 }
 
 // The password from --password-file; without it, from the keyring (sync) or asked for
 // (sync setup, which then keeps it in the keyring).
-Result<QString> syncPassword(const QCommandLineParser &parser, const QString &keyringName,
-                             bool ask)
+Result<QString> syncPassword(const QCommandLineParser &parser, const QString &keyringName, bool ask)
 {
     if (parser.isSet(QStringLiteral("password-file")))
         return carddav::readPasswordFile(parser.value(QStringLiteral("password-file")));
@@ -424,11 +423,10 @@ int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments,
     if (!chosen) {
         say(books->isEmpty() ? QStringLiteral("The server keeps no address book for %1.")
                                    .arg(parser.value(QStringLiteral("user")))
-            : wanted.isEmpty()
-                ? QStringLiteral("Choose one with --addressbook NAME: %1.")
-                      .arg(names.join(QStringLiteral(", ")))
-                : QStringLiteral("There is no address book \"%1\"; there are: %2.")
-                      .arg(wanted, names.join(QStringLiteral(", "))));
+            : wanted.isEmpty() ? QStringLiteral("Choose one with --addressbook NAME: %1.")
+                                     .arg(names.join(QStringLiteral(", ")))
+                               : QStringLiteral("There is no address book \"%1\"; there are: %2.")
+                                     .arg(wanted, names.join(QStringLiteral(", "))));
         return BadInput;
     }
     carddav::Account account;
@@ -464,14 +462,15 @@ int runSyncStatus(const QString &db)
         return Done;
     }
     const carddav::Account &a = **account;
-    std::printf("server: %s\nuser: %s\naddress book: %s (%s)\n",
-                qPrintable(a.server.toString()), qPrintable(a.user),
-                qPrintable(a.addressBookName), qPrintable(a.addressBook.toString()));
+    std::printf("server: %s\nuser: %s\naddress book: %s (%s)\n", qPrintable(a.server.toString()),
+                qPrintable(a.user), qPrintable(a.addressBookName),
+                qPrintable(a.addressBook.toString()));
     if (!a.certificate.isEmpty())
         std::printf("accepted certificate: %s\n", qPrintable(a.certificate));
-    std::printf("last sync: %s\n", a.lastSync.isEmpty() ? "never"
-                                                        : qPrintable(a.lastSync + QStringLiteral(
-                                                                         ", ") + a.lastResult));
+    std::printf("last sync: %s\n",
+                a.lastSync.isEmpty()
+                    ? "never"
+                    : qPrintable(a.lastSync + QStringLiteral(", ") + a.lastResult));
     return Done;
 }
 
@@ -488,8 +487,8 @@ int runSync(const QCommandLineParser &parser, const QString &db)
                 .arg(db));
         return BadInput;
     }
-    const Result<QString> password = syncPassword(
-        parser, keyringAccount((*account)->user, (*account)->server), false);
+    const Result<QString> password
+        = syncPassword(parser, keyringAccount((*account)->user, (*account)->server), false);
     if (!password) {
         say(password.error());
         return BadInput;

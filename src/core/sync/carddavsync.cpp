@@ -113,12 +113,11 @@ Failure answerFailure(const QString &what, const DavResponse &response)
     return Failure{serverProblem(what, response.url, reason)};
 }
 
-Result<Multistatus> propfind(DavClient &client, const QUrl &url, int depth,
-                             const QList<PropName> &props)
+Result<Multistatus>
+propfind(DavClient &client, const QUrl &url, int depth, const QList<PropName> &props)
 {
     const Result<DavResponse> answer
-        = client.send("PROPFIND", url, propfindBody(props),
-                      {{"Depth", QByteArray::number(depth)}});
+        = client.send("PROPFIND", url, propfindBody(props), {{"Depth", QByteArray::number(depth)}});
     if (!answer)
         return Failure{answer.error()};
     if (answer->status != 207)
@@ -127,8 +126,8 @@ Result<Multistatus> propfind(DavClient &client, const QUrl &url, int depth,
     Multistatus status;
     QString error;
     if (!parseMultistatus(answer->body, status, error))
-        return Failure{serverProblem(QStringLiteral("The server's answer cannot be read."), url,
-                                     error)};
+        return Failure{
+            serverProblem(QStringLiteral("The server's answer cannot be read."), url, error)};
     return status;
 }
 
@@ -209,16 +208,16 @@ Result<void> saveAccount(const QString &databasePath, const Account &account)
         return opened;
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::Immediate);
     sqlite::Statement insert(
-        db, QStringLiteral("INSERT OR REPLACE INTO carddav_account (id, server, username, "
-                           "addressbook, addressbook_name, certificate) VALUES (1, ?, ?, ?, ?, ?)"));
-    const bool ok = transaction.isActive() && insert.isValid()
-                    && db.exec(QStringLiteral("DELETE FROM carddav_contact"))
-                    && insert.bindText(1, account.server.toString())
-                    && insert.bindText(2, account.user)
-                    && insert.bindText(3, account.addressBook.toString())
-                    && insert.bindText(4, account.addressBookName)
-                    && insert.bindText(5, account.certificate)
-                    && insert.step() == sqlite::Statement::Step::Done;
+        db,
+        QStringLiteral("INSERT OR REPLACE INTO carddav_account (id, server, username, "
+                       "addressbook, addressbook_name, certificate) VALUES (1, ?, ?, ?, ?, ?)"));
+    const bool ok
+        = transaction.isActive() && insert.isValid()
+          && db.exec(QStringLiteral("DELETE FROM carddav_contact"))
+          && insert.bindText(1, account.server.toString()) && insert.bindText(2, account.user)
+          && insert.bindText(3, account.addressBook.toString())
+          && insert.bindText(4, account.addressBookName) && insert.bindText(5, account.certificate)
+          && insert.step() == sqlite::Statement::Step::Done;
     if (!ok || !transaction.commit())
         return databaseFailure(databasePath, db.errorMessage());
     return {};
@@ -290,7 +289,7 @@ struct ServerCard
 // What one contact comes to: the row to write here (if any) and the state to keep.
 struct Outcome
 {
-    qint64 rowid = 0; // 0: a new row
+    qint64 rowid = 0;                      // 0: a new row
     std::optional<ContactValues> expected; // what the row must still hold for the write to go
     enum class Local { Keep, Write, Remove } local = Local::Keep;
     ContactValues values;
@@ -312,8 +311,10 @@ private:
     Result<void> listServer();
     Result<void> fetch(const QStringList &hrefs);
     Result<std::optional<ServerCard>> get(const QString &href);
-    Result<DavResponse> write(const QByteArray &method, const QString &href,
-                              const QByteArray &card, const QString &etag);
+    Result<DavResponse> write(const QByteArray &method,
+                              const QString &href,
+                              const QByteArray &card,
+                              const QString &etag);
     Result<void> storePending(const QList<SyncedState> &pending);
     Result<void> commit();
 
@@ -322,10 +323,14 @@ private:
     Result<void> both(SyncedState state, const ContactValues &local);
     Result<void> deletedHere(const SyncedState &state);
     Result<void> deletedThere(const SyncedState &state, const ContactValues &local);
-    Result<bool> putMerged(SyncedState &state, const ContactValues &local,
-                           const ServerCard *server, ContactValues &merged, bool retried);
+    Result<bool> putMerged(SyncedState &state,
+                           const ContactValues &local,
+                           const ServerCard *server,
+                           ContactValues &merged,
+                           bool retried);
 
-    void logConflicts(const QString &href, const ContactValues &values,
+    void logConflicts(const QString &href,
+                      const ContactValues &values,
                       const QList<FieldConflict> &conflicts);
     QUrl urlOf(const QString &href) const { return m_account.addressBook.resolved(QUrl(href)); }
     void step()
@@ -387,8 +392,7 @@ void Sync::confirmToken()
             return;
         const bool gone = resource.status == 404;
         const QString etag = resource.prop(davNs, "getetag");
-        if (gone != !written->has_value()
-            || (!gone && !(*written)->isEmpty() && **written != etag))
+        if (gone != !written->has_value() || (!gone && !(*written)->isEmpty() && **written != etag))
             return;
         if (!gone)
             etags.insert(href, etag);
@@ -498,8 +502,8 @@ Result<void> Sync::fetch(const QStringList &hrefs)
         QStringList paths;
         for (const QString &href : hrefs.mid(at, batch))
             paths << QString::fromUtf8(QUrl::toPercentEncoding(href, "/"));
-        const Result<DavResponse> answer = m_client->send(
-            "REPORT", m_account.addressBook, multigetBody(paths), {{"Depth", "1"}});
+        const Result<DavResponse> answer = m_client->send("REPORT", m_account.addressBook,
+                                                          multigetBody(paths), {{"Depth", "1"}});
         if (!answer)
             return Failure{answer.error()};
         if (answer->status != 207)
@@ -520,10 +524,11 @@ Result<void> Sync::fetch(const QStringList &hrefs)
             if (!text.contains("\r\n"))
                 text.replace("\n", "\r\n");
             card.vcard = text;
-            const Result<CardContent> content = readCard(card.vcard, urlOf(resource.href).toString());
+            const Result<CardContent> content
+                = readCard(card.vcard, urlOf(resource.href).toString());
             if (!content) {
-                m_report.notices << QStringLiteral("%1: not read: %2")
-                                        .arg(resource.href, content.error());
+                m_report.notices
+                    << QStringLiteral("%1: not read: %2").arg(resource.href, content.error());
                 continue;
             }
             card.values = content->values;
@@ -556,8 +561,10 @@ Result<std::optional<ServerCard>> Sync::get(const QString &href)
     return std::optional<ServerCard>(card);
 }
 
-Result<DavResponse> Sync::write(const QByteArray &method, const QString &href,
-                                const QByteArray &card, const QString &etag)
+Result<DavResponse> Sync::write(const QByteArray &method,
+                                const QString &href,
+                                const QByteArray &card,
+                                const QString &etag)
 {
     const QUrl url = urlOf(href);
     if (m_options.beforeWrite)
@@ -574,8 +581,9 @@ Result<DavResponse> Sync::write(const QByteArray &method, const QString &href,
     if (!answer)
         return answer;
     if (answer->status / 100 == 2)
-        m_written.insert(hrefKey(href), method == "DELETE" ? std::optional<QString>()
-                                                           : QString::fromUtf8(answer->header("etag")));
+        m_written.insert(hrefKey(href), method == "DELETE"
+                                            ? std::optional<QString>()
+                                            : QString::fromUtf8(answer->header("etag")));
     // 404 answers a conditional write only where something was there to match.
     const bool gone = answer->status == 404 && (method == "DELETE" || !etag.isEmpty());
     if (answer->status / 100 != 2 && answer->status != 412 && !gone)
@@ -585,7 +593,8 @@ Result<DavResponse> Sync::write(const QByteArray &method, const QString &href,
     return answer;
 }
 
-void Sync::logConflicts(const QString &href, const ContactValues &values,
+void Sync::logConflicts(const QString &href,
+                        const ContactValues &values,
                         const QList<FieldConflict> &conflicts)
 {
     if (conflicts.isEmpty())
@@ -609,8 +618,11 @@ void Sync::logConflicts(const QString &href, const ContactValues &values,
 
 // Sends the merge of local and server (or of local and the last synced card when server is
 // null) and reports whether it went; a 412 fetches the new copy, merges and tries once more.
-Result<bool> Sync::putMerged(SyncedState &state, const ContactValues &local,
-                             const ServerCard *server, ContactValues &merged, bool retried)
+Result<bool> Sync::putMerged(SyncedState &state,
+                             const ContactValues &local,
+                             const ServerCard *server,
+                             ContactValues &merged,
+                             bool retried)
 {
     const QByteArray &card = server ? server->vcard : state.vcard;
     const ContactValues serverValues = server ? server->values : state.base;
@@ -826,7 +838,9 @@ Result<void> Sync::commit()
     sqlite::Transaction transaction(m_db, sqlite::Transaction::Kind::Immediate);
     if (!transaction.isActive())
         return databaseFailure(m_options.databasePath, m_db.errorMessage());
-    auto failed = [&] { return databaseFailure(m_options.databasePath, m_db.errorMessage()); };
+    auto failed = [&] {
+        return databaseFailure(m_options.databasePath, m_db.errorMessage());
+    };
 
     QStringList columns;
     QStringList placeholders;
@@ -848,7 +862,8 @@ Result<void> Sync::commit()
     sqlite::Statement keep(m_db, QStringLiteral("INSERT OR REPLACE INTO carddav_contact "
                                                 "(contact_rowid, href, etag, uid, vcard, base, "
                                                 "pending) VALUES (?, ?, ?, ?, ?, ?, 0)"));
-    sqlite::Statement drop(m_db, QStringLiteral("DELETE FROM carddav_contact WHERE contact_rowid = ?"));
+    sqlite::Statement drop(m_db,
+                           QStringLiteral("DELETE FROM carddav_contact WHERE contact_rowid = ?"));
     sqlite::Statement dropHref(m_db, QStringLiteral("DELETE FROM carddav_contact WHERE href = ?"));
     if (!read.isValid() || !insert.isValid() || !update.isValid() || !remove.isValid()
         || !keep.isValid() || !drop.isValid() || !dropHref.isValid())
@@ -910,7 +925,8 @@ Result<void> Sync::commit()
                  && dropHref.step() == sqlite::Statement::Step::Done && dropHref.reset()
                  && keep.bindInt64(1, s.rowid) && keep.bindText(2, s.href)
                  && keep.bindText(3, s.etag) && keep.bindText(4, s.uid)
-                 && keep.bindText(5, QString::fromUtf8(s.vcard)) && keep.bindText(6, baseText(s.base))
+                 && keep.bindText(5, QString::fromUtf8(s.vcard))
+                 && keep.bindText(6, baseText(s.base))
                  && keep.step() == sqlite::Statement::Step::Done && keep.reset();
         }
         if (!ok)
@@ -945,8 +961,8 @@ Result<SyncReport> Sync::run()
     m_account = **account;
     if (!m_options.acceptCertificate.isEmpty())
         m_account.certificate = m_options.acceptCertificate;
-    m_client = std::make_unique<DavClient>(m_account.user, m_options.password,
-                                           m_account.certificate);
+    m_client
+        = std::make_unique<DavClient>(m_account.user, m_options.password, m_account.certificate);
     m_client->setTimeoutMs(m_options.timeoutMs);
 
     if (Result<void> loaded = loadLocal(); !loaded)

@@ -67,7 +67,7 @@ struct SyncReport
     int addedThere = 0;
     int changedThere = 0;
     int deletedThere = 0;
-    int bothSides = 0; // contacts changed on both sides, merged
+    int bothSides = 0;     // contacts changed on both sides, merged
     QStringList conflicts; // one line per field, as written to the conflict log
     QStringList notices;   // contacts sent up again, brought back, or left for the next sync
     bool usedSyncToken = false;

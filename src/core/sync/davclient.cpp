@@ -142,11 +142,12 @@ Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
                            "run again with --accept-certificate %2")
                 .arg(errorText, untrusted))};
     if (response.status == 0) {
-        const QString reason = error == QNetworkReply::OperationCanceledError
-                                   ? QStringLiteral("No answer within %1 s.").arg(m_timeoutMs / 1000)
-                                   : errorText;
-        return Failure{serverProblem(QStringLiteral("The server could not be reached."), url,
-                                     reason)};
+        const QString reason
+            = error == QNetworkReply::OperationCanceledError
+                  ? QStringLiteral("No answer within %1 s.").arg(m_timeoutMs / 1000)
+                  : errorText;
+        return Failure{
+            serverProblem(QStringLiteral("The server could not be reached."), url, reason)};
     }
     return response;
 }

@@ -24,8 +24,10 @@ bool isDav(const QXmlStreamReader &xml, const char *name)
 }
 
 // Reads one property element (the reader on its start) up to its end.
-void readProperty(QXmlStreamReader &xml, QHash<QString, QString> &text,
-                  QHash<QString, QStringList> &hrefs, QHash<QString, QStringList> &children)
+void readProperty(QXmlStreamReader &xml,
+                  QHash<QString, QString> &text,
+                  QHash<QString, QStringList> &hrefs,
+                  QHash<QString, QStringList> &children)
 {
     const QString key = keyOf(xml);
     QString value;

@@ -8,9 +8,8 @@
 
 namespace carddav {
 
-MergeResult mergeThreeWay(const ContactValues &base,
-                          const ContactValues &local,
-                          const ContactValues &server)
+MergeResult
+mergeThreeWay(const ContactValues &base, const ContactValues &local, const ContactValues &server)
 {
     MergeResult result;
     result.merged = local;
@@ -186,8 +185,8 @@ QString formattedName(const ContactValues &values)
                       values[fieldIndex(ContactField::LastName)]};
     names.removeAll(QString());
     QString name = names.join(u' ');
-    for (ContactField fallback : {ContactField::NickName, ContactField::Email1,
-                                  ContactField::Email2}) {
+    for (ContactField fallback :
+         {ContactField::NickName, ContactField::Email1, ContactField::Email2}) {
         if (name.isEmpty())
             name = values[fieldIndex(fallback)];
     }
@@ -375,8 +374,10 @@ QByteArray CardPatcher::patched()
     patchNames();
     patchNickName();
     patchAddress();
-    patchSingle(ContactField::HomePhone, "TEL", v4 ? "TEL;VALUE=text;TYPE=home,voice" : "TEL;TYPE=HOME,VOICE");
-    patchSingle(ContactField::WorkPhone, "TEL", v4 ? "TEL;VALUE=text;TYPE=work,voice" : "TEL;TYPE=WORK,VOICE");
+    patchSingle(ContactField::HomePhone, "TEL",
+                v4 ? "TEL;VALUE=text;TYPE=home,voice" : "TEL;TYPE=HOME,VOICE");
+    patchSingle(ContactField::WorkPhone, "TEL",
+                v4 ? "TEL;VALUE=text;TYPE=work,voice" : "TEL;TYPE=WORK,VOICE");
     patchSingle(ContactField::Cell, "TEL", v4 ? "TEL;VALUE=text;TYPE=cell" : "TEL;TYPE=CELL");
     patchSingle(ContactField::Fax, "TEL", v4 ? "TEL;VALUE=text;TYPE=fax" : "TEL;TYPE=FAX");
     patchSingle(ContactField::Email1, "EMAIL", v4 ? "EMAIL" : "EMAIL;TYPE=INTERNET");

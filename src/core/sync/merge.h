@@ -26,9 +26,8 @@ struct MergeResult
 // Three-way merge per field against the values as last synced: a field changed on one side
 // takes that side's value; changed on both to different values, the local value wins and the
 // server's is reported. contactid is the program's own and always stays local.
-MergeResult mergeThreeWay(const ContactValues &base,
-                          const ContactValues &local,
-                          const ContactValues &server);
+MergeResult
+mergeThreeWay(const ContactValues &base, const ContactValues &local, const ContactValues &server);
 
 // What a card reads as in the program's fields (contactid left empty), and its UID.
 struct CardContent

@@ -20,8 +20,7 @@ Result<QString> readPasswordFile(const QString &path)
     if (!onlyOwnerCanRead(file.permissions()))
         return Failure{fileProblem(what, path,
                                    QStringLiteral("Others than its owner may read or change it; "
-                                                  "make it private (chmod 600).")
-                                       )};
+                                                  "make it private (chmod 600)."))};
     if (!file.open(QIODevice::ReadOnly))
         return Failure{fileProblem(what, path, file.errorString())};
     QByteArray line = file.readLine(4096);
