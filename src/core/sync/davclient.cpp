@@ -133,7 +133,7 @@ Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
     response.body = reply->readAll();
     for (const auto &[name, value] : reply->rawHeaderPairs())
         response.headers.insert(name.toLower(), value);
-    reply->deleteLater();
+    delete reply; // the loop has ended: nothing of the reply runs any more
 
     if (!untrusted.isEmpty())
         return Failure{serverProblem(
