@@ -1,5 +1,6 @@
 // The sync's pure parts: the three-way merge, patching a server's card, the password file's
 // mode and the multistatus reader.
+#include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
 #include <core/sync/merge.h>
 #include <core/sync/passwordfile.h>
@@ -67,6 +68,8 @@ private slots:
     void passwordFileMode_data();
     void passwordFileMode();
     void multistatus();
+    void passwordOnlyWhereSafe_data();
+    void passwordOnlyWhereSafe();
 };
 
 void TestSyncMerge::merge_data()
@@ -264,6 +267,27 @@ void TestSyncMerge::multistatus()
     QCOMPARE(status.responses[2].children.value(QStringLiteral("DAV:|resourcetype")),
              (QStringList{"DAV:|collection", "urn:ietf:params:xml:ns:carddav|addressbook"}));
     QVERIFY(!carddav::parseMultistatus("<html>no</html>", status, error));
+}
+
+void TestSyncMerge::passwordOnlyWhereSafe_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("https") << "https://dav.example.org/" << true;
+    QTest::newRow("http, localhost") << "http://localhost:5232/" << true;
+    QTest::newRow("http, 127.0.0.1") << "http://127.0.0.1:5232/" << true;
+    QTest::newRow("http, ::1") << "http://[::1]:5232/" << true;
+    QTest::newRow("http, elsewhere") << "http://dav.example.org/" << false;
+    QTest::newRow("http, a name that starts like localhost")
+        << "http://127.0.0.1.example.org/" << false;
+    QTest::newRow("ftp") << "ftp://localhost/" << false;
+}
+
+void TestSyncMerge::passwordOnlyWhereSafe()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, sent);
+    QCOMPARE(carddav::DavClient::mayCarryPassword(QUrl(url)), sent);
 }
 
 QTEST_GUILESS_MAIN(TestSyncMerge)
