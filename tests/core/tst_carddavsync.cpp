@@ -68,6 +68,8 @@ private slots:
     void serverOnlyPropertiesSurvive();
     void deletions_data();
     void deletions();
+    void rowidGivenAgain_data();
+    void rowidGivenAgain();
     void raceMeetsPreconditionFailed_data();
     void raceMeetsPreconditionFailed();
     void serverStoppedMidway_data();
@@ -411,6 +413,45 @@ void TestCardDavSync::deletions()
         QCOMPARE(value(b, "Dunn", F::Cell), QStringLiteral("2"));
         QCOMPARE(report->notices.size(), 1); // sent up again, or brought back
     }
+}
+
+void TestCardDavSync::rowidGivenAgain_data()
+{
+    firstSyncBothWays_data();
+}
+
+// SQLite gives a new row the rowid of a deleted last row: the new contact is a new card on
+// the server, and the deleted one is deleted there, not turned into the new one.
+void TestCardDavSync::rowidGivenAgain()
+{
+    Device a;
+    QVERIFY(setUp(a, {person("Dunn", "Al"), person("Ames", "Bo")}));
+    QVERIFY(sync(a));
+    const QStringList uidsBefore = queryColumn(a.db(), "SELECT uid FROM carddav_contact ORDER BY "
+                                                       "contact_rowid");
+    QCOMPARE(uidsBefore.size(), 2);
+    QVERIFY(execOn(a.db(), "DELETE FROM contactsdb WHERE rowid = 2"));
+    QVERIFY(cntdb::insertContacts(a.db(), {person("Cole", "Cy")}));
+    QCOMPARE(queryColumn(a.db(), QStringLiteral("SELECT rowid FROM contactsdb WHERE %1 = 'Cole'")
+                                     .arg(quotedColumnName(F::LastName))),
+             QStringList{"2"});
+
+    const Result<SyncReport> report = sync(a);
+    QVERIFY2(report, qPrintable(report.error()));
+    QCOMPARE(report->deletedThere, 1);
+    QCOMPARE(report->addedThere, 1);
+    QStringList names;
+    QStringList uids;
+    for (const Card &card : serverCards()) {
+        const Result<carddav::CardContent> read = carddav::readCard(card.text, card.href);
+        QVERIFY(read);
+        names << read->values[fieldIndex(F::LastName)];
+        uids << read->uid;
+    }
+    names.sort();
+    QCOMPARE(names, (QStringList{"Cole", "Dunn"}));
+    QVERIFY(!uids.contains(uidsBefore.at(1)));
+    QCOMPARE(queryColumn(a.db(), "SELECT count(*) FROM carddav_deleted"), QStringList{"0"});
 }
 
 void TestCardDavSync::raceMeetsPreconditionFailed_data()

@@ -40,9 +40,17 @@ CREATE TABLE IF NOT EXISTS carddav_account (
     last_sync TEXT, last_result TEXT);
 CREATE TABLE IF NOT EXISTS carddav_contact (
     contact_rowid INTEGER PRIMARY KEY,
-    href TEXT NOT NULL UNIQUE, etag TEXT, uid TEXT, vcard BLOB,
-    base TEXT NOT NULL, pending INTEGER NOT NULL DEFAULT 0);
+    href TEXT NOT NULL UNIQUE, etag TEXT, uid TEXT, vcard BLOB,    base TEXT NOT NULL, pending INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS carddav_deleted (contact_rowid INTEGER PRIMARY KEY);
+CREATE TRIGGER IF NOT EXISTS carddav_contact_deleted AFTER DELETE ON contactsdb
+WHEN EXISTS (SELECT 1 FROM carddav_contact WHERE contact_rowid = OLD.rowid)
+BEGIN
+    INSERT OR IGNORE INTO carddav_deleted VALUES (OLD.rowid);
+END;
 )";
+// SQLite gives the rowid of a deleted last row to the next new row. The trigger notes every
+// synced contact deleted in the program (or by an import's merge), so that a new contact
+// on its old rowid is not taken for an edit of it.
 
 Result<void> openDatabase(sqlite::Connection &db, const QString &path, int busyTimeoutMs)
 {
@@ -214,6 +222,7 @@ Result<void> saveAccount(const QString &databasePath, const Account &account)
     const bool ok
         = transaction.isActive() && insert.isValid()
           && db.exec(QStringLiteral("DELETE FROM carddav_contact"))
+          && db.exec(QStringLiteral("DELETE FROM carddav_deleted"))
           && insert.bindText(1, account.server.toString()) && insert.bindText(2, account.user)
           && insert.bindText(3, account.addressBook.toString())
           && insert.bindText(4, account.addressBookName) && insert.bindText(5, account.certificate)
@@ -344,7 +353,9 @@ private:
     Account m_account;
     std::unique_ptr<DavClient> m_client;
     QHash<qint64, SyncedState> m_states;
-    QHash<QString, qint64> m_rowidByHref;
+    QHash<QString, QString> m_knownEtags; // href -> ETag as last synced, for every state
+    QSet<qint64> m_deletedRowids;         // synced contacts deleted here since (the trigger)
+    QList<SyncedState> m_orphans;         // their states, where the rowid is in use again
     QHash<qint64, ContactValues> m_local;
     QList<qint64> m_localOrder;
     // The server's members by href path: their ETags; whether the list is whole.
@@ -434,11 +445,21 @@ Result<void> Sync::loadLocal()
         state.vcard = QByteArray(card.data(), card.size());
         state.base = baseValues(states.columnText(5));
         state.pending = states.columnInt64(6) != 0;
-        m_rowidByHref.insert(state.href, state.rowid);
+        m_knownEtags.insert(state.href, state.etag);
         m_states.insert(state.rowid, state);
     }
     if (!states.isValid() || step == sqlite::Statement::Step::Error)
         return databaseFailure(m_options.databasePath, m_db.errorMessage());
+
+    sqlite::Statement deleted(m_db, QStringLiteral("SELECT contact_rowid FROM carddav_deleted"));
+    while (deleted.isValid() && (step = deleted.step()) == sqlite::Statement::Step::Row)
+        m_deletedRowids.insert(deleted.columnInt64(0));
+    if (!deleted.isValid() || step == sqlite::Statement::Step::Error)
+        return databaseFailure(m_options.databasePath, m_db.errorMessage());
+    for (qint64 rowid : std::as_const(m_deletedRowids)) {
+        if (m_local.contains(rowid) && m_states.contains(rowid))
+            m_orphans << m_states.take(rowid); // a new contact holds the rowid now
+    }
     return {};
 }
 
@@ -817,9 +838,13 @@ Result<void> Sync::storePending(const QList<SyncedState> &pending)
     sqlite::Statement insert(m_db, QStringLiteral("INSERT OR REPLACE INTO carddav_contact "
                                                   "(contact_rowid, href, etag, uid, vcard, base, "
                                                   "pending) VALUES (?, ?, NULL, ?, ?, ?, 1)"));
-    bool ok = transaction.isActive() && insert.isValid();
+    sqlite::Statement forget(m_db,
+                             QStringLiteral("DELETE FROM carddav_deleted WHERE contact_rowid = ?"));
+    bool ok = transaction.isActive() && insert.isValid() && forget.isValid();
     for (const SyncedState &state : pending) {
-        ok = ok && insert.bindInt64(1, state.rowid) && insert.bindText(2, state.href)
+        ok = ok && forget.bindInt64(1, state.rowid)
+             && forget.step() == sqlite::Statement::Step::Done && forget.reset()
+             && insert.bindInt64(1, state.rowid) && insert.bindText(2, state.href)
              && insert.bindText(3, state.uid) && insert.bindText(4, QString::fromUtf8(state.vcard))
              && insert.bindText(5, baseText(state.base))
              && insert.step() == sqlite::Statement::Step::Done && insert.reset();
@@ -828,7 +853,7 @@ Result<void> Sync::storePending(const QList<SyncedState> &pending)
         return databaseFailure(m_options.databasePath, m_db.errorMessage());
     for (const SyncedState &state : pending) {
         m_states.insert(state.rowid, state);
-        m_rowidByHref.insert(state.href, state.rowid);
+        m_knownEtags.insert(state.href, QString());
     }
     return {};
 }
@@ -862,8 +887,9 @@ Result<void> Sync::commit()
     sqlite::Statement keep(m_db, QStringLiteral("INSERT OR REPLACE INTO carddav_contact "
                                                 "(contact_rowid, href, etag, uid, vcard, base, "
                                                 "pending) VALUES (?, ?, ?, ?, ?, ?, 0)"));
-    sqlite::Statement drop(m_db,
-                           QStringLiteral("DELETE FROM carddav_contact WHERE contact_rowid = ?"));
+    sqlite::Statement drop(m_db, QStringLiteral("DELETE FROM carddav_contact WHERE href = ?"));
+    sqlite::Statement forget(m_db,
+                             QStringLiteral("DELETE FROM carddav_deleted WHERE contact_rowid = ?"));
     sqlite::Statement dropHref(m_db, QStringLiteral("DELETE FROM carddav_contact WHERE href = ?"));
     if (!read.isValid() || !insert.isValid() || !update.isValid() || !remove.isValid()
         || !keep.isValid() || !drop.isValid() || !dropHref.isValid())
@@ -917,7 +943,7 @@ Result<void> Sync::commit()
                  && remove.step() == sqlite::Statement::Step::Done && remove.reset();
         }
         if (outcome.dropState) {
-            ok = ok && drop.bindInt64(1, outcome.rowid)
+            ok = ok && drop.bindText(1, outcome.state.href)
                  && drop.step() == sqlite::Statement::Step::Done && drop.reset();
         } else {
             const SyncedState &s = outcome.state;
@@ -930,6 +956,17 @@ Result<void> Sync::commit()
                  && keep.step() == sqlite::Statement::Step::Done && keep.reset();
         }
         if (!ok)
+            return failed();
+    }
+    // The deletions noted by the trigger are dealt with, this sync's own among them.
+    QSet<qint64> dealtWith = m_deletedRowids;
+    for (const Outcome &outcome : std::as_const(m_outcomes)) {
+        if (outcome.local == Outcome::Local::Remove)
+            dealtWith.insert(outcome.rowid);
+    }
+    for (qint64 rowid : std::as_const(dealtWith)) {
+        if (!forget.bindInt64(1, rowid) || forget.step() != sqlite::Statement::Step::Done
+            || !forget.reset())
             return failed();
     }
     sqlite::Statement account(m_db, QStringLiteral("UPDATE carddav_account SET sync_token = ?, "
@@ -983,9 +1020,8 @@ Result<SyncReport> Sync::run()
     };
     QStringList toFetch;
     for (auto it = m_serverEtags.constBegin(); it != m_serverEtags.constEnd(); ++it) {
-        const auto known = m_rowidByHref.constFind(it.key());
-        if (known == m_rowidByHref.constEnd() || m_states[*known].etag != it.value()
-            || it.value().isEmpty())
+        const auto known = m_knownEtags.constFind(it.key());
+        if (known == m_knownEtags.constEnd() || *known != it.value() || it.value().isEmpty())
             toFetch << it.key();
     }
     int writes = 0;
@@ -996,6 +1032,7 @@ Result<SyncReport> Sync::run()
     }
     for (const SyncedState &state : std::as_const(m_states))
         writes += m_local.contains(state.rowid) ? 0 : 1;
+    writes += int(m_orphans.size());
     m_total = int(toFetch.size()) + writes;
     if (Result<void> fetched = fetch(toFetch); !fetched)
         return Failure{fetched.error()};
@@ -1017,9 +1054,12 @@ Result<SyncReport> Sync::run()
     }
     if (Result<void> stored = storePending(pending); !stored)
         return Failure{stored.error()};
-
-    for (const SyncedState &state : std::as_const(m_states)) {
-        const auto local = m_local.constFind(state.rowid);
+    QList<SyncedState> states = m_states.values();
+    const qsizetype owned = states.size();
+    states += m_orphans;
+    for (qsizetype i = 0; i < states.size(); ++i) {
+        const SyncedState &state = states.at(i);
+        const auto local = i < owned ? m_local.constFind(state.rowid) : m_local.constEnd();
         const std::optional<QString> etag = onServer(state);
         Result<void> done;
         if (state.pending && !etag && local != m_local.constEnd())
@@ -1036,7 +1076,7 @@ Result<SyncReport> Sync::run()
             return Failure{done.error()};
     }
     for (auto it = m_fetched.constBegin(); it != m_fetched.constEnd(); ++it) {
-        if (!m_rowidByHref.contains(it.key()))
+        if (!m_knownEtags.contains(it.key()))
             if (Result<void> added = newServer(it.key(), it.value()); !added)
                 return Failure{added.error()};
     }
