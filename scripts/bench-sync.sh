@@ -64,7 +64,8 @@ timed() { # label, then the command; prints the wall time in seconds
   start=$(date +%s.%N)
   "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; exit 1; }
   end=$(date +%s.%N)
-  printf '%s\t%d\t%.2f s\n' "$label" "$count" "$(echo "$end - $start" | bc)"
+  awk -v l="$label" -v n="$count" -v a="$start" -v b="$end" \
+    'BEGIN { printf "%s\t%d\t%.2f s\n", l, n, b - a }'
 }
 timed "first sync up (empty address book)" "$tool" sync --db "$work/a.mdb" --password-file "$work/pw"
 timed "first sync down (empty database)" "$tool" sync --db "$work/b.mdb" --password-file "$work/pw"
