@@ -5,6 +5,10 @@
 //                    [--where FIELD=TEXT]
 //   pelmora-contacts duplicates [--db PATH]
 //   pelmora-contacts merge KEEP OTHER [--db PATH] [--rowid] [--dry-run]
+//   pelmora-contacts sync setup URL --user NAME [--password-file F] [--addressbook NAME]
+//                    [--db PATH] [--accept-certificate SHA256]
+//   pelmora-contacts sync [--db PATH] [--password-file F] [--accept-certificate SHA256]
+//   pelmora-contacts sync status [--db PATH]
 // It links the core only: no window, no message box.
 #include <core/contacts/contactfields.h>
 #include <core/files/apppath.h>
@@ -13,6 +17,11 @@
 #include <core/interchange/duplicates.h>
 #include <core/interchange/readahead.h>
 #include <core/interchange/vcard.h>
+#include <core/sync/carddavsync.h>
+#include <core/sync/davclient.h>
+#include <core/sync/passwordfile.h>
+
+#include "keyring.h"
 
 #include "progressline.h"
 
@@ -27,14 +36,18 @@
 #include <optional>
 #include <unistd.h>
 
+#include <unistd.h>
+
 namespace {
 
 // The exit statuses, as --help tells them.
-enum Exit { Done = 0, DoneWithSkips = 1, BadInput = 2, DatabaseError = 3 };
+enum Exit { Done = 0, DoneWithSkips = 1, BadInput = 2, DatabaseError = 3, ServerError = 4 };
 
 const char *const exitHelp = "Exit status: 0 all done; 1 done, but some cards or rows were "
-                             "skipped; 2 unreadable input or bad usage, nothing written; "
-                             "3 the database could not be used, nothing written.";
+                             "skipped (sync: some fields conflicted or some contacts wait for "
+                             "the next sync); 2 unreadable input or bad usage, nothing written; "
+                             "3 the database could not be used, nothing written; 4 sync: the "
+                             "server could not be used, nothing written here.";
 
 void say(const QString &text)
 {
@@ -385,6 +398,171 @@ int runMerge(const QCommandLineParser &parser, const QStringList &ids, const QSt
     return Done;
 }
 
+// The name of an account's password in the keyring.
+QString keyringAccount(const QString &user, const QUrl &server)
+{
+    return user + u'@' + server.host()
+           + (server.port() > 0 ? u':' + QString::number(server.port()) : QString());
+}
+
+// The password from --password-file; without it, from the keyring (sync) or asked for
+// (sync setup, which then keeps it in the keyring).
+Result<QString> syncPassword(const QCommandLineParser &parser, const QString &keyringName, bool ask)
+{
+    if (parser.isSet(QStringLiteral("password-file")))
+        return carddav::readPasswordFile(parser.value(QStringLiteral("password-file")));
+    if (ask)
+        return keyring::askPassword(QStringLiteral("Password for %1: ").arg(keyringName));
+    return keyring::readPassword(keyringName);
+}
+
+int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments, const QString &db)
+{
+    if (arguments.size() != 1 || !parser.isSet(QStringLiteral("user")))
+        return usage(parser, QStringLiteral("sync setup: name the server's address and --user."));
+    const QUrl server = QUrl::fromUserInput(arguments.first());
+    const QString keyringName = keyringAccount(parser.value(QStringLiteral("user")), server);
+    const Result<QString> password = syncPassword(parser, keyringName, true);
+    if (!password) {
+        say(password.error());
+        return BadInput;
+    }
+    const QString pinned = parser.value(QStringLiteral("accept-certificate"));
+    carddav::DavClient client(parser.value(QStringLiteral("user")), *password, pinned);
+    const Result<QList<carddav::AddressBook>> books = carddav::discoverAddressBooks(client, server);
+    if (!books) {
+        say(books.error());
+        return ServerError;
+    }
+    QStringList names;
+    for (const carddav::AddressBook &book : *books) {
+        names << book.name;
+        std::printf("%s\t%s\n", qPrintable(book.name), qPrintable(book.url.toString()));
+    }
+    const QString wanted = parser.value(QStringLiteral("addressbook"));
+    std::optional<carddav::AddressBook> chosen;
+    for (const carddav::AddressBook &book : *books) {
+        if (wanted.isEmpty() ? books->size() == 1
+                             : (book.name == wanted || book.url.toString() == wanted))
+            chosen = book;
+    }
+    if (!chosen) {
+        say(books->isEmpty() ? QStringLiteral("The server keeps no address book for %1.")
+                                   .arg(parser.value(QStringLiteral("user")))
+            : wanted.isEmpty() ? QStringLiteral("Choose one with --addressbook NAME: %1.")
+                                     .arg(names.join(QStringLiteral(", ")))
+                               : QStringLiteral("There is no address book \"%1\"; there are: %2.")
+                                     .arg(wanted, names.join(QStringLiteral(", "))));
+        return BadInput;
+    }
+    carddav::Account account;
+    account.server = server;
+    account.user = parser.value(QStringLiteral("user"));
+    account.addressBook = chosen->url;
+    account.addressBookName = chosen->name;
+    account.certificate = pinned;
+    if (Result<void> saved = carddav::saveAccount(db, account); !saved) {
+        say(saved.error());
+        return DatabaseError;
+    }
+    if (!parser.isSet(QStringLiteral("password-file"))) {
+        if (Result<void> kept = keyring::storePassword(keyringName, *password); !kept) {
+            say(kept.error());
+            return DoneWithSkips;
+        }
+    }
+    say(QStringLiteral("Address book \"%1\" set up for %2; run \"pelmora-contacts sync\".")
+            .arg(chosen->name, db));
+    return Done;
+}
+
+int runSyncStatus(const QString &db)
+{
+    const Result<std::optional<carddav::Account>> account = carddav::loadAccount(db);
+    if (!account) {
+        say(account.error());
+        return DatabaseError;
+    }
+    if (!*account) {
+        say(QStringLiteral("No account is set up for %1.").arg(db));
+        return Done;
+    }
+    const carddav::Account &a = **account;
+    std::printf("server: %s\nuser: %s\naddress book: %s (%s)\n", qPrintable(a.server.toString()),
+                qPrintable(a.user), qPrintable(a.addressBookName),
+                qPrintable(a.addressBook.toString()));
+    if (!a.certificate.isEmpty())
+        std::printf("accepted certificate: %s\n", qPrintable(a.certificate));
+    std::printf("last sync: %s\n",
+                a.lastSync.isEmpty()
+                    ? "never"
+                    : qPrintable(a.lastSync + QStringLiteral(", ") + a.lastResult));
+    return Done;
+}
+
+int runSync(const QCommandLineParser &parser, const QString &db)
+{
+    const Result<std::optional<carddav::Account>> account = carddav::loadAccount(db);
+    if (!account) {
+        say(account.error());
+        return DatabaseError;
+    }
+    if (!*account) {
+        say(QStringLiteral("No account is set up for %1: run \"pelmora-contacts sync setup URL "
+                           "--user NAME\" first.")
+                .arg(db));
+        return BadInput;
+    }
+    const Result<QString> password
+        = syncPassword(parser, keyringAccount((*account)->user, (*account)->server), false);
+    if (!password) {
+        say(password.error());
+        return BadInput;
+    }
+    carddav::SyncOptions options;
+    options.databasePath = db;
+    options.password = *password;
+    options.conflictLogPath = platform::appFile(QStringLiteral("sync-conflicts.log"));
+    options.acceptCertificate = parser.value(QStringLiteral("accept-certificate"));
+    const bool terminal = isatty(fileno(stderr));
+    if (terminal) {
+        options.progress = [](int done, int total) {
+            const int width = 30;
+            const int filled = total > 0 ? std::min(width, done * width / total) : width;
+            std::fprintf(stderr, "\r[%s%s] %d/%d", QByteArray(filled, '#').constData(),
+                         QByteArray(width - filled, ' ').constData(), done, total);
+        };
+    }
+    const Result<carddav::SyncReport> report = carddav::synchronise(options);
+    if (terminal)
+        std::fprintf(stderr, "\r%s\r", QByteArray(50, ' ').constData());
+    if (!report) {
+        say(report.error());
+        return report.error().contains(QLatin1String("Server:")) ? ServerError : DatabaseError;
+    }
+    for (const QString &conflict : report->conflicts)
+        std::printf("conflict: %s\n", qPrintable(conflict));
+    for (const QString &notice : report->notices)
+        std::printf("%s\n", qPrintable(notice));
+    std::printf("Synced: %s\n", qPrintable(report->summary()));
+    if (!report->conflicts.isEmpty())
+        say(QStringLiteral("The server's values of the conflicts are in %1.")
+                .arg(options.conflictLogPath));
+    return report->conflicts.isEmpty() && report->notices.isEmpty() ? Done : DoneWithSkips;
+}
+
+int runSyncCommand(const QCommandLineParser &parser, QStringList arguments, const QString &db)
+{
+    const QString sub = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    if (sub == QLatin1String("setup"))
+        return runSyncSetup(parser, arguments, db);
+    if (sub == QLatin1String("status"))
+        return runSyncStatus(db);
+    if (sub.isEmpty())
+        return runSync(parser, db);
+    return usage(parser, QStringLiteral("sync: say sync, sync setup or sync status."));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -398,11 +576,12 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Imports contacts from vCard and CSV files into the address book, "
-                       "exports them, finds likely duplicates and merges two contacts.\n\n")
+                       "exports them, finds likely duplicates, merges two contacts and syncs "
+                       "with a CardDAV server.\n\n")
         + QString::fromLatin1(exitHelp));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("import, export, duplicates or merge"));
+                                 QStringLiteral("import, export, duplicates, merge or sync"));
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("import: the files to read; export: the file to "
                                                 "write, - for standard output"));
@@ -426,6 +605,21 @@ int main(int argc, char *argv[])
         {QStringLiteral("where"), QStringLiteral("export: only contacts whose FIELD is TEXT."),
          QStringLiteral("FIELD=TEXT")},
         {QStringLiteral("rowid"), QStringLiteral("merge: KEEP and OTHER are rowids, not ids.")},
+        {QStringLiteral("user"), QStringLiteral("sync setup: the user name on the server."),
+         QStringLiteral("name")},
+        {QStringLiteral("password-file"),
+         QStringLiteral("sync: read the password from the first line of this file, which only "
+                        "its owner may read. Without it, sync setup asks for the password and "
+                        "keeps it in the desktop's keyring, and sync reads it from there."),
+         QStringLiteral("file")},
+        {QStringLiteral("addressbook"),
+         QStringLiteral("sync setup: the address book to sync, by name (needed when there are "
+                        "several)."),
+         QStringLiteral("name")},
+        {QStringLiteral("accept-certificate"),
+         QStringLiteral("sync: trust the server's certificate of this SHA-256 fingerprint though "
+                        "it does not verify."),
+         QStringLiteral("SHA256")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser, parser.errorText());
@@ -435,7 +629,7 @@ int main(int argc, char *argv[])
     }
     QStringList arguments = parser.positionalArguments();
     if (arguments.isEmpty())
-        return usage(parser, QStringLiteral("Say import, export, duplicates or merge."));
+        return usage(parser, QStringLiteral("Say import, export, duplicates, merge or sync."));
     const QString command = arguments.takeFirst();
     QString db = parser.value(QStringLiteral("db"));
     if (!parser.isSet(QStringLiteral("db"))) {
@@ -455,5 +649,7 @@ int main(int argc, char *argv[])
         return runDuplicates(db);
     if (command == QLatin1String("merge"))
         return runMerge(parser, arguments, db);
+    if (command == QLatin1String("sync"))
+        return runSyncCommand(parser, arguments, db);
     return usage(parser, QStringLiteral("Unknown command \"%1\".").arg(command));
 }

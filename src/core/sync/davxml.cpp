@@ -1,0 +1,183 @@
+#include <core/sync/davxml.h>
+
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+namespace carddav {
+
+int statusCode(const QString &statusLine)
+{
+    const QStringList parts = statusLine.simplified().split(u' ');
+    return parts.size() >= 2 ? parts.at(1).toInt() : 0;
+}
+
+namespace {
+
+QString keyOf(const QXmlStreamReader &xml)
+{
+    return xml.namespaceUri().toString() + u'|' + xml.name().toString();
+}
+
+bool isDav(const QXmlStreamReader &xml, const char *name)
+{
+    return xml.namespaceUri() == QLatin1String(davNs) && xml.name() == QLatin1String(name);
+}
+
+// Reads one property element (the reader on its start) up to its end.
+void readProperty(QXmlStreamReader &xml,
+                  QHash<QString, QString> &text,
+                  QHash<QString, QStringList> &hrefs,
+                  QHash<QString, QStringList> &children)
+{
+    const QString key = keyOf(xml);
+    QString value;
+    QStringList foundHrefs;
+    QStringList childNames;
+    int depth = 1;
+    while (depth > 0 && !xml.atEnd()) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (depth == 1)
+                childNames << keyOf(xml);
+            if (isDav(xml, "href")) {
+                foundHrefs << xml.readElementText().trimmed();
+                break; // readElementText leaves the reader on the end element
+            }
+            ++depth;
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        case QXmlStreamReader::Characters:
+            value += xml.text();
+            break;
+        default:
+            break;
+        }
+    }
+    text.insert(key, value);
+    hrefs.insert(key, foundHrefs);
+    children.insert(key, childNames);
+}
+
+void readPropstat(QXmlStreamReader &xml, DavResource &resource)
+{
+    QHash<QString, QString> text;
+    QHash<QString, QStringList> hrefs;
+    QHash<QString, QStringList> children;
+    int status = 200;
+    while (xml.readNextStartElement()) {
+        if (isDav(xml, "prop")) {
+            while (xml.readNextStartElement())
+                readProperty(xml, text, hrefs, children);
+        } else if (isDav(xml, "status")) {
+            status = statusCode(xml.readElementText());
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+    if (status / 100 != 2)
+        return;
+    resource.text.insert(text);
+    resource.hrefs.insert(hrefs);
+    resource.children.insert(children);
+}
+
+} // namespace
+
+bool parseMultistatus(const QByteArray &body, Multistatus &out, QString &error)
+{
+    QXmlStreamReader xml(body);
+    if (!xml.readNextStartElement() || !isDav(xml, "multistatus")) {
+        error = xml.hasError() ? xml.errorString()
+                               : QStringLiteral("The answer is not a WebDAV multistatus.");
+        return false;
+    }
+    while (xml.readNextStartElement()) {
+        if (isDav(xml, "response")) {
+            DavResource resource;
+            while (xml.readNextStartElement()) {
+                if (isDav(xml, "href"))
+                    resource.href = xml.readElementText().trimmed();
+                else if (isDav(xml, "status"))
+                    resource.status = statusCode(xml.readElementText());
+                else if (isDav(xml, "propstat"))
+                    readPropstat(xml, resource);
+                else
+                    xml.skipCurrentElement();
+            }
+            out.responses << resource;
+        } else if (isDav(xml, "sync-token")) {
+            out.syncToken = xml.readElementText().trimmed();
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+    if (xml.hasError()) {
+        error = QStringLiteral("Unreadable XML at line %1: %2")
+                    .arg(xml.lineNumber())
+                    .arg(xml.errorString());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+void writeProps(QXmlStreamWriter &xml, const QList<PropName> &props)
+{
+    xml.writeStartElement(QString::fromLatin1(davNs), QStringLiteral("prop"));
+    for (const PropName &prop : props)
+        xml.writeEmptyElement(prop.ns, prop.name);
+    xml.writeEndElement();
+}
+
+QXmlStreamWriter &startDocument(QXmlStreamWriter &xml)
+{
+    xml.writeStartDocument();
+    xml.writeNamespace(QString::fromLatin1(davNs), QStringLiteral("d"));
+    xml.writeNamespace(QString::fromLatin1(cardNs), QStringLiteral("card"));
+    return xml;
+}
+
+} // namespace
+
+QByteArray propfindBody(const QList<PropName> &props)
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    startDocument(xml).writeStartElement(QString::fromLatin1(davNs), QStringLiteral("propfind"));
+    writeProps(xml, props);
+    xml.writeEndDocument();
+    return out;
+}
+
+QByteArray multigetBody(const QStringList &hrefs)
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    startDocument(xml).writeStartElement(QString::fromLatin1(cardNs),
+                                         QStringLiteral("addressbook-multiget"));
+    writeProps(xml, {{QString::fromLatin1(davNs), QStringLiteral("getetag")},
+                     {QString::fromLatin1(cardNs), QStringLiteral("address-data")}});
+    for (const QString &href : hrefs)
+        xml.writeTextElement(QString::fromLatin1(davNs), QStringLiteral("href"), href);
+    xml.writeEndDocument();
+    return out;
+}
+
+QByteArray syncCollectionBody(const QString &token)
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    startDocument(xml).writeStartElement(QString::fromLatin1(davNs),
+                                         QStringLiteral("sync-collection"));
+    xml.writeTextElement(QString::fromLatin1(davNs), QStringLiteral("sync-token"), token);
+    xml.writeTextElement(QString::fromLatin1(davNs), QStringLiteral("sync-level"),
+                         QStringLiteral("1"));
+    writeProps(xml, {{QString::fromLatin1(davNs), QStringLiteral("getetag")}});
+    xml.writeEndDocument();
+    return out;
+}
+
+} // namespace carddav

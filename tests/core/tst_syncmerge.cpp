@@ -1,0 +1,294 @@
+// The sync's pure parts: the three-way merge, patching a server's card, the password file's
+// mode and the multistatus reader.
+#include <core/sync/davclient.h>
+#include <core/sync/davxml.h>
+#include <core/sync/merge.h>
+#include <core/sync/passwordfile.h>
+
+#include <QTest>
+
+using carddav::FieldConflict;
+
+using Changes = QList<std::pair<ContactField, QString>>;
+using Replaced = QList<std::pair<QByteArray, QByteArray>>;
+
+namespace {
+
+ContactValues contact(std::initializer_list<std::pair<ContactField, QString>> fields)
+{
+    ContactValues values;
+    for (const auto &[field, value] : fields)
+        values[fieldIndex(field)] = value;
+    return values;
+}
+
+// A card as another client writes it: properties Pelmora does not show, a group, folding,
+// a second address and number, an X- property.
+const QByteArray serverCard
+    = "BEGIN:VCARD\r\n"
+      "VERSION:3.0\r\n"
+      "PRODID:-//Somewhere//Phone 1.0//EN\r\n"
+      "UID:7f3c1a52-card\r\n"
+      "N:Dunn;Al;;Dr.;\r\n"
+      "FN:Dr. Al Dunn\r\n"
+      "ORG:Dunn & Sons;Sales\r\n"
+      "TITLE:Manager\r\n"
+      "BDAY:1970-04-01\r\n"
+      "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQEASABIAAD/2wBDAP////////////////\r\n"
+      " //////////////////////////////////////////////////////////8=\r\n"
+      "item1.TEL;TYPE=CELL:+44 7700 900123\r\n"
+      "item1.X-ABLabel:mobile\r\n"
+      "TEL;TYPE=WORK,VOICE:+44 20 7946 0000\r\n"
+      "TEL;TYPE=WORK,VOICE:+44 20 7946 0001\r\n"
+      "EMAIL;TYPE=INTERNET:al@example.com\r\n"
+      "ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r\n"
+      "ADR;TYPE=WORK:;;2 Mill Rd;York;;YO1 1AA;UK\r\n"
+      "URL:https://example.com/al\r\n"
+      "CATEGORIES:Friends,Work\r\n"
+      "X-SOCIAL-PROFILE;TYPE=chat:al.dunn\r\n"
+      "END:VCARD\r\n";
+
+QList<QByteArray> lines(const QByteArray &card)
+{
+    return card.split('\n');
+}
+
+} // namespace
+
+class TestSyncMerge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void merge_data();
+    void merge();
+    void patchKeepsTheRest_data();
+    void patchKeepsTheRest();
+    void newCardCarriesUid();
+    void passwordFileMode_data();
+    void passwordFileMode();
+    void multistatus();
+    void passwordOnlyWhereSafe_data();
+    void passwordOnlyWhereSafe();
+};
+
+void TestSyncMerge::merge_data()
+{
+    QTest::addColumn<ContactValues>("base");
+    QTest::addColumn<ContactValues>("local");
+    QTest::addColumn<ContactValues>("server");
+    QTest::addColumn<ContactValues>("merged");
+    QTest::addColumn<int>("conflicts");
+    using F = ContactField;
+    const ContactValues base
+        = contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "1"}});
+    QTest::newRow("unchanged") << base << base << base << base << 0;
+    QTest::newRow("changed here only")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "2"}}) << base
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "2"}}) << 0;
+    QTest::newRow("changed there only")
+        << base << base << contact({{F::LastName, "Dunn"}, {F::Cell, "3"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "3"}}) << 0;
+    QTest::newRow("both, different fields")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunne"}, {F::Cell, "1"}})
+        << contact({{F::LastName, "Dunn"}, {F::Cell, "3"}, {F::Notes, "hi"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunne"}, {F::Cell, "3"}, {F::Notes, "hi"}})
+        << 0;
+    QTest::newRow("both, same field, same value")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 0;
+    QTest::newRow("both, same field: local wins")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::LastName, "Dunn"}, {F::Cell, "6"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 1;
+    QTest::newRow("emptied there, changed here")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::LastName, "Dunn"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 1;
+}
+
+void TestSyncMerge::merge()
+{
+    QFETCH(ContactValues, base);
+    QFETCH(ContactValues, local);
+    QFETCH(ContactValues, server);
+    QFETCH(ContactValues, merged);
+    QFETCH(int, conflicts);
+    const carddav::MergeResult result = carddav::mergeThreeWay(base, local, server);
+    QCOMPARE(result.merged, merged);
+    QCOMPARE(result.conflicts.size(), conflicts);
+    for (const FieldConflict &conflict : result.conflicts) {
+        QCOMPARE(conflict.local, local[fieldIndex(conflict.field)]);
+        QCOMPARE(conflict.server, server[fieldIndex(conflict.field)]);
+    }
+}
+
+void TestSyncMerge::patchKeepsTheRest_data()
+{
+    QTest::addColumn<Changes>("changes");
+    // The card's lines that change (old line -> new line; an empty new line: removed), and
+    // lines added before END:VCARD.
+    QTest::addColumn<Replaced>("replaced");
+    QTest::addColumn<QList<QByteArray>>("added");
+    using F = ContactField;
+    QTest::newRow("cell in a group") << Changes{{F::Cell, "+44 7700 900999"}}
+                                     << Replaced{{"item1.TEL;TYPE=CELL:+44 7700 900123\r",
+                                                  "item1.TEL;TYPE=CELL:+44 7700 900999\r"}}
+                                     << QList<QByteArray>{};
+    QTest::newRow("last name: N keeps its prefix, FN follows")
+        << Changes{{F::LastName, "Dunne"}}
+        << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunne;Al;;Dr.;\r"},
+                    {"FN:Dr. Al Dunn\r", "FN:Al Dunne\r"}}
+        << QList<QByteArray>{};
+    QTest::newRow("second work number of two, and a note added")
+        << Changes{{F::WorkPhone, "+44 20 7946 0002"}, {F::Notes, "line 1\r\nline; 2"}}
+        << Replaced{{"TEL;TYPE=WORK,VOICE:+44 20 7946 0000\r",
+                     "TEL;TYPE=WORK,VOICE:+44 20 7946 0002\r"}}
+        << QList<QByteArray>{"NOTE:line 1\\nline\\; 2\r"};
+    QTest::newRow("e-mail emptied, home city changed")
+        << Changes{{F::Email1, ""}, {F::City, "Bradford"}}
+        << Replaced{{"EMAIL;TYPE=INTERNET:al@example.com\r", ""},
+                    {"ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r",
+                     "ADR;TYPE=HOME:;;1 High St;Bradford;;LS1 1AA;UK\r"}}
+        << QList<QByteArray>{};
+    QTest::newRow("fax added") << Changes{{F::Fax, "+44 20 7946 0099"}} << Replaced{}
+                               << QList<QByteArray>{"TEL;TYPE=FAX:+44 20 7946 0099\r"};
+}
+
+void TestSyncMerge::patchKeepsTheRest()
+{
+    QFETCH(Changes, changes);
+    QFETCH(Replaced, replaced);
+    QFETCH(QList<QByteArray>, added);
+    const Result<carddav::CardContent> before = carddav::readCard(serverCard, "card");
+    QVERIFY2(before, qPrintable(before.error()));
+    QCOMPARE(before->uid, QStringLiteral("7f3c1a52-card"));
+    ContactValues wanted = before->values;
+    for (const auto &[field, value] : changes)
+        wanted[fieldIndex(field)] = value;
+
+    const Result<QByteArray> patched = carddav::patchCard(serverCard, wanted);
+    QVERIFY2(patched, qPrintable(patched.error()));
+    QList<QByteArray> expected = lines(serverCard);
+    for (const auto &[oldLine, newLine] : replaced) {
+        const qsizetype at = expected.indexOf(oldLine);
+        QVERIFY2(at >= 0, oldLine.constData());
+        if (newLine.isEmpty())
+            expected.removeAt(at);
+        else
+            expected[at] = newLine;
+    }
+    const qsizetype end = expected.indexOf("END:VCARD\r");
+    for (qsizetype i = 0; i < added.size(); ++i)
+        expected.insert(end + i, added.at(i));
+    QCOMPARE(lines(*patched), expected);
+    const Result<carddav::CardContent> after = carddav::readCard(*patched, "patched");
+    QVERIFY(after);
+    QCOMPARE(after->values, wanted);
+}
+
+void TestSyncMerge::newCardCarriesUid()
+{
+    ContactValues values = contact({{ContactField::ContactId, "12"},
+                                    {ContactField::LastName, "Ames"},
+                                    {ContactField::Cell, "555"}});
+    const QByteArray card = carddav::newCard(values, QStringLiteral("u-1"));
+    QVERIFY(card.startsWith("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u-1\r\n"));
+    QVERIFY(!card.contains("12")); // the program's contactid stays here
+    const Result<carddav::CardContent> read = carddav::readCard(card, "new");
+    QVERIFY(read);
+    values[fieldIndex(ContactField::ContactId)].clear();
+    QCOMPARE(read->values, values);
+    QCOMPARE(read->uid, QStringLiteral("u-1"));
+}
+
+void TestSyncMerge::passwordFileMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("0600") << 0600 << true;
+    QTest::newRow("0400") << 0400 << true;
+    QTest::newRow("0640 group reads") << 0640 << false;
+    QTest::newRow("0604 others read") << 0604 << false;
+    QTest::newRow("0620 group writes") << 0620 << false;
+}
+
+void TestSyncMerge::passwordFileMode()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, accepted);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pw"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("s3cret:with colon \r\nsecond line\n");
+    file.close();
+    QFileDevice::Permissions permissions;
+    const std::pair<int, QFileDevice::Permission> bits[]
+        = {{0400, QFileDevice::ReadOwner}, {0200, QFileDevice::WriteOwner},
+           {0040, QFileDevice::ReadGroup}, {0020, QFileDevice::WriteGroup},
+           {0004, QFileDevice::ReadOther}, {0002, QFileDevice::WriteOther}};
+    for (const auto &[bit, permission] : bits) {
+        if (mode & bit)
+            permissions |= permission;
+    }
+    QVERIFY(file.setPermissions(permissions));
+    const Result<QString> password = carddav::readPasswordFile(path);
+    QCOMPARE(password.ok(), accepted);
+    if (accepted)
+        QCOMPARE(*password, QStringLiteral("s3cret:with colon "));
+    else
+        QVERIFY(password.error().contains(path));
+}
+
+void TestSyncMerge::multistatus()
+{
+    const QByteArray body
+        = "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:"
+          "ns:carddav\"><D:response><D:href>/ab/a%20b.vcf</D:href><D:propstat><D:prop>"
+          "<D:getetag>\"e1\"</D:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>"
+          "<D:propstat><D:prop><C:address-data/></D:prop><D:status>HTTP/1.1 404 Not Found"
+          "</D:status></D:propstat></D:response><D:response><D:href>/ab/gone.vcf</D:href>"
+          "<D:status>HTTP/1.1 404 Not Found</D:status></D:response><D:response><D:href>/ab/"
+          "</D:href><D:propstat><D:prop><D:resourcetype><D:collection/><C:addressbook/>"
+          "</D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>"
+          "</D:response><D:sync-token>http://x/sync/7</D:sync-token></D:multistatus>";
+    carddav::Multistatus status;
+    QString error;
+    QVERIFY2(carddav::parseMultistatus(body, status, error), qPrintable(error));
+    QCOMPARE(status.syncToken, QStringLiteral("http://x/sync/7"));
+    QCOMPARE(status.responses.size(), 3);
+    QCOMPARE(status.responses[0].prop(carddav::davNs, "getetag"), QStringLiteral("\"e1\""));
+    // A property the server did not have is not read as empty text.
+    QVERIFY(!status.responses[0].text.contains(QStringLiteral("urn:ietf:params:xml:ns:carddav|"
+                                                              "address-data")));
+    QCOMPARE(status.responses[1].status, 404);
+    QCOMPARE(status.responses[2].children.value(QStringLiteral("DAV:|resourcetype")),
+             (QStringList{"DAV:|collection", "urn:ietf:params:xml:ns:carddav|addressbook"}));
+    QVERIFY(!carddav::parseMultistatus("<html>no</html>", status, error));
+}
+
+void TestSyncMerge::passwordOnlyWhereSafe_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("https") << "https://dav.example.org/" << true;
+    QTest::newRow("http, localhost") << "http://localhost:5232/" << true;
+    QTest::newRow("http, 127.0.0.1") << "http://127.0.0.1:5232/" << true;
+    QTest::newRow("http, ::1") << "http://[::1]:5232/" << true;
+    QTest::newRow("http, elsewhere") << "http://dav.example.org/" << false;
+    QTest::newRow("http, a name that starts like localhost")
+        << "http://127.0.0.1.example.org/" << false;
+    QTest::newRow("ftp") << "ftp://localhost/" << false;
+}
+
+void TestSyncMerge::passwordOnlyWhereSafe()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, sent);
+    QCOMPARE(carddav::DavClient::mayCarryPassword(QUrl(url)), sent);
+}
+
+QTEST_GUILESS_MAIN(TestSyncMerge)
+#include "tst_syncmerge.moc"
