@@ -3,6 +3,7 @@
 #include <support/testappfolder.h>
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
@@ -42,6 +43,8 @@ private slots:
     void import_data();
     void import();
     void exportAndBack();
+    void jetBadInput_data();
+    void jetBadInput();
 };
 
 void TestContactsTool::import_data()
@@ -120,6 +123,39 @@ void TestContactsTool::exportAndBack()
         }() + QStringLiteral(" from contactsdb order by rowid");
         QCOMPARE(queryColumn(to.databasePath(), all), queryColumn(from.databasePath(), all));
     }
+}
+
+void TestContactsTool::jetBadInput_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    const QByteArray signature("\0\1\0\0Standard Jet DB\0", 20);
+    QByteArray garbage = signature;
+    QRandomGenerator random(16);
+    while (garbage.size() < 8192)
+        garbage += char(random.bounded(256));
+    QTest::newRow("SQLite file named .mdb") << QByteArray("SQLite format 3\0", 16)
+                                            << "not an Access (Jet) file";
+    QTest::newRow("zero-filled") << QByteArray(8192, '\0') << "not an Access (Jet) file";
+    QTest::newRow("Jet signature, then garbage") << garbage << "could not be read";
+    QTest::newRow("truncated") << garbage.left(100) << "could not be read";
+}
+
+// The real reader process on files that are no address book: a message naming the file and
+// the reason, and nothing written.
+void TestContactsTool::jetBadInput()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase({makeContact("1", "Adams", "Ann")}));
+    const QByteArray before = fileBytes(folder.databasePath());
+    const QString path = folder.file(QStringLiteral("old.mdb"));
+    QVERIFY(folder.writeFile(QStringLiteral("old.mdb"), content));
+    const Run run = runTool({"import", path, "--db", folder.databasePath()});
+    QVERIFY2(run.output.contains(path) && run.output.contains(reason), qPrintable(run.output));
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(fileBytes(folder.databasePath()), before);
 }
 
 QTEST_GUILESS_MAIN(TestContactsTool)
