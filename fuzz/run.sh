@@ -14,13 +14,16 @@ for target in "$build"/fuzz_*; do
     [ -f "$target" ] && [ -x "$target" ] || continue
     name=$(basename "$target")
     name=${name#fuzz_}
+    # The Jet reader drives libmdb, which is not built for fuzzing: half the time is enough.
+    time=$seconds
+    [ "$name" = jetreader ] && time=$(( seconds < 30 ? seconds : 30 ))
     scratch=$(mktemp -d)
     mkdir -p "$build/findings/$name"
-    echo "fuzz: $name for ${seconds}s"
+    echo "fuzz: $name for ${time}s"
     # -timeout: a single input that runs for 10 s is a hang.
     log="$build/findings/$name.log"
     set +e
-    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    "$target" -max_total_time="$time" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
         -print_final_stats=1 -artifact_prefix="$build/findings/$name/" \
         "$scratch" "fuzz/corpus/$name" >"$log" 2>&1
     status=$?
