@@ -89,8 +89,6 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out)
 {
     if (!useFileCodePage(mdb, out))
         return false;
-    // One more byte than the largest value, so a value that fills the buffer is seen as cut.
-    mdb_set_bind_size(mdb, maxValueBytes + 1);
     if (!mdb_read_catalog(mdb, MDB_TABLE)) {
         writeFailure(out, "The list of tables could not be read.");
         return false;
@@ -106,6 +104,10 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out)
         return false;
     }
     mdb_rewind_table(table.get());
+    // Raised only now, for our own buffers: libmdb reads its catalog into fixed buffers of
+    // its own, and a larger bind size would let a long catalog value run further past them.
+    // One more byte than the largest value, so a value that fills the buffer is seen as cut.
+    mdb_set_bind_size(mdb, maxValueBytes + 1);
 
     const unsigned int columnCount = table->num_cols;
     std::string header;
