@@ -126,6 +126,8 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
                 say(read.error());
                 return BadInput;
             }
+            if (read->rows == 0)
+                say(QStringLiteral("%1: the table contactsdb has no rows.").arg(path));
             for (const QString &field : read->missingFields)
                 say(QStringLiteral("%1: no column \"%2\": left empty").arg(path, field));
             for (const QString &column : read->extraColumns)
