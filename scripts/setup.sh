@@ -13,6 +13,7 @@ packages=(
   xvfb xauth xdotool imagemagick poppler-utils
   util-linux
   clang libclang-rt-14-dev
+  mdbtools mdbtools-dev
 )
 
 missing=()
