@@ -67,6 +67,42 @@ bool useFileCodePage(MdbHandle *mdb, std::FILE *out)
     return true;
 }
 
+// libmdb follows a memo's chain of pages until it has as many bytes as the memo says it
+// holds: a chain that loops or ends early gives it a value made of repeated or missing
+// pages, without a word. The chain is walked here first. Answers the reason it is unsound,
+// or nullptr. The row's page is mdb->pg_buf, which following the chain leaves in place.
+const char *unsoundMemo(MdbHandle *mdb, const MdbColumn &column)
+{
+    if (column.col_type != MDB_MEMO || column.cur_value_len < 12 || column.cur_value_start < 0
+        || std::size_t(column.cur_value_start) + 12 > std::size_t(mdb->fmt->pg_size))
+        return nullptr;
+    const unsigned char *field = mdb->pg_buf + column.cur_value_start;
+    const guint32 lengthAndFlags = guint32(mdb_get_int32(const_cast<unsigned char *>(field), 0));
+    if (lengthAndFlags & 0xC0000000) // in the row, or one record of its own: no chain
+        return nullptr;
+    const std::size_t length = lengthAndFlags & 0x3FFFFFFF;
+    std::vector<guint32> visited;
+    std::size_t total = 0;
+    for (guint32 pgRow = guint32(mdb_get_int32(const_cast<unsigned char *>(field), 4)); pgRow;) {
+        for (guint32 seen : visited) {
+            if (seen == pgRow)
+                return "The pages of a memo point back to each other.";
+        }
+        visited.push_back(pgRow);
+        void *buffer = nullptr;
+        int offset = 0;
+        std::size_t size = 0;
+        if (mdb_find_pg_row(mdb, int(pgRow), &buffer, &offset, &size) != 0 || size < 4
+            || std::size_t(offset) + size > std::size_t(mdb->fmt->pg_size))
+            return "A page of a memo could not be read.";
+        total += size - 4;
+        pgRow = guint32(mdb_get_int32(buffer, offset));
+    }
+    if (total < length)
+        return "A memo is shorter than it says: pages of it are missing.";
+    return nullptr;
+}
+
 struct TableCloser
 {
     void operator()(MdbTableDef *table) const { mdb_free_tabledef(table); }
@@ -134,6 +170,11 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out)
         row.clear();
         appendU32(row, columnCount);
         for (unsigned int i = 0; i < columnCount; ++i) {
+            auto *column = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
+            if (const char *reason = unsoundMemo(mdb, *column)) {
+                writeFailure(out, reason);
+                return false;
+            }
             const std::size_t length = lengths[i] > 0 ? std::size_t(lengths[i]) : 0;
             if (length > maxValueBytes - 1) {
                 writeFailure(out, "A value is longer than 16 MiB.");
@@ -148,6 +189,13 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out)
         }
         writeFrame(out, 'R', row);
         ++rows;
+    }
+    // libmdb ends the rows at a page it cannot read as if the table ended there.
+    if (rows != table->num_rows) {
+        writeFailure(out, ("The table says it holds " + std::to_string(table->num_rows)
+                           + " rows, but " + std::to_string(rows) + " could be read.")
+                              .c_str());
+        return false;
     }
     std::string end;
     appendU32(end, rows);
