@@ -1,5 +1,6 @@
 // pelmora-contacts as a user runs it: exit statuses, messages and what lands in the file.
 #include <support/dbquery.h>
+#include <support/jetwriter.h>
 #include <support/testappfolder.h>
 
 #include <QProcess>
@@ -43,6 +44,8 @@ private slots:
     void import_data();
     void import();
     void exportAndBack();
+    void jetImport_data();
+    void jetImport();
     void jetBadInput_data();
     void jetBadInput();
 };
@@ -123,6 +126,45 @@ void TestContactsTool::exportAndBack()
         }() + QStringLiteral(" from contactsdb order by rowid");
         QCOMPARE(queryColumn(to.databasePath(), all), queryColumn(from.databasePath(), all));
     }
+}
+
+void TestContactsTool::jetImport_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QList<JetRow>>("rows");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QStringList>("stored");
+    const QList<JetRow> two{{"1", "Dunn"}, {"5", "Ames"}};
+    QTest::newRow("Jet 4, a taken id renumbered")
+        << 4 << "old.mdb" << two << "id 1 was taken: given 2"
+        << QStringList{"1 Adams", "2 Dunn", "5 Ames"};
+    // Known by its first bytes, whatever it is called.
+    QTest::newRow("Jet 3 named .dat") << 3 << "old.dat" << two << "Imported 2"
+                                      << QStringList{"1 Adams", "2 Dunn", "5 Ames"};
+    QTest::newRow("no rows") << 4 << "old.mdb" << QList<JetRow>{}
+                             << "old.mdb: the table contactsdb has no rows" << QStringList{"1 Adams"};
+}
+
+void TestContactsTool::jetImport()
+{
+    QFETCH(int, version);
+    QFETCH(QString, name);
+    QFETCH(QList<JetRow>, rows);
+    QFETCH(QString, says);
+    QFETCH(QStringList, stored);
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase({makeContact("1", "Adams", "Ann")}));
+    JetWriteOptions options;
+    options.version = version == 3 ? JetVersion::Jet3 : JetVersion::Jet4;
+    options.columns = QStringList{"contactid", "LastName"};
+    QVERIFY(writeJetFile(folder.file(name), options, rows));
+    const Run run = runTool({"import", folder.file(name), "--db", folder.databasePath()});
+    QVERIFY2(run.output.contains(says), qPrintable(run.output));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(queryColumn(folder.databasePath(),
+                         "select contactid || ' ' || LastName from contactsdb order by rowid"),
+             stored);
 }
 
 void TestContactsTool::jetBadInput_data()

@@ -10,16 +10,10 @@
 #include <support/testappfolder.h>
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <optional>
 
-#include <csignal>
-
-#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -46,7 +40,6 @@ private slots:
     void conversion();
     void conversionKeepsFolderOnFailure_data();
     void conversionKeepsFolderOnFailure();
-    void conversionKilledAtRandomPoints();
 
 private:
     interchange::JetReadOptions m_quick{1500, 4000};
@@ -261,80 +254,6 @@ void TestJetImport::conversionKeepsFolderOnFailure()
     QCOMPARE(fileBytes(folder.databasePath()), file);
     if (!backup.isEmpty())
         QCOMPARE(fileBytes(folder.file(QStringLiteral("cntdb.mdb.jet"))), backup);
-}
-
-// Killed anywhere, the conversion leaves cntdb.mdb either the untouched original or the
-// whole converted file, and once converted the original's bytes are under the backup name.
-// A folder left by a kill is converted again as it stands, as the next start would.
-void TestJetImport::conversionKilledAtRandomPoints()
-{
-    // PELMORA_CRASH_SEED repeats a failing run.
-    const quint32 seed = qEnvironmentVariableIsSet("PELMORA_CRASH_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("PELMORA_CRASH_SEED"))
-                             : QRandomGenerator::global()->generate();
-    qInfo("random seed: %u (set PELMORA_CRASH_SEED=%u to repeat)", seed, seed);
-    QRandomGenerator random(seed);
-
-    constexpr int rows = 3000;
-    QByteArray stream = header(threeColumns);
-    for (int i = 1; i <= rows; ++i)
-        stream += row({"Name " + QByteArray::number(i), QByteArray::number(i), "x"});
-    const QByteArray original = script("exit 0", stream + end(rows));
-    TestAppFolder folder;
-    const QString path = folder.databasePath();
-    const auto convert = [&path](QProcess &child) {
-        child.start(QStringLiteral(JETCONVERTCHILD_PATH),
-                    {path, QStringLiteral(FAKEJETREADER_PATH)});
-        return child.waitForStarted();
-    };
-
-    // How long a whole conversion takes here: the kills land within it.
-    QVERIFY(folder.writeFile(QStringLiteral("cntdb.mdb"), original));
-    QElapsedTimer clock;
-    clock.start();
-    {
-        QProcess child;
-        QVERIFY(convert(child));
-        QVERIFY(child.waitForFinished());
-        QCOMPARE(child.readAllStandardOutput(), QByteArray("converted\n"));
-    }
-    const qint64 wholeUs = std::max<qint64>(1000, clock.nsecsElapsed() / 1000);
-    QVERIFY(QFile::remove(path) && QFile::remove(path + ".jet"));
-    QVERIFY(folder.writeFile(QStringLiteral("cntdb.mdb"), original));
-
-    int converted = 0;
-    int killed = 0;
-    for (int run = 0; run < 60; ++run) {
-        const QString where = QStringLiteral("run %1 (seed %2)").arg(run).arg(seed);
-        QProcess child;
-        QVERIFY(convert(child));
-        ::usleep(useconds_t(random.bounded(quint64(wholeUs * 6 / 5))));
-        if (child.state() == QProcess::Running) {
-            ::kill(pid_t(child.processId()), SIGKILL);
-            ++killed;
-        }
-        child.waitForFinished();
-        const QByteArray said = child.readAllStandardOutput();
-        QVERIFY2(!said.contains("failed"), qPrintable(where + ": " + said));
-
-        const QByteArray now = fileBytes(path);
-        if (now == original) {
-            // Untouched; a backup left behind holds the same bytes and serves the next run.
-            if (QFile::exists(path + ".jet"))
-                QVERIFY2(fileBytes(path + ".jet") == original, qPrintable(where));
-            continue;
-        }
-        QVERIFY2(now.startsWith("SQLite format 3"), qPrintable(where));
-        QCOMPARE(queryColumn(path, QStringLiteral("pragma integrity_check")), QStringList{"ok"});
-        QCOMPARE(queryColumn(path, QStringLiteral("select count(*) from contactsdb")),
-                 QStringList{QString::number(rows)});
-        QVERIFY2(fileBytes(path + ".jet") == original, qPrintable(where));
-        ++converted;
-        for (const QString &name : QDir(folder.path()).entryList(QDir::Files))
-            QVERIFY(QFile::remove(folder.file(name)));
-        QVERIFY(folder.writeFile(QStringLiteral("cntdb.mdb"), original));
-    }
-    qInfo("%d kills sent, %d times the conversion had renamed its file", killed, converted);
 }
 
 QTEST_GUILESS_MAIN(TestJetImport)
