@@ -27,6 +27,12 @@ Run runTool(const QStringList &arguments)
 {
     QProcess tool;
     tool.setProcessChannelMode(QProcess::MergedChannels);
+    // Under the sanitizers a crash of the Jet reader must still be a crash, as it is for users.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       environment.value(QStringLiteral("ASAN_OPTIONS"))
+                           + QStringLiteral(":handle_segv=0"));
+    tool.setProcessEnvironment(environment);
     tool.start(QStringLiteral(PELMORA_CONTACTS_PATH), arguments);
     if (!tool.waitForFinished(60000))
         return {};
@@ -181,6 +187,10 @@ void TestContactsTool::jetBadInput_data()
     QTest::newRow("zero-filled") << QByteArray(8192, '\0') << "not an Access (Jet) file";
     QTest::newRow("Jet signature, then garbage") << garbage << "could not be read";
     QTest::newRow("truncated") << garbage.left(100) << "could not be read";
+    // Found by the fuzz target: libmdb reads through a null pointer on this file.
+    QFile crashing(QStringLiteral(PELMORA_SOURCE_DIR "/tests/data/jet/libmdb-null-usage-map.mdb"));
+    QVERIFY(crashing.open(QIODevice::ReadOnly));
+    QTest::newRow("libmdb crashes") << crashing.readAll() << "The reader crashed (signal 11)";
 }
 
 // The real reader process on files that are no address book: a message naming the file and

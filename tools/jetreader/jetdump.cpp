@@ -121,7 +121,7 @@ void writeFailure(std::FILE *out, const char *reason)
     writeFrame(out, 'X', reason);
 }
 
-bool dumpContacts(MdbHandle *mdb, std::FILE *out)
+bool dumpContacts(MdbHandle *mdb, std::FILE *out, std::size_t maxValueBytes)
 {
     if (!useFileCodePage(mdb, out))
         return false;
@@ -177,7 +177,9 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out)
             }
             const std::size_t length = lengths[i] > 0 ? std::size_t(lengths[i]) : 0;
             if (length > maxValueBytes - 1) {
-                writeFailure(out, "A value is longer than 16 MiB.");
+                writeFailure(out, ("A value is longer than " + std::to_string(maxValueBytes)
+                                   + " bytes.")
+                                      .c_str());
                 return false;
             }
             // libmdb gives an empty text as it gives NULL: both arrive as NULL, both mean

@@ -13,7 +13,7 @@
 namespace jetreader {
 
 // The largest value sent whole, in UTF-8 bytes; a longer value is a failure, never cut.
-constexpr std::size_t maxValueBytes = 16 * 1024 * 1024;
+constexpr std::size_t defaultMaxValueBytes = 16 * 1024 * 1024;
 
 // Makes libmdb decode text to UTF-8: Jet 4 from UCS-2, Jet 3 from the file's code page
 // (windows-1252 when the file names none). Call before the file is opened.
@@ -21,7 +21,9 @@ void prepareEnvironment();
 
 // Writes the header, the rows and the end frame of contactsdb to out; on failure writes a
 // failure frame instead of the end frame. Answers true when the table was read to its end.
-bool dumpContacts(MdbHandle *mdb, std::FILE *out);
+// libmdb allocates maxValueBytes for every value it converts (the fuzz target asks less).
+bool dumpContacts(MdbHandle *mdb, std::FILE *out,
+                  std::size_t maxValueBytes = defaultMaxValueBytes);
 
 // Writes a failure frame holding reason.
 void writeFailure(std::FILE *out, const char *reason);
