@@ -1,12 +1,12 @@
 #include <app/splashwindow.h>
 #include <app/startup.h>
 #include <app/windows.h>
+#include <core/interchange/jetimport.h>
 #include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/programexit.h>
 #include <gui/platform/programlauncher.h>
 #include <gui/platform/scriptedmessageboxes.h>
-#include <core/interchange/jetimport.h>
 #include <support/dbquery.h>
 #include <support/jetframes.h>
 #include <support/recordingterminator.h>
@@ -427,19 +427,18 @@ void TstStartup::handOverKeepsTheProgramRunning()
     QVERIFY(QGuiApplication::quitOnLastWindowClosed());
 }
 
-
 void TstStartup::jetAddressBook_data()
 {
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<MessageAnswer>("answer");
     QTest::addColumn<bool>("converted");
     QTest::addColumn<QString>("secondBox");
-    const QByteArray rows = header({"contactid", "LastName", "FirstName"}) + row({"4", "Ames", "Ann"})
-                            + row({"9", "Cole", std::nullopt});
-    QTest::newRow("Yes converts and goes on") << script("exit 0", rows + end(2))
-                                              << MessageAnswer::Yes << true << QString();
-    QTest::newRow("No ends as before") << script("exit 0", rows + end(2)) << MessageAnswer::No
-                                       << false << "could not be opened";
+    const QByteArray rows = header({"contactid", "LastName", "FirstName"})
+                            + row({"4", "Ames", "Ann"}) + row({"9", "Cole", std::nullopt});
+    QTest::newRow("Yes converts and goes on")
+        << script("exit 0", rows + end(2)) << MessageAnswer::Yes << true << QString();
+    QTest::newRow("No ends as before")
+        << script("exit 0", rows + end(2)) << MessageAnswer::No << false << "could not be opened";
     QTest::newRow("a failed conversion says why")
         << script("kill", rows) << MessageAnswer::Yes << false << "The reader crashed";
 }

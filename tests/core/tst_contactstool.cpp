@@ -146,10 +146,11 @@ void TestContactsTool::jetImport_data()
         << 4 << "old.mdb" << two << "id 1 was taken: given 2"
         << QStringList{"1 Adams", "2 Dunn", "5 Ames"};
     // Known by its first bytes, whatever it is called.
-    QTest::newRow("Jet 3 named .dat") << 3 << "old.dat" << two << "Imported 2"
-                                      << QStringList{"1 Adams", "2 Dunn", "5 Ames"};
+    QTest::newRow("Jet 3 named .dat")
+        << 3 << "old.dat" << two << "Imported 2" << QStringList{"1 Adams", "2 Dunn", "5 Ames"};
     QTest::newRow("no rows") << 4 << "old.mdb" << QList<JetRow>{}
-                             << "old.mdb: the table contactsdb has no rows" << QStringList{"1 Adams"};
+                             << "old.mdb: the table contactsdb has no rows"
+                             << QStringList{"1 Adams"};
 }
 
 void TestContactsTool::jetImport()
@@ -182,8 +183,8 @@ void TestContactsTool::jetBadInput_data()
     QRandomGenerator random(16);
     while (garbage.size() < 8192)
         garbage += char(random.bounded(256));
-    QTest::newRow("SQLite file named .mdb") << QByteArray("SQLite format 3\0", 16)
-                                            << "not an Access (Jet) file";
+    QTest::newRow("SQLite file named .mdb")
+        << QByteArray("SQLite format 3\0", 16) << "not an Access (Jet) file";
     QTest::newRow("zero-filled") << QByteArray(8192, '\0') << "not an Access (Jet) file";
     QTest::newRow("Jet signature, then garbage") << garbage << "could not be read";
     QTest::newRow("truncated") << garbage.left(100) << "could not be read";

@@ -23,7 +23,9 @@
 
 namespace {
 
-JetRow contactRow(const QString &id, const QString &last, const QString &first,
+JetRow contactRow(const QString &id,
+                  const QString &last,
+                  const QString &first,
                   const std::optional<QString> &notes = QString())
 {
     JetRow row(contactFieldCount, QString());
@@ -63,7 +65,8 @@ bool damageMemoChain(QByteArray &file, bool jet4, ChainDamage damage)
     const qsizetype last = nexts.indexOf(0);
     if (pointers.size() < 2 || first != 0 || last < 0)
         return false;
-    const qsizetype record = damage == ChainDamage::LastToFirst ? records.at(last) : records.at(first);
+    const qsizetype record
+        = damage == ChainDamage::LastToFirst ? records.at(last) : records.at(first);
     const quint32 pointer = damage == ChainDamage::EndAfterFirst ? 0 : pointers.at(first);
     for (int i = 0; i < 4; ++i)
         file[record + i] = char((pointer >> (8 * i)) & 0xff);
@@ -110,15 +113,16 @@ void TestJetFiles::readsWhatWasWritten_data()
     QTest::newRow("Jet 3, windows-1252") << 3 << false << 1252 << western;
     QTest::newRow("Jet 3, windows-1251, the file's code page")
         << 3 << false << 1251
-        << QList<JetRow>{contactRow("5", "\u0418\u0432\u0430\u043d\u043e\u0432", "\u041e\u043b\u044f")};
+        << QList<JetRow>{
+               contactRow("5", "\u0418\u0432\u0430\u043d\u043e\u0432", "\u041e\u043b\u044f")};
     QTest::newRow("Jet 4, plain UCS-2") << 4 << false << 0 << western;
     const QList<JetRow> wide{contactRow("3", "\u039a\u03ce\u03c3\u03c4\u03b1\u03c2", "\u5c71\u7530",
                                         "mixed \u00e9 and \u6771\u4eac \u0001")};
     QTest::newRow("Jet 4, non-Latin, compressed") << 4 << true << 0 << (western + wide);
-    QTest::newRow("Jet 4, 100 KB memo") << 4 << true << 0
-                                        << QList<JetRow>{contactRow("9", "Long", "Note", memo100k)};
-    QTest::newRow("Jet 3, 100 KB memo") << 3 << false << 1252
-                                        << QList<JetRow>{contactRow("9", "Long", "Note", memo100k)};
+    QTest::newRow("Jet 4, 100 KB memo")
+        << 4 << true << 0 << QList<JetRow>{contactRow("9", "Long", "Note", memo100k)};
+    QTest::newRow("Jet 3, 100 KB memo")
+        << 3 << false << 1252 << QList<JetRow>{contactRow("9", "Long", "Note", memo100k)};
     QList<JetRow> nulls{JetRow(contactFieldCount, std::nullopt)};
     nulls.first()[0] = QStringLiteral("4");
     QTest::newRow("NULL everywhere but the id") << 4 << false << 0 << nulls;
@@ -145,11 +149,11 @@ void TestJetFiles::readsWhatWasWritten()
     QVERIFY(interchange::isJetFile(path));
 
     QList<ContactValues> read;
-    const Result<interchange::JetReadReport> report = interchange::readJetFile(
-        path, [&read](const ImportedContact &contact) -> Result<void> {
-            read << contact.values;
-            return {};
-        });
+    const Result<interchange::JetReadReport> report
+        = interchange::readJetFile(path, [&read](const ImportedContact &contact) -> Result<void> {
+              read << contact.values;
+              return {};
+          });
     QVERIFY2(report, qPrintable(report.error()));
     QCOMPARE(report->rows, rows.size());
     QVERIFY(report->missingFields.isEmpty() && report->extraColumns.isEmpty());
@@ -215,8 +219,8 @@ void TestJetFiles::badFiles_data()
     QTest::newRow("all but the header page zero") << zeroed << "could not be read";
     JetWriteOptions other = jet4;
     other.tableName = QStringLiteral("people");
-    QTest::newRow("no table contactsdb") << jetFileBytes(other, jetSampleRows(3, 3)).value()
-                                         << "no table contactsdb";
+    QTest::newRow("no table contactsdb")
+        << jetFileBytes(other, jetSampleRows(3, 3)).value() << "no table contactsdb";
     const QString memo(20000, QLatin1Char('m'));
     for (const bool isJet4 : {false, true}) {
         JetWriteOptions options;
@@ -301,8 +305,7 @@ void TestJetFiles::conversionKilledAtRandomPoints()
     TestAppFolder folder;
     const QString path = folder.databasePath();
     const auto convert = [&path](QProcess &child) {
-        child.start(QStringLiteral(JETCONVERTCHILD_PATH),
-                    {path, interchange::jetReaderPath()});
+        child.start(QStringLiteral(JETCONVERTCHILD_PATH), {path, interchange::jetReaderPath()});
         return child.waitForStarted();
     };
 

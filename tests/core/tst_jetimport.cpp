@@ -19,8 +19,8 @@
 namespace {
 
 const QList<QByteArray> threeColumns{"LastName", "contactid", "Hobby"};
-const QByteArray twoRows = header(threeColumns) + row({"Dunn", "7", "chess"})
-                           + row({"Ames", "8", std::nullopt});
+const QByteArray twoRows
+    = header(threeColumns) + row({"Dunn", "7", "chess"}) + row({"Ames", "8", std::nullopt});
 
 } // namespace
 
@@ -77,7 +77,9 @@ void TestJetImport::rowsByName()
     QCOMPARE(read->missingFields.size(), contactFieldCount - 4);
     QVERIFY(read->missingFields.contains(QStringLiteral("Zip\\Postal Code")));
     QCOMPARE(got.size(), 2);
-    const auto at = [&got](int row, ContactField field) { return got[row].values[fieldIndex(field)]; };
+    const auto at = [&got](int row, ContactField field) {
+        return got[row].values[fieldIndex(field)];
+    };
     QCOMPARE(at(0, ContactField::ContactId), QStringLiteral("12"));
     QCOMPARE(at(0, ContactField::FirstName), QStringLiteral("Zoë"));
     QCOMPARE(at(0, ContactField::Notes), QStringLiteral("xéy"));
@@ -94,37 +96,37 @@ void TestJetImport::readerFaults_data()
     const QByteArray rowFrame = row({"Cole", "9", "golf"});
     QTest::newRow("crash") << script("kill", twoRows) << "crashed";
     QTest::newRow("hang") << script("hang", twoRows) << "stopped answering";
-    QTest::newRow("rows for ever") << script("endless " + QByteArray::number(rowFrame.size()),
-                                             twoRows + rowFrame)
-                                   << "had not finished";
-    QTest::newRow("status after the end") << script("exit 3", twoRows + end(2))
-                                          << "ended with status 3";
+    QTest::newRow("rows for ever")
+        << script("endless " + QByteArray::number(rowFrame.size()), twoRows + rowFrame)
+        << "had not finished";
+    QTest::newRow("status after the end")
+        << script("exit 3", twoRows + end(2)) << "ended with status 3";
     QTest::newRow("reader's own failure")
-        << script("exit 1", frame('X', "The file has no table contactsdb.")) << "no table contactsdb";
+        << script("exit 1", frame('X', "The file has no table contactsdb."))
+        << "no table contactsdb";
     QTest::newRow("no end frame") << script("exit 0", twoRows) << "before the end of the table";
-    QTest::newRow("cut inside a frame") << script("exit 0", twoRows.chopped(3))
-                                        << "before the end of the table";
-    QTest::newRow("garbage") << script("exit 0", "Unable to read page 4\n")
-                             << "unexpected frame";
-    QTest::newRow("row before the header") << script("exit 0", rowFrame + end(1))
-                                           << "unexpected frame";
-    QTest::newRow("second header") << script("exit 0", twoRows + header(threeColumns) + end(2))
-                                   << "unexpected frame";
+    QTest::newRow("cut inside a frame")
+        << script("exit 0", twoRows.chopped(3)) << "before the end of the table";
+    QTest::newRow("garbage") << script("exit 0", "Unable to read page 4\n") << "unexpected frame";
+    QTest::newRow("row before the header")
+        << script("exit 0", rowFrame + end(1)) << "unexpected frame";
+    QTest::newRow("second header")
+        << script("exit 0", twoRows + header(threeColumns) + end(2)) << "unexpected frame";
     QTest::newRow("row of the wrong width")
         << script("exit 0", twoRows + row({"Cole", "9"}) + end(3)) << "malformed row";
-    QTest::newRow("value past its frame")
-        << script("exit 0", header(threeColumns) + frame('R', u32(3) + u32(1) + "A" + u32(99) + "B")
-                                + end(1))
-        << "malformed row";
-    QTest::newRow("bytes left in a frame")
-        << script("exit 0", header(threeColumns) + frame('R', values({"a", "b", "c"}) + "!") + end(1))
-        << "malformed row";
-    QTest::newRow("not UTF-8") << script("exit 0", header(threeColumns) + row({"\xff", "1", "c"})
-                                                       + end(1))
+    QTest::newRow("value past its frame") << script(
+        "exit 0", header(threeColumns) + frame('R', u32(3) + u32(1) + "A" + u32(99) + "B") + end(1))
+                                          << "malformed row";
+    QTest::newRow("bytes left in a frame") << script(
+        "exit 0", header(threeColumns) + frame('R', values({"a", "b", "c"}) + "!") + end(1))
+                                           << "malformed row";
+    QTest::newRow("not UTF-8") << script("exit 0",
+                                         header(threeColumns) + row({"\xff", "1", "c"}) + end(1))
                                << "malformed row";
-    QTest::newRow("end miscounts") << script("exit 0", twoRows + end(5)) << "counted 5 rows but sent 2";
-    QTest::newRow("bytes after the end") << script("exit 0", twoRows + end(2) + "x")
-                                         << "after its last frame";
+    QTest::newRow("end miscounts")
+        << script("exit 0", twoRows + end(5)) << "counted 5 rows but sent 2";
+    QTest::newRow("bytes after the end")
+        << script("exit 0", twoRows + end(2) + "x") << "after its last frame";
     QTest::newRow("huge length") << script("exit 0", header(threeColumns) + 'R' + u32(0xFFFFFFF0))
                                  << "frame of 4294967280 bytes";
 }
@@ -145,7 +147,8 @@ void TestJetImport::readerFaults()
     const Result<interchange::JetReadReport> read = interchange::readJetFile(
         path, [&](const ImportedContact &contact) { return (*importer)->add(contact); }, m_quick);
     QVERIFY(!read);
-    QVERIFY2(read.error().contains(path) && read.error().contains(reason), qPrintable(read.error()));
+    QVERIFY2(read.error().contains(path) && read.error().contains(reason),
+             qPrintable(read.error()));
     importer = Failure{}; // dropped unfinished: rolled back
     QCOMPARE(queryColumn(folder.databasePath(), QStringLiteral("select LastName from contactsdb")),
              QStringList{"Adams"});
@@ -218,16 +221,17 @@ void TestJetImport::conversionKeepsFolderOnFailure_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<bool>("symlink");
     const QByteArray whole = script("exit 0", twoRows + end(2));
-    QTest::newRow("reader crashes") << script("kill", twoRows) << QByteArray() << "crashed" << false;
+    QTest::newRow("reader crashes")
+        << script("kill", twoRows) << QByteArray() << "crashed" << false;
     QTest::newRow("malformed") << script("exit 0", twoRows + "zzzzzz") << QByteArray() << "frame"
                                << false;
     QTest::newRow("cut short") << script("exit 0", twoRows) << QByteArray() << "before the end"
                                << false;
-    QTest::newRow("backup name taken") << whole << QByteArray("someone's file")
-                                       << "never overwritten" << false;
+    QTest::newRow("backup name taken")
+        << whole << QByteArray("someone's file") << "never overwritten" << false;
     // A symbolic link would lead the backup name to the converted file.
-    QTest::newRow("backup name links to the original") << whole << QByteArray() << "never overwritten"
-                                                       << true;
+    QTest::newRow("backup name links to the original")
+        << whole << QByteArray() << "never overwritten" << true;
 }
 
 void TestJetImport::conversionKeepsFolderOnFailure()
@@ -241,14 +245,16 @@ void TestJetImport::conversionKeepsFolderOnFailure()
     if (!backup.isEmpty())
         QVERIFY(folder.writeFile(QStringLiteral("cntdb.mdb.jet"), backup));
     if (symlink)
-        QVERIFY(QFile::link(QStringLiteral("cntdb.mdb"), folder.file(QStringLiteral("cntdb.mdb.jet"))));
+        QVERIFY(
+            QFile::link(QStringLiteral("cntdb.mdb"), folder.file(QStringLiteral("cntdb.mdb.jet"))));
     const QStringList before = QDir(folder.path()).entryList(QDir::Files);
     interchange::JetConversionOptions options;
     options.read = m_quick;
     const Result<interchange::JetConversion> converted
         = interchange::convertJetDatabase(folder.databasePath(), options);
     QVERIFY(!converted);
-    QVERIFY2(converted.error().contains(folder.databasePath()) && converted.error().contains(reason),
+    QVERIFY2(converted.error().contains(folder.databasePath())
+                 && converted.error().contains(reason),
              qPrintable(converted.error()));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), before);
     QCOMPARE(fileBytes(folder.databasePath()), file);

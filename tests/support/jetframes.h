@@ -54,4 +54,3 @@ inline QByteArray script(const QByteArray &action, const QByteArray &stdoutBytes
 {
     return QByteArray("\0\1\0\0Standard Jet DB\0", 20) + "\nFAKE " + action + '\n' + stdoutBytes;
 }
-

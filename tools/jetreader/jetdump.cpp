@@ -177,9 +177,9 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out, std::size_t maxValueBytes)
             }
             const std::size_t length = lengths[i] > 0 ? std::size_t(lengths[i]) : 0;
             if (length > maxValueBytes - 1) {
-                writeFailure(out, ("A value is longer than " + std::to_string(maxValueBytes)
-                                   + " bytes.")
-                                      .c_str());
+                writeFailure(out,
+                             ("A value is longer than " + std::to_string(maxValueBytes) + " bytes.")
+                                 .c_str());
                 return false;
             }
             // libmdb gives an empty text as it gives NULL: both arrive as NULL, both mean

@@ -22,8 +22,7 @@ void prepareEnvironment();
 // Writes the header, the rows and the end frame of contactsdb to out; on failure writes a
 // failure frame instead of the end frame. Answers true when the table was read to its end.
 // libmdb allocates maxValueBytes for every value it converts (the fuzz target asks less).
-bool dumpContacts(MdbHandle *mdb, std::FILE *out,
-                  std::size_t maxValueBytes = defaultMaxValueBytes);
+bool dumpContacts(MdbHandle *mdb, std::FILE *out, std::size_t maxValueBytes = defaultMaxValueBytes);
 
 // Writes a failure frame holding reason.
 void writeFailure(std::FILE *out, const char *reason);

@@ -137,7 +137,8 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
         const QString format = formatOf(path, parser.value(QStringLiteral("format")));
         if (QFileInfo(path).suffix().compare(QLatin1String("mdb"), Qt::CaseInsensitive) == 0
             && format.isEmpty()) {
-            say(QStringLiteral("%1: not an Access (Jet) file: it does not start as one.").arg(path));
+            say(QStringLiteral("%1: not an Access (Jet) file: it does not start as one.")
+                    .arg(path));
             return BadInput;
         }
         if (format != QLatin1String("vcard") && format != QLatin1String("csv"))

@@ -27,8 +27,8 @@ Result<void> syncPath(const QString &path, bool folder)
     const int fd = ::open(QFile::encodeName(path).constData(),
                           (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC);
     if (fd < 0)
-        return Failure{QStringLiteral("%1 could not be opened to sync it: %2")
-                           .arg(path, systemReason())};
+        return Failure{
+            QStringLiteral("%1 could not be opened to sync it: %2").arg(path, systemReason())};
     const bool synced = ::fsync(fd) == 0;
     const QString reason = synced ? QString() : systemReason();
     ::close(fd);
@@ -54,8 +54,12 @@ bool sameBytes(const QString &a, const QString &b)
 // A link to the original, not a symbolic one: that would follow the name to the new file.
 bool sameFile(const QString &a, const QString &b)
 {
-    struct stat first {};
-    struct stat second {};
+    struct stat first
+    {
+    };
+    struct stat second
+    {
+    };
     return ::lstat(QFile::encodeName(a).constData(), &first) == 0
            && ::lstat(QFile::encodeName(b).constData(), &second) == 0
            && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
@@ -63,7 +67,9 @@ bool sameFile(const QString &a, const QString &b)
 
 bool isPlainFile(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -75,10 +81,10 @@ Result<void> copyWhole(const QString &from, const QString &to)
     if (!QFile::copy(from, partial))
         return Failure{QStringLiteral("%1 could not be copied to %2.").arg(from, partial)};
     Result<void> synced = syncPath(partial, false);
-    if (synced && ::rename(QFile::encodeName(partial).constData(),
-                           QFile::encodeName(to).constData())
-                      != 0)
-        synced = Failure{QStringLiteral("%1 could not be renamed: %2").arg(partial, systemReason())};
+    if (synced
+        && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(to).constData()) != 0)
+        synced
+            = Failure{QStringLiteral("%1 could not be renamed: %2").arg(partial, systemReason())};
     if (!synced)
         QFile::remove(partial);
     return synced;
@@ -95,13 +101,13 @@ Result<bool> keepOriginal(const QString &path, const QString &backup, bool link)
                                       "overwritten. Move it away and start again.")
                            .arg(backup)};
     }
-    if (link && ::link(QFile::encodeName(path).constData(), QFile::encodeName(backup).constData())
-                    == 0)
+    if (link
+        && ::link(QFile::encodeName(path).constData(), QFile::encodeName(backup).constData()) == 0)
         return true;
     if (link && errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK
         && errno != ENOSYS)
-        return Failure{QStringLiteral("%1 could not be kept as %2: %3")
-                           .arg(path, backup, systemReason())};
+        return Failure{
+            QStringLiteral("%1 could not be kept as %2: %3").arg(path, backup, systemReason())};
     if (Result<void> copied = copyWhole(path, backup); !copied)
         return Failure{copied.error()};
     return true;

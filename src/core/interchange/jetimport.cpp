@@ -151,14 +151,14 @@ private:
                                    .arg(m_report.rows)};
             return State::Ended;
         }
-        return Failure{QStringLiteral("The reader sent an unexpected frame (kind %1).")
-                           .arg(uchar(kind))};
+        return Failure{
+            QStringLiteral("The reader sent an unexpected frame (kind %1).").arg(uchar(kind))};
     }
 
     Failure malformed(const char *what) const
     {
-        return Failure{QStringLiteral("The reader sent a malformed %1 frame.")
-                           .arg(QLatin1String(what))};
+        return Failure{
+            QStringLiteral("The reader sent a malformed %1 frame.").arg(QLatin1String(what))};
     }
 
     Result<State> header(Payload &payload)
@@ -287,9 +287,10 @@ Result<JetReadReport> readJetFile(const QString &path,
             break;
         if (reader.state() == QProcess::NotRunning)
             break;
-        const qint64 left = std::min<qint64>(options.idleTimeoutMs,
-                                             options.totalTimeoutMs - clock.elapsed());
-        if (left <= 0 || (!reader.waitForReadyRead(int(left)) && reader.state() != QProcess::NotRunning)) {
+        const qint64 left
+            = std::min<qint64>(options.idleTimeoutMs, options.totalTimeoutMs - clock.elapsed());
+        if (left <= 0
+            || (!reader.waitForReadyRead(int(left)) && reader.state() != QProcess::NotRunning)) {
             stop();
             return failed(clock.elapsed() >= options.totalTimeoutMs
                               ? QStringLiteral("The reader had not finished after %1 s.")
