@@ -6,7 +6,8 @@
 
 #include <cstdio>
 
-// libmdb's header leaves glib outside its extern "C"; glib comes first.
+// mdbtools.h includes glib inside its extern "C", where glib's C++ parts do not compile:
+// glib comes first.
 #include <glib.h>
 #include <mdbtools.h>
 
