@@ -46,11 +46,11 @@ MdbCatalogEntry *findContactTable(MdbHandle *mdb)
     return nullptr;
 }
 
-// libmdb decodes Jet 3 text as windows-1252 unless told otherwise; the file's own code page
-// is only known once it is open, so the decoder is set up again for it.
-bool useFileCodePage(MdbHandle *mdb, std::FILE *out)
+// libmdb decodes Jet 3 text from the code page the file names; one that iconv does not know
+// is refused here, by its number, rather than left to libmdb.
+bool knownCodePage(MdbHandle *mdb, std::FILE *out)
 {
-    if (IS_JET4(mdb) || mdb->f->code_page == 0 || mdb->f->code_page == 1252)
+    if (IS_JET4(mdb) || mdb->f->code_page == 0)
         return true;
     const std::string name = "CP" + std::to_string(mdb->f->code_page);
     const iconv_t probe = iconv_open("UTF-8", name.c_str());
@@ -61,9 +61,6 @@ bool useFileCodePage(MdbHandle *mdb, std::FILE *out)
         return false;
     }
     iconv_close(probe);
-    setenv("MDB_JET3_CHARSET", name.c_str(), 1);
-    mdb_iconv_close(mdb);
-    mdb_iconv_init(mdb);
     return true;
 }
 
@@ -123,7 +120,7 @@ void writeFailure(std::FILE *out, const char *reason)
 
 bool dumpContacts(MdbHandle *mdb, std::FILE *out, std::size_t maxValueBytes)
 {
-    if (!useFileCodePage(mdb, out))
+    if (!knownCodePage(mdb, out))
         return false;
     if (!mdb_read_catalog(mdb, MDB_TABLE)) {
         writeFailure(out, "The list of tables could not be read.");

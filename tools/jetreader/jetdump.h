@@ -16,8 +16,8 @@ namespace jetreader {
 // The largest value sent whole, in UTF-8 bytes; a longer value is a failure, never cut.
 constexpr std::size_t defaultMaxValueBytes = 16 * 1024 * 1024;
 
-// Makes libmdb decode text to UTF-8: Jet 4 from UCS-2, Jet 3 from the file's code page
-// (windows-1252 when the file names none). Call before the file is opened.
+// Makes libmdb decode text to UTF-8 (Jet 4 from UCS-2, Jet 3 from the file's code page,
+// windows-1252 when it names none), whatever the environment says. Call before opening.
 void prepareEnvironment();
 
 // Writes the header, the rows and the end frame of contactsdb to out; on failure writes a
