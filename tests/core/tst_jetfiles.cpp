@@ -1,7 +1,7 @@
 // The real reader process on Jet files made by our generator: text in every encoding the
-// format has, memos on their own pages, NULLs, columns in any order; and the same files
-// damaged, which must end in a message naming the file and the reason, never a crash or a
-// hang, with nothing written.
+// format has, memos on their own pages, NULLs, columns in any order; the same files damaged,
+// which must end in a message naming the file and the reason, never a crash or a hang, with
+// nothing written; and the conversion killed at random points.
 #include <core/interchange/contactimport.h>
 #include <core/interchange/jetconversion.h>
 #include <core/interchange/jetimport.h>
@@ -86,7 +86,6 @@ private slots:
     void columnsByName();
     void badFiles_data();
     void badFiles();
-    void conversion();
     void conversionKilledAtRandomPoints();
 };
 
@@ -264,28 +263,6 @@ void TestJetFiles::badFiles()
              qPrintable(report.error()));
     importer = Failure{};
     QCOMPARE(fileBytes(folder.databasePath()), before);
-}
-
-// The start-up's conversion on a real Jet file: every row, the original kept byte for byte.
-void TestJetFiles::conversion()
-{
-    TestAppFolder folder;
-    const QList<JetRow> rows = jetSampleRows(500, 5);
-    JetWriteOptions options;
-    options.version = JetVersion::Jet3;
-    QVERIFY(writeJetFile(folder.databasePath(), options, rows));
-    const QByteArray original = fileBytes(folder.databasePath());
-    const Result<interchange::JetConversion> converted
-        = interchange::convertJetDatabase(folder.databasePath());
-    QVERIFY2(converted, qPrintable(converted.error()));
-    QCOMPARE(fileBytes(converted->backupPath), original);
-    QStringList expected;
-    for (const JetRow &row : rows)
-        expected << row[0].value_or(QString()) + QLatin1Char(' ') + row[1].value_or(QString());
-    QCOMPARE(queryColumn(folder.databasePath(),
-                         QStringLiteral("select contactid || ' ' || LastName from contactsdb "
-                                        "order by rowid")),
-             expected);
 }
 
 // Killed anywhere, the conversion leaves cntdb.mdb either the untouched original or the
