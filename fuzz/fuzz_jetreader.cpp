@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     MdbHandle *mdb = mdb_open_buffer(bytes.data(), bytes.size(), MDB_NOFLAGS);
     if (!mdb)
         return 0;
-    // Values up to 64 KiB: libmdb allocates this much per value, which at the reader's own
-    // 16 MiB would spend the run in the allocator.
+    // Memos up to 64 KiB: a damaged header asks libmdb for room for a long memo, which at
+    // the reader's own 16 MiB would spend the run in the allocator.
     jetreader::dumpContacts(mdb, sink, 64 * 1024);
     mdb_close(mdb);
     return 0;

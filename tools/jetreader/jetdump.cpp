@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@ namespace jetreader {
 namespace {
 
 constexpr std::uint32_t nullLength = 0xFFFFFFFF;
+// A text field holds at most a page; its UTF-8 fits this many bytes.
+constexpr std::size_t textBindBytes = 64 * 1024;
 
 void appendU32(std::string &bytes, std::uint32_t value)
 {
@@ -100,6 +103,35 @@ const char *unsoundMemo(MdbHandle *mdb, const MdbColumn &column)
     return nullptr;
 }
 
+// The memo of the current row, whole, in text; empty for NULL. Answers the reason it cannot
+// be had, or nullptr.
+const char *readMemo(MdbHandle *mdb, const MdbColumn &column, std::size_t maxValueBytes,
+                     std::string &text)
+{
+    text.clear();
+    if (column.cur_value_len < 12 || column.cur_value_start < 0
+        || std::size_t(column.cur_value_start) + 12 > std::size_t(mdb->fmt->pg_size))
+        return nullptr;
+    if (const char *reason = unsoundMemo(mdb, column))
+        return reason;
+    const std::size_t stored
+        = guint32(mdb_get_int32(mdb->pg_buf + column.cur_value_start, 0)) & 0x3FFFFFFF;
+    // A stored byte becomes at most three bytes of UTF-8. One byte more than a value may
+    // have, so a value that fills the buffer is seen as cut.
+    const std::size_t room = std::min(3 * stored, maxValueBytes) + 1;
+    mdb_set_bind_size(mdb, std::max(room, textBindBytes));
+    char *converted = mdb_col_to_string(mdb, mdb->pg_buf, column.cur_value_start, MDB_MEMO,
+                                        column.cur_value_len);
+    mdb_set_bind_size(mdb, textBindBytes);
+    if (converted) {
+        text = converted;
+        g_free(converted);
+    }
+    if (text.size() >= maxValueBytes)
+        return "A memo is longer than 16 MiB of text.";
+    return nullptr;
+}
+
 struct TableCloser
 {
     void operator()(MdbTableDef *table) const { mdb_free_tabledef(table); }
@@ -137,54 +169,50 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out, std::size_t maxValueBytes)
         return false;
     }
     mdb_rewind_table(table.get());
-    // Raised only now, for our own buffers: libmdb reads its catalog into fixed buffers of
-    // its own, and a larger bind size would let a long catalog value run further past them.
-    // One more byte than the largest value, so a value that fills the buffer is seen as cut.
-    mdb_set_bind_size(mdb, maxValueBytes + 1);
+    // libmdb converts every value into a fresh buffer of its bind size: small for the short
+    // fields (a text field is at most a page), and for each memo the size its header asks.
+    mdb_set_bind_size(mdb, textBindBytes);
 
     const unsigned int columnCount = table->num_cols;
     std::string header;
     appendU32(header, columnCount);
-    // Bound buffers are only written as far as a value reaches, so the untouched rest of
-    // these large allocations costs no memory.
-    std::vector<std::unique_ptr<char, decltype(&std::free)>> values;
+    std::vector<std::vector<char>> values(columnCount);
     std::vector<int> lengths(columnCount, 0);
     for (unsigned int i = 0; i < columnCount; ++i) {
         auto *column = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
         appendString(header, column->name, std::strlen(column->name));
-        // OLE objects are pictures and documents, nothing a contact field holds.
-        const bool wanted = column->col_type != MDB_OLE;
-        values.emplace_back(wanted ? static_cast<char *>(std::malloc(maxValueBytes + 1)) : nullptr,
-                            &std::free);
-        if (wanted)
-            mdb_bind_column(table.get(), int(i + 1), values.back().get(), &lengths[i]);
+        // Memos are read below; OLE objects are pictures and documents, no contact field.
+        if (column->col_type != MDB_MEMO && column->col_type != MDB_OLE) {
+            values[i].resize(textBindBytes);
+            mdb_bind_column(table.get(), int(i + 1), values[i].data(), &lengths[i]);
+        }
     }
     writeFrame(out, 'H', header);
 
     std::uint32_t rows = 0;
     std::string row;
+    std::string memo;
     while (mdb_fetch_row(table.get())) {
         row.clear();
         appendU32(row, columnCount);
         for (unsigned int i = 0; i < columnCount; ++i) {
             auto *column = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
-            if (const char *reason = unsoundMemo(mdb, *column)) {
-                writeFailure(out, reason);
-                return false;
-            }
-            const std::size_t length = lengths[i] > 0 ? std::size_t(lengths[i]) : 0;
-            if (length > maxValueBytes - 1) {
-                writeFailure(out,
-                             ("A value is longer than " + std::to_string(maxValueBytes) + " bytes.")
-                                 .c_str());
-                return false;
+            const char *value = values[i].data();
+            std::size_t length = lengths[i] > 0 ? std::size_t(lengths[i]) : 0;
+            if (column->col_type == MDB_MEMO) {
+                if (const char *reason = readMemo(mdb, *column, maxValueBytes, memo)) {
+                    writeFailure(out, reason);
+                    return false;
+                }
+                value = memo.data();
+                length = memo.size();
             }
             // libmdb gives an empty text as it gives NULL: both arrive as NULL, both mean
             // an empty field.
-            if (length == 0 || !values[i])
+            if (length == 0)
                 appendU32(row, nullLength);
             else
-                appendString(row, values[i].get(), length);
+                appendString(row, value, length);
         }
         writeFrame(out, 'R', row);
         ++rows;

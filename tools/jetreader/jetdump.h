@@ -13,7 +13,7 @@
 
 namespace jetreader {
 
-// The largest value sent whole, in UTF-8 bytes; a longer value is a failure, never cut.
+// The longest memo sent whole, in UTF-8 bytes; a longer one is a failure, never cut.
 constexpr std::size_t defaultMaxValueBytes = 16 * 1024 * 1024;
 
 // Makes libmdb decode text to UTF-8 (Jet 4 from UCS-2, Jet 3 from the file's code page,
@@ -22,7 +22,8 @@ void prepareEnvironment();
 
 // Writes the header, the rows and the end frame of contactsdb to out; on failure writes a
 // failure frame instead of the end frame. Answers true when the table was read to its end.
-// libmdb allocates maxValueBytes for every value it converts (the fuzz target asks less).
+// A memo's header says how long it is; libmdb is given room for that much, up to
+// maxValueBytes (the fuzz target asks less, for speed).
 bool dumpContacts(MdbHandle *mdb, std::FILE *out, std::size_t maxValueBytes = defaultMaxValueBytes);
 
 // Writes a failure frame holding reason.
