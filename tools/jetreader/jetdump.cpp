@@ -1,9 +1,9 @@
 #include "jetdump.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,8 +105,8 @@ const char *unsoundMemo(MdbHandle *mdb, const MdbColumn &column)
 
 // The memo of the current row, whole, in text; empty for NULL. Answers the reason it cannot
 // be had, or nullptr.
-const char *readMemo(MdbHandle *mdb, const MdbColumn &column, std::size_t maxValueBytes,
-                     std::string &text)
+const char *
+readMemo(MdbHandle *mdb, const MdbColumn &column, std::size_t maxValueBytes, std::string &text)
 {
     text.clear();
     if (column.cur_value_len < 12 || column.cur_value_start < 0
