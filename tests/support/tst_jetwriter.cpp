@@ -27,10 +27,11 @@ struct Output
 Output run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    // mdbtools takes a Jet 3 file's code page from its header unless told otherwise: the
-    // header's is the one under test.
+    // mdbtools takes a Jet 3 file's code page from its header unless MDB_JET3_CHARSET says
+    // otherwise, and writes UTF-8 unless MDBICONV does: the header's code page is under test.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("MDB_JET3_CHARSET"));
+    env.remove(QStringLiteral("MDBICONV"));
     process.setProcessEnvironment(env);
     process.start(program, arguments);
     if (!process.waitForFinished(120000))
@@ -298,12 +299,13 @@ void JetWriterTest::readBack()
     // Only the table is a user table; the catalog is a system table.
     QCOMPARE(run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), path}).out.trimmed(),
              tableName.toUtf8());
+    // mdb-count reports the definition's row count; mdb-export reads the rows.
     const Output count = run(QStringLiteral("mdb-count"), {path, tableName});
     QCOMPARE(count.out.trimmed(), QByteArray::number(rows.size()));
 
     const QList<QStringList> read = exportTable(path, tableName);
     QVERIFY2(!read.isEmpty(), "mdb-export failed");
-    QString difference = firstDifference(read, expectedTable(columns, rows));
+    const QString difference = firstDifference(read, expectedTable(columns, rows));
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
