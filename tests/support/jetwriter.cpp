@@ -35,13 +35,16 @@ struct Table
 {
     QString name;
     QList<Column> columns;
+    bool compressText = false; // Jet 4: text in the compressed form where it is shorter
     int fixedLength = 0;
     int varCount = 0;
 };
 
-Table makeTable(const QString &name, const QList<std::pair<QString, quint8>> &columns)
+Table makeTable(const QString &name,
+                const QList<std::pair<QString, quint8>> &columns,
+                bool compressText)
 {
-    Table table{name, {}, 0, 0};
+    Table table{name, {}, compressText, 0, 0};
     for (const auto &[columnName, type] : columns) {
         Column column{columnName, type};
         if (column.fixed()) {
@@ -142,13 +145,13 @@ private:
     // Largest row a data page holds: the page less its header and one row offset.
     int pageRoom() const { return m_pageSize - m_rowCountAt - 2 - 2; }
 
-    Result<QByteArray> encodeText(const QString &text, bool memo) const;
-    Result<QByteArray> encodeValue(const Column &column, const QString &value);
+    Result<QByteArray> encodeText(const QString &text, bool memo, bool compress) const;
+    Result<QByteArray> encodeValue(const Column &column, const QString &value, bool compress);
     Result<QByteArray> encodeMemo(const QByteArray &stored);
     Result<QByteArray> encodeRow(const Table &table, const JetRow &row);
     void writeDataPage(int page, const QByteArray &owner, const QList<QByteArray> &rows);
     Result<void> writeTable(int tdefPage, const Table &table, const QList<JetRow> &rows);
-    void writeTableDefinition(int page, const Table &table, int rowCount, int mapRow);
+    Result<void> writeTableDefinition(int page, const Table &table, int rowCount, int mapRow);
     void writeHeader();
     QByteArray usageMap(const QList<int> &pages) const;
 
@@ -160,7 +163,7 @@ private:
     QList<QList<int>> m_tablePages; // data pages per table, in the order the maps are kept
 };
 
-Result<QByteArray> JetFileWriter::encodeText(const QString &text, bool memo) const
+Result<QByteArray> JetFileWriter::encodeText(const QString &text, bool memo, bool compress) const
 {
     if (!m_jet4) {
         QByteArray bytes;
@@ -177,8 +180,6 @@ Result<QByteArray> JetFileWriter::encodeText(const QString &text, bool memo) con
         }
         QStringEncoder encoder(
             QStringLiteral("windows-%1").arg(m_options.codePage).toLatin1().constData());
-        if (!encoder.isValid())
-            return Failure{QStringLiteral("code page %1 is unknown").arg(m_options.codePage)};
         bytes = encoder.encode(text);
         if (encoder.hasError())
             return Failure{
@@ -190,7 +191,7 @@ Result<QByteArray> JetFileWriter::encodeText(const QString &text, bool memo) con
         plain += le16(c.unicode());
     const bool compressible
         = std::none_of(text.begin(), text.end(), [](QChar c) { return (c.unicode() & 0xff) == 0; });
-    if (!m_options.compressText || !compressible || (memo && text.size() > 1024))
+    if (!compress || !compressible || (memo && text.size() > 1024))
         return plain;
     // Compressed form: a 0xff 0xfe mark, then one byte for each character below U+0100 and
     // two for the others; a zero byte switches between the two.
@@ -236,7 +237,8 @@ Result<QByteArray> JetFileWriter::encodeMemo(const QByteArray &stored)
     return le32(length) + le32(dataPointer(pages.first(), 0)) + le32(0);
 }
 
-Result<QByteArray> JetFileWriter::encodeValue(const Column &column, const QString &value)
+Result<QByteArray>
+JetFileWriter::encodeValue(const Column &column, const QString &value, bool compress)
 {
     if (column.fixed()) {
         bool ok = false;
@@ -249,7 +251,7 @@ Result<QByteArray> JetFileWriter::encodeValue(const Column &column, const QStrin
     }
     if (column.type == Text && value.size() > 255)
         return Failure{QStringLiteral("the text is longer than 255 characters")};
-    Result<QByteArray> stored = encodeText(value, column.type == Memo);
+    Result<QByteArray> stored = encodeText(value, column.type == Memo, compress);
     if (!stored || column.type != Memo)
         return stored;
     return encodeMemo(*stored);
@@ -268,7 +270,7 @@ Result<QByteArray> JetFileWriter::encodeRow(const Table &table, const JetRow &ro
         const Column &column = table.columns[c];
         if (!row[c])
             continue;
-        Result<QByteArray> value = encodeValue(column, *row[c]);
+        Result<QByteArray> value = encodeValue(column, *row[c], table.compressText);
         if (!value)
             return Failure{QStringLiteral("column \"%1\": %2").arg(column.name, value.error())};
         nullMask[c / 8] = char(nullMask[c / 8] | (1 << (c % 8))); // 1: not NULL
@@ -312,7 +314,7 @@ Result<QByteArray> JetFileWriter::encodeRow(const Table &table, const JetRow &ro
     for (int i = int(offsets.size()) - 1; i >= 0; --i)
         trailer += m_jet4 ? le16(quint16(offsets[i])) : QByteArray(1, char(offsets[i] & 0xff));
     if (!m_jet4) {
-        // Entry k: the first offset of the step past 256 * (k + 1); kept last to first.
+        // Entry k: which offset is the first at or past 256 * k; kept last to first.
         QByteArray jumpTable;
         for (int k = 1; k <= jumps; ++k) {
             int first = 0;
@@ -381,11 +383,12 @@ Result<void> JetFileWriter::writeTable(int tdefPage, const Table &table, const Q
     if (page >= 0)
         writeDataPage(page, le32(quint32(tdefPage)), pageRows);
     m_tablePages.append(pages);
-    writeTableDefinition(tdefPage, table, int(rows.size()), int(m_tablePages.size() - 1) * 2);
-    return {};
+    return writeTableDefinition(tdefPage, table, int(rows.size()),
+                                int(m_tablePages.size() - 1) * 2);
 }
 
-void JetFileWriter::writeTableDefinition(int page, const Table &table, int rowCount, int mapRow)
+Result<void>
+JetFileWriter::writeTableDefinition(int page, const Table &table, int rowCount, int mapRow)
 {
     QByteArray p(m_pageSize, '\0');
     p[0] = 0x02; // a table definition page
@@ -418,7 +421,7 @@ void JetFileWriter::writeTableDefinition(int page, const Table &table, int rowCo
             put16(p, num + 8, quint16(m_options.codePage));
         const int flags = m_jet4 ? at + 15 : at + 13;
         p[flags] = char(column.fixed() ? 0x03 : 0x02); // 0x01 fixed length, 0x02 nullable
-        if (m_jet4 && text && m_options.compressText)
+        if (m_jet4 && text && table.compressText)
             p[flags + 1] = 0x01; // compressed unicode
         const int fixedAt = m_jet4 ? at + 21 : at + 14;
         put16(p, fixedAt, quint16(column.fixed() ? column.fixedOffset : 0));
@@ -428,32 +431,32 @@ void JetFileWriter::writeTableDefinition(int page, const Table &table, int rowCo
         put16(p, fixedAt + 2, quint16(length));
     }
     for (const Column &column : table.columns) {
-        QByteArray name;
-        if (m_jet4) {
-            for (QChar c : column.name)
-                name += le16(c.unicode());
-            p.replace(at, 2, le16(quint16(name.size())));
-            at += 2;
-        } else {
-            name = column.name.toLatin1();
-            p[at++] = char(name.size());
-        }
-        p.replace(at, name.size(), name);
-        at += int(name.size());
+        const Result<QByteArray> name = encodeText(column.name, false, false);
+        if (!name)
+            return Failure{QStringLiteral("Column \"%1\": %2.").arg(column.name, name.error())};
+        const QByteArray length
+            = m_jet4 ? le16(quint16(name->size())) : QByteArray(1, char(name->size()));
+        p.replace(at, length.size() + name->size(), length + *name);
+        at += int(length.size() + name->size());
     }
-    put16(p, at, 0xffff); // no per-column page maps
+    p.replace(at, 2, le16(0xffff)); // no per-column page maps
     at += 2;
+    if (at > m_pageSize)
+        return Failure{QStringLiteral("The definition of the table \"%1\" does not fit one page.")
+                           .arg(table.name)};
     put32(p, 8, quint32(at - 8)); // tdef_len
     if (m_jet4)
         put16(p, 2, quint16(m_pageSize - at - 8));
     m_file.replace(qsizetype(page) * m_pageSize, m_pageSize, p);
+    return {};
 }
 
 // An inline usage map (type 0): the first page it covers, then one bit per page.
 QByteArray JetFileWriter::usageMap(const QList<int> &pages) const
 {
     const int minimum = m_jet4 ? 64 : 128;
-    QByteArray bits(std::max(minimum, (pageCount() + 7) / 8), '\0');
+    const int last = pages.isEmpty() ? 0 : *std::max_element(pages.begin(), pages.end());
+    QByteArray bits(std::max(minimum, last / 8 + 1), '\0');
     for (int page : pages)
         bits[page / 8] = char(bits[page / 8] | (1 << (page % 8)));
     return QByteArray(1, '\0') + le32(0) + bits;
@@ -478,48 +481,57 @@ void JetFileWriter::writeHeader()
 
 Result<QByteArray> JetFileWriter::write(const QList<JetRow> &rows)
 {
+    if (!m_jet4 && m_options.codePage != 1252
+        && !QStringEncoder(QStringLiteral("windows-%1").arg(m_options.codePage).toLatin1())
+                .isValid())
+        return Failure{QStringLiteral("The code page %1 is unknown.").arg(m_options.codePage)};
     const QStringList names = m_options.columns.isEmpty() ? jetContactColumns() : m_options.columns;
+    const auto is = [](const QString &name, const char *field) {
+        return name.compare(QLatin1String(field), Qt::CaseInsensitive) == 0;
+    };
     QList<std::pair<QString, quint8>> columns;
     for (const QString &name : names) {
-        const quint8 type = name.compare(QLatin1String("contactid"), Qt::CaseInsensitive) == 0
-                                ? LongInteger
-                            : name.compare(QLatin1String("Notes"), Qt::CaseInsensitive) == 0 ? Memo
-                                                                                             : Text;
+        const quint8 type = is(name, "contactid") ? LongInteger : is(name, "Notes") ? Memo : Text;
         columns.append({name, type});
     }
-    const Table table = makeTable(m_options.tableName, columns);
+    const Table table = makeTable(m_options.tableName, columns, m_options.compressText);
     // The catalog lists every object by name; its definition is always on page 2.
-    const Table catalog
-        = makeTable(QStringLiteral("MSysObjects"), {{QStringLiteral("Id"), LongInteger},
-                                                    {QStringLiteral("ParentId"), LongInteger},
-                                                    {QStringLiteral("Name"), Text},
-                                                    {QStringLiteral("Type"), Integer},
-                                                    {QStringLiteral("Flags"), LongInteger},
-                                                    {QStringLiteral("LvProp"), Ole}});
+    const Table catalog = makeTable(QStringLiteral("MSysObjects"),
+                                    {{QStringLiteral("Id"), LongInteger},
+                                     {QStringLiteral("ParentId"), LongInteger},
+                                     {QStringLiteral("Name"), Text},
+                                     {QStringLiteral("Type"), Integer},
+                                     {QStringLiteral("Flags"), LongInteger},
+                                     {QStringLiteral("LvProp"), Ole}},
+                                    false); // names in the catalog stay plain
     for (int page = 0; page < 4; ++page)
         newPage(); // header, usage maps, catalog definition, table definition
     const int tablePage = 3;
-    const auto text = [](const auto &v) {
+    const auto number = [](qint32 v) {
         return std::optional<QString>(QString::number(v));
     };
     const QList<JetRow> catalogRows{
         // Type 1 is a table; flag 0x80000002 marks a system table.
-        {text(2), text(0), QStringLiteral("MSysObjects"), text(1), text(qint32(0x80000002)),
+        {number(2), number(0), QStringLiteral("MSysObjects"), number(1), number(qint32(0x80000002)),
          std::nullopt},
-        {text(tablePage), text(0), m_options.tableName, text(1), text(0), std::nullopt}};
-    const JetWriteOptions wanted = m_options;
-    m_options.compressText = false; // names in the catalog stay plain
+        {number(tablePage), number(0), m_options.tableName, number(1), number(0), std::nullopt}};
     Result<void> written = writeTable(2, catalog, catalogRows);
-    m_options = wanted;
     if (!written)
         return Failure{QStringLiteral("The table name cannot be stored: %1").arg(written.error())};
     written = writeTable(tablePage, table, rows);
     if (!written)
         return Failure{written.error()};
 
+    // Page 1 holds the usage maps, each a row; an inline map has one bit a page.
     QList<QByteArray> maps;
-    for (const QList<int> &pages : std::as_const(m_tablePages))
+    qsizetype mapBytes = 0;
+    for (const QList<int> &pages : std::as_const(m_tablePages)) {
         maps << usageMap(pages) << usageMap({});
+        mapBytes += maps.last().size() + maps[maps.size() - 2].size() + 4;
+    }
+    if (m_rowCountAt + 2 + mapBytes > m_pageSize)
+        return Failure{QStringLiteral("%1 pages are too many for the usage maps written here.")
+                           .arg(pageCount())};
     writeDataPage(1, le32(0), maps);
     writeHeader();
     return m_file;

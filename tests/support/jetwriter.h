@@ -42,9 +42,11 @@ using JetRow = QList<std::optional<QString>>;
 // text over 255 characters, a character outside the Jet 3 code page, a row too long for a
 // page, a contactid that is not a 32-bit whole number.
 //
-// Layout: rows fill data pages in order; a memo whose stored form is at most 256 bytes
-// stays in its row, a longer one goes to a page of its own, chained over several pages when
-// one page cannot hold it.
+// Layout, fixed so that tests may damage a file on purpose: pages of 2,048 bytes (Jet 3) or
+// 4,096 (Jet 4); page 0 the header, 1 the usage maps, 2 the catalog's definition, 3 the
+// table's definition, 4 the catalog's rows, then the table's data pages in row order with
+// memo pages among them. A memo whose stored form is at most 256 bytes stays in its row, a
+// longer one goes to a page of its own, chained over several pages when one cannot hold it.
 Result<QByteArray> jetFileBytes(const JetWriteOptions &options, const QList<JetRow> &rows);
 
 // jetFileBytes() written to path; the failure names the file.

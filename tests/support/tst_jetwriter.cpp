@@ -27,10 +27,11 @@ struct Output
 Output run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    // mdbtools takes a Jet 3 file's code page from its header unless told otherwise: the
-    // header's is the one under test.
+    // mdbtools takes a Jet 3 file's code page from its header unless MDB_JET3_CHARSET says
+    // otherwise, and writes UTF-8 unless MDBICONV does: the header's code page is under test.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("MDB_JET3_CHARSET"));
+    env.remove(QStringLiteral("MDBICONV"));
     process.setProcessEnvironment(env);
     process.start(program, arguments);
     if (!process.waitForFinished(120000))
@@ -109,7 +110,7 @@ JetRow contactRow(int id, const QString &last, const QString &first = {}, const 
 QList<JetRow> rowsOfEveryLength(int maxLength)
 {
     QList<JetRow> rows;
-    for (int length = 0, id = 1; length <= maxLength; length += 7, ++id) {
+    for (int length = 0, id = 1; length <= maxLength; ++length, ++id) {
         JetRow row(17);
         row[0] = QString::number(id);
         int left = length;
@@ -298,12 +299,13 @@ void JetWriterTest::readBack()
     // Only the table is a user table; the catalog is a system table.
     QCOMPARE(run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), path}).out.trimmed(),
              tableName.toUtf8());
+    // mdb-count reports the definition's row count; mdb-export reads the rows.
     const Output count = run(QStringLiteral("mdb-count"), {path, tableName});
     QCOMPARE(count.out.trimmed(), QByteArray::number(rows.size()));
 
     const QList<QStringList> read = exportTable(path, tableName);
     QVERIFY2(!read.isEmpty(), "mdb-export failed");
-    QString difference = firstDifference(read, expectedTable(columns, rows));
+    const QString difference = firstDifference(read, expectedTable(columns, rows));
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
@@ -401,6 +403,7 @@ void JetWriterTest::refused_data()
 {
     QTest::addColumn<int>("version");
     QTest::addColumn<int>("codePage");
+    QTest::addColumn<QStringList>("columns");
     QTest::addColumn<QList<JetRow>>("rows");
     QTest::addColumn<QString>("reason");
 
@@ -410,38 +413,53 @@ void JetWriterTest::refused_data()
     for (int c = 1; c < 16; ++c)
         wide[c] = QString(200, QChar(u'w'));
     QTest::newRow("text over 255 characters")
-        << jet4 << 1252
+        << jet4 << 1252 << QStringList()
         << QList<JetRow>{contactRow(1, QStringLiteral("ok")), contactRow(2, QString(256, u'x'))}
         << "Row 2, column \"lastname\": the text is longer than 255 characters.";
     QTest::newRow("Greek in Jet 3, windows-1252")
-        << jet3 << 1252 << QList<JetRow>{contactRow(1, QStringLiteral("Ωmega"))}
+        << jet3 << 1252 << QStringList() << QList<JetRow>{contactRow(1, QStringLiteral("Ωmega"))}
         << "Row 1, column \"lastname\": U+03a9 is not in code page 1252.";
     QTest::newRow("unknown code page")
-        << jet3 << 99999 << QList<JetRow>{contactRow(1, "x")} << "code page 99999 is unknown";
+        << jet3 << 99999 << QStringList() << QList<JetRow>{contactRow(1, "x")}
+        << "The code page 99999 is unknown.";
     QTest::newRow("row with too few values")
-        << jet4 << 1252 << QList<JetRow>{contactRow(1, "x"), {QStringLiteral("12a")}}
+        << jet4 << 1252 << QStringList()
+        << QList<JetRow>{contactRow(1, "x"), {QStringLiteral("12a")}}
         << "Row 2 has 1 values for 17 columns.";
     JetRow letters = contactRow(1, "x");
     letters[0] = QStringLiteral("12a");
     JetRow tooBig = contactRow(1, "x");
     tooBig[0] = QStringLiteral("2147483648");
     QTest::newRow("contactid with letters")
-        << jet4 << 1252 << QList<JetRow>{letters} << "\"12a\" is not a whole number of 32 bits";
-    QTest::newRow("contactid over 32 bits") << jet3 << 1252 << QList<JetRow>{tooBig}
-                                            << "\"2147483648\" is not a whole number of 32 bits";
+        << jet4 << 1252 << QStringList() << QList<JetRow>{letters}
+        << "\"12a\" is not a whole number of 32 bits";
+    QTest::newRow("contactid over 32 bits")
+        << jet3 << 1252 << QStringList() << QList<JetRow>{tooBig}
+        << "\"2147483648\" is not a whole number of 32 bits";
     QTest::newRow("row longer than a Jet 3 page")
-        << jet3 << 1252 << QList<JetRow>{wide} << "Row 1 takes";
+        << jet3 << 1252 << QStringList() << QList<JetRow>{wide} << "Row 1 takes";
+    QStringList many = jetContactColumns();
+    for (int i = 0; i < 100; ++i)
+        many.append(QStringLiteral("Extra column %1").arg(i));
+    QTest::newRow("columns beyond a definition page")
+        << jet4 << 1252 << many << QList<JetRow>{}
+        << "The definition of the table \"contactsdb\" does not fit one page.";
+    QTest::newRow("column name outside the code page")
+        << jet3 << 1252 << QStringList{QStringLiteral("contactid"), QStringLiteral("Όνομα")}
+        << QList<JetRow>{} << "Column \"Όνομα\": U+038c is not in code page 1252.";
 }
 
 void JetWriterTest::refused()
 {
     QFETCH(int, version);
     QFETCH(int, codePage);
+    QFETCH(QStringList, columns);
     QFETCH(QList<JetRow>, rows);
     QFETCH(QString, reason);
     JetWriteOptions options;
     options.version = JetVersion(version);
     options.codePage = codePage;
+    options.columns = columns;
     const QString path = m_dir.filePath(QStringLiteral("refused.mdb"));
     const Result<void> written = writeJetFile(path, options, rows);
     QVERIFY(!written);
