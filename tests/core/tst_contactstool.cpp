@@ -189,9 +189,12 @@ void TestContactsTool::jetBadInput_data()
     QTest::newRow("Jet signature, then garbage") << garbage << "could not be read";
     QTest::newRow("truncated") << garbage.left(100) << "could not be read";
     // Found by the fuzz target: libmdb reads through a null pointer on this file.
-    QFile crashing(QStringLiteral(PELMORA_SOURCE_DIR "/tests/data/jet/libmdb-null-usage-map.mdb"));
-    QVERIFY(crashing.open(QIODevice::ReadOnly));
-    QTest::newRow("libmdb crashes") << crashing.readAll() << "The reader crashed (signal 11)";
+    const auto data = [](const char *name) {
+        QFile file(QStringLiteral(PELMORA_SOURCE_DIR "/tests/data/jet/") + QLatin1String(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTest::newRow("libmdb crashes") << data("libmdb-null-usage-map.mdb")
+                                    << "The reader crashed (signal 11)";
 }
 
 // The real reader process on files that are no address book: a message naming the file and

@@ -220,6 +220,11 @@ void TestJetFiles::badFiles_data()
     other.tableName = QStringLiteral("people");
     QTest::newRow("no table contactsdb")
         << jetFileBytes(other, jetSampleRows(3, 3)).value() << "no table contactsdb";
+    // Found by the fuzz target (libmdb opens it without the signature): so many columns
+    // that the reader, with a buffer for each, ran out of memory.
+    QFile columns(QStringLiteral(PELMORA_SOURCE_DIR "/tests/data/jet/columns-65535.mdb"));
+    QVERIFY(columns.open(QIODevice::ReadOnly));
+    QTest::newRow("65,535 columns") << columns.readAll() << "claims 65535 columns";
     const QString memo(20000, QLatin1Char('m'));
     for (const bool isJet4 : {false, true}) {
         JetWriteOptions options;

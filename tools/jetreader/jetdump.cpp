@@ -17,6 +17,7 @@ namespace {
 constexpr std::uint32_t nullLength = 0xFFFFFFFF;
 // A text field holds at most a page; its UTF-8 fits this many bytes.
 constexpr std::size_t textBindBytes = 64 * 1024;
+constexpr unsigned int maxColumns = 255;
 
 void appendU32(std::string &bytes, std::uint32_t value)
 {
@@ -174,6 +175,13 @@ bool dumpContacts(MdbHandle *mdb, std::FILE *out, std::size_t maxValueBytes)
     mdb_set_bind_size(mdb, textBindBytes);
 
     const unsigned int columnCount = table->num_cols;
+    // A damaged definition can claim any number; each column costs a buffer here.
+    if (columnCount > maxColumns) {
+        writeFailure(out, ("The table contactsdb claims " + std::to_string(columnCount)
+                           + " columns; a Jet table has at most 255.")
+                              .c_str());
+        return false;
+    }
     std::string header;
     appendU32(header, columnCount);
     std::vector<std::vector<char>> values(columnCount);
