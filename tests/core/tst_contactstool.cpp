@@ -193,8 +193,8 @@ void TestContactsTool::jetBadInput_data()
         QFile file(QStringLiteral(PELMORA_SOURCE_DIR "/tests/data/jet/") + QLatin1String(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    QTest::newRow("libmdb crashes") << data("libmdb-null-usage-map.mdb")
-                                    << "The reader crashed (signal 11)";
+    QTest::newRow("libmdb crashes")
+        << data("libmdb-null-usage-map.mdb") << "The reader crashed (signal 11)";
 }
 
 // The real reader process on files that are no address book: a message naming the file and
