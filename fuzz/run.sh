@@ -19,11 +19,11 @@ for target in "$build"/fuzz_*; do
     if [ "$name" = jetreader ]; then
         # libmdb, which the Jet reader drives, is not built for fuzzing: 30 s is enough. It
         # crashes on hostile files and is not ours to fix; the reader process contains that.
-        # So the run goes on past crashes, hangs and memory blow-ups (-fork), and below only
-        # a crash whose innermost frame is outside libmdb fails it.
+        # So the run goes on past crashes, hangs and memory blow-ups (-fork); below, each is
+        # run again and fails the run when its innermost frame of libmdb's or ours is ours.
         time=$(( seconds < 30 ? seconds : 30 ))
         extra=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
-        rm -rf "$build/findings/$name"
+        rm -rf "$build/findings/$name" "$build/findings/$name.contained"
     fi
     scratch=$(mktemp -d)
     mkdir -p "$build/findings/$name"
@@ -48,7 +48,7 @@ for target in "$build"/fuzz_*; do
         [ -f "$finding" ] || continue
         [ "$name" = jetreader ] || continue
         kind=$(basename "$finding" | cut -d- -f1)
-        report=$(timeout 60 "$target" -rss_limit_mb=2048 "$finding" 2>&1 || true)
+        report=$(timeout 60 "$target" -timeout=10 -rss_limit_mb=2048 "$finding" 2>&1 || true)
         # Whose is it: the innermost frame that is libmdb's or ours.
         frame=$(grep -E '^ +#[0-9]+ ' <<<"$report" \
             | grep -m1 -E 'libmdb\.so|tools/jetreader/|fuzz_jetreader\.cpp' || true)
@@ -57,6 +57,11 @@ for target in "$build"/fuzz_*; do
             echo "fuzz: $name: $kind outside libmdb; the input is $finding"
             exit 1
         fi
-        echo "fuzz: $name: contained, $kind in libmdb: $(grep -m1 SUMMARY <<<"$report" || echo "$kind")"
+        echo "$kind in libmdb: $(grep -m1 -o 'SUMMARY: .*' <<<"$report" | sed 's/ (BuildId[^)]*)//' || true)" \
+            >>"$build/findings/$name.contained"
     done
+    if [ -f "$build/findings/$name.contained" ]; then
+        echo "fuzz: $name: contained in the reader process (inputs in $build/findings/$name/):"
+        sort "$build/findings/$name.contained" | uniq -c
+    fi
 done
