@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <iconv.h>
@@ -82,14 +83,11 @@ const char *unsoundMemo(MdbHandle *mdb, const MdbColumn &column)
     if (lengthAndFlags & 0xC0000000) // in the row, or one record of its own: no chain
         return nullptr;
     const std::size_t length = lengthAndFlags & 0x3FFFFFFF;
-    std::vector<guint32> visited;
+    std::unordered_set<guint32> visited;
     std::size_t total = 0;
     for (guint32 pgRow = guint32(mdb_get_int32(const_cast<unsigned char *>(field), 4)); pgRow;) {
-        for (guint32 seen : visited) {
-            if (seen == pgRow)
-                return "The pages of a memo point back to each other.";
-        }
-        visited.push_back(pgRow);
+        if (!visited.insert(pgRow).second)
+            return "The pages of a memo point back to each other.";
         void *buffer = nullptr;
         int offset = 0;
         std::size_t size = 0;
