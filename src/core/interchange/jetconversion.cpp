@@ -167,6 +167,10 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
     if (!kept)
         return failed(kept.error());
     backupMade = *kept;
+    // The backup's name reaches the disk before the rename can: after a power cut the
+    // original must not be left without a name.
+    if (Result<void> synced = syncPath(folder, true); !synced)
+        return failed(synced.error());
     if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData())
         != 0)
         return failed(QStringLiteral("%1 could not be renamed: %2").arg(temporary, systemReason()));
