@@ -5,7 +5,7 @@
 #   bash scripts/bench.sh 1000 10000      chosen sizes
 # Environment: RUNS (runs per figure, default 7), WALK_RUNS (Next/Previous walks and search
 # walks, default 3), START_RUNS (whole-process start-ups, default 7), SEED (demo data, 7),
-# PARTS (which parts to run, default "store report splash start memory interchange"), RESULTS (a file the raw
+# PARTS (which parts to run, default "store report splash start memory interchange jet"), RESULTS (a file the raw
 # lines are added to, so parts run separately print as one table; without it they go to a
 # fresh build/bench-results.tsv).
 set -euo pipefail
@@ -17,13 +17,13 @@ runs=${RUNS:-7}
 walk_runs=${WALK_RUNS:-3}
 start_runs=${START_RUNS:-7}
 seed=${SEED:-7}
-parts=" ${PARTS:-store report splash start memory interchange} "
+parts=" ${PARTS:-store report splash start memory interchange jet} "
 results=${RESULTS:-build/bench-results.tsv}
 
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMORA_BENCHMARKS=ON >/dev/null
 cmake --build build -j2 --target pelmora cntdbtool pelmora_bench pelmora_startbench \
-    pelmora_interchangebench >/dev/null
+    pelmora_interchangebench pelmora_jetbench >/dev/null
 
 work=$(mktemp -d /tmp/pelmora-bench-run-XXXXXX)
 xvfb_pid=
@@ -70,6 +70,9 @@ for size in "${sizes[@]}"; do
   fi
   if run_part memory; then
     DISPLAY=$display QT_QPA_PLATFORM=xcb build/benchmarks/pelmora_bench memory "$db" >>"$results"
+  fi
+  if run_part jet; then
+    build/benchmarks/pelmora_jetbench "$size" "$runs" "$seed" >>"$results"
   fi
 done
 

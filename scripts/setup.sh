@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev fakeroot file desktop-file-utils appstream lintian librsvg2-bin
   radicale xandikos apache2-utils qtkeychain-qt6-dev openssl
+  mdbtools-dev mdbtools
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include <app/splashwindow.h>
 
 #include <core/files/apppath.h>
+#include <core/interchange/jetconversion.h>
 #include <core/settings/inireader.h>
 #include <core/settings/settingsfiles.h>
 #include <gui/platform/messagebox.h>
@@ -58,6 +59,30 @@ void offerInstaller()
     platform::endProgram();
 }
 
+// A cntdb.mdb still in the Access (Jet) format is offered for conversion. Answers whether the
+// start-up goes on: after a conversion, or after No, when the main window then meets the
+// file as it always did and ends the program with its message.
+bool offerJetConversion()
+{
+    const QString path = platform::appFile(QStringLiteral("cntdb.mdb"));
+    if (!interchange::isJetFile(path))
+        return true;
+    const platform::MessageAnswer answer = platform::showMessage(
+        QStringLiteral("Pelmora"),
+        QStringLiteral("The address book %1 is in the Access (Jet) format. Convert it now?\n\n"
+                       "The original is kept as %2.")
+            .arg(path, interchange::jetBackupPath(path)),
+        platform::MessageIcon::Question, platform::MessageButtons::YesNo);
+    if (answer != platform::MessageAnswer::Yes)
+        return true;
+    const Result<interchange::JetConversion> converted = interchange::convertJetDatabase(path);
+    if (!converted) {
+        platform::showMessage({}, converted.error(), platform::MessageIcon::Critical);
+        return false;
+    }
+    return true;
+}
+
 // The progress animation is only a delay: 20,001 assignments, no sleeping and no events.
 void animateProgress(SplashWindow *splash)
 {
@@ -102,6 +127,10 @@ void onFirstTick(SplashWindow *splash)
     }
     if (*installed == QLatin1String("0")) {
         offerInstaller();
+        return;
+    }
+    if (!offerJetConversion()) {
+        platform::endProgram();
         return;
     }
     animateProgress(splash);

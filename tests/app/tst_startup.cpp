@@ -1,11 +1,14 @@
 #include <app/splashwindow.h>
 #include <app/startup.h>
 #include <app/windows.h>
+#include <core/interchange/jetimport.h>
 #include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/programexit.h>
 #include <gui/platform/programlauncher.h>
 #include <gui/platform/scriptedmessageboxes.h>
+#include <support/dbquery.h>
+#include <support/jetframes.h>
 #include <support/recordingterminator.h>
 #include <support/testappfolder.h>
 
@@ -106,6 +109,8 @@ private slots:
     void secondTickDuringTheBox();
     void splashShownBeforeTheFirstTick();
     void handOverKeepsTheProgramRunning();
+    void jetAddressBook_data();
+    void jetAddressBook();
 
 private:
     // Runs the start-up routine and the event loop until it has shown the main window or
@@ -420,6 +425,66 @@ void TstStartup::handOverKeepsTheProgramRunning()
     QCOMPARE(lastWindowClosed.size(), 0);
     QVERIFY(app::mainWindow());
     QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+}
+
+void TstStartup::jetAddressBook_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<MessageAnswer>("answer");
+    QTest::addColumn<bool>("converted");
+    QTest::addColumn<QString>("secondBox");
+    const QByteArray rows = header({"contactid", "LastName", "FirstName"})
+                            + row({"4", "Ames", "Ann"}) + row({"9", "Cole", std::nullopt});
+    QTest::newRow("Yes converts and goes on")
+        << script("exit 0", rows + end(2)) << MessageAnswer::Yes << true << QString();
+    QTest::newRow("No ends as before")
+        << script("exit 0", rows + end(2)) << MessageAnswer::No << false << "could not be opened";
+    QTest::newRow("a failed conversion says why")
+        << script("kill", rows) << MessageAnswer::Yes << false << "The reader crashed";
+}
+
+// A cntdb.mdb in the Access (Jet) format is offered for conversion before the main window.
+void TstStartup::jetAddressBook()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(MessageAnswer, answer);
+    QFETCH(bool, converted);
+    QFETCH(QString, secondBox);
+    writeMarker("[settings]\r\ninstalled=1\r\n");
+    const QString path = m_folder->databasePath();
+    QVERIFY(QFile::remove(path));
+    QVERIFY(m_folder->writeFile(QStringLiteral("cntdb.mdb"), stream));
+    interchange::setJetReaderPathForTesting(QStringLiteral(FAKEJETREADER_PATH));
+    m_boxes->queueAnswer(answer);
+    m_boxes->queueAnswer(MessageAnswer::Ok);
+
+    startAndSettle();
+    interchange::setJetReaderPathForTesting({});
+
+    QVERIFY(m_boxes->count() >= 1);
+    const platform::MessageRequest question = m_boxes->shown().first();
+    QCOMPARE(question.title, QStringLiteral("Pelmora"));
+    QCOMPARE(question.icon, platform::MessageIcon::Question);
+    QCOMPARE(question.buttons, platform::MessageButtons::YesNo);
+    QVERIFY2(question.text.contains(path) && question.text.contains(QStringLiteral("Access (Jet)")),
+             qPrintable(question.text));
+    if (converted) {
+        QCOMPARE(m_boxes->count(), 1);
+        QCOMPARE(m_terminator.calls(), 0);
+        QVERIFY(app::mainWindow());
+        QCOMPARE(queryColumn(path, QStringLiteral("select contactid || LastName from contactsdb")),
+                 (QStringList{"4Ames", "9Cole"}));
+        QCOMPARE(fileBytes(path + ".jet"), stream);
+        return;
+    }
+    QCOMPARE(m_boxes->count(), 2);
+    QVERIFY2(m_boxes->last().text.contains(path) && m_boxes->last().text.contains(secondBox),
+             qPrintable(m_boxes->last().text));
+    QCOMPARE(m_boxes->last().icon, platform::MessageIcon::Critical);
+    QCOMPARE(m_terminator.calls(), 1);
+    QVERIFY(!app::mainWindow());
+    QCOMPARE(fileBytes(path), stream);
+    QVERIFY(!QFileInfo::exists(path + ".jet"));
 }
 
 QTEST_MAIN(TstStartup)

@@ -1,8 +1,10 @@
 // pelmora-contacts as a user runs it: exit statuses, messages and what lands in the file.
 #include <support/dbquery.h>
+#include <support/jetwriter.h>
 #include <support/testappfolder.h>
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
@@ -25,6 +27,12 @@ Run runTool(const QStringList &arguments)
 {
     QProcess tool;
     tool.setProcessChannelMode(QProcess::MergedChannels);
+    // Under the sanitizers a crash of the Jet reader must still be a crash, as it is for users.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       environment.value(QStringLiteral("ASAN_OPTIONS"))
+                           + QStringLiteral(":handle_segv=0"));
+    tool.setProcessEnvironment(environment);
     tool.start(QStringLiteral(PELMORA_CONTACTS_PATH), arguments);
     if (!tool.waitForFinished(60000))
         return {};
@@ -42,6 +50,10 @@ private slots:
     void import_data();
     void import();
     void exportAndBack();
+    void jetImport_data();
+    void jetImport();
+    void jetBadInput_data();
+    void jetBadInput();
 };
 
 void TestContactsTool::import_data()
@@ -120,6 +132,86 @@ void TestContactsTool::exportAndBack()
         }() + QStringLiteral(" from contactsdb order by rowid");
         QCOMPARE(queryColumn(to.databasePath(), all), queryColumn(from.databasePath(), all));
     }
+}
+
+void TestContactsTool::jetImport_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QList<JetRow>>("rows");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QStringList>("stored");
+    const QList<JetRow> two{{"1", "Dunn"}, {"5", "Ames"}};
+    QTest::newRow("Jet 4, a taken id renumbered")
+        << 4 << "old.mdb" << two << "id 1 was taken: given 2"
+        << QStringList{"1 Adams", "2 Dunn", "5 Ames"};
+    // Known by its first bytes, whatever it is called.
+    QTest::newRow("Jet 3 named .dat")
+        << 3 << "old.dat" << two << "Imported 2" << QStringList{"1 Adams", "2 Dunn", "5 Ames"};
+    QTest::newRow("no rows") << 4 << "old.mdb" << QList<JetRow>{}
+                             << "old.mdb: the table contactsdb has no rows"
+                             << QStringList{"1 Adams"};
+}
+
+void TestContactsTool::jetImport()
+{
+    QFETCH(int, version);
+    QFETCH(QString, name);
+    QFETCH(QList<JetRow>, rows);
+    QFETCH(QString, says);
+    QFETCH(QStringList, stored);
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase({makeContact("1", "Adams", "Ann")}));
+    JetWriteOptions options;
+    options.version = version == 3 ? JetVersion::Jet3 : JetVersion::Jet4;
+    options.columns = QStringList{"contactid", "LastName"};
+    QVERIFY(writeJetFile(folder.file(name), options, rows));
+    const Run run = runTool({"import", folder.file(name), "--db", folder.databasePath()});
+    QVERIFY2(run.output.contains(says), qPrintable(run.output));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(queryColumn(folder.databasePath(),
+                         "select contactid || ' ' || LastName from contactsdb order by rowid"),
+             stored);
+}
+
+void TestContactsTool::jetBadInput_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    const QByteArray signature("\0\1\0\0Standard Jet DB\0", 20);
+    QByteArray garbage = signature;
+    QRandomGenerator random(16);
+    while (garbage.size() < 8192)
+        garbage += char(random.bounded(256));
+    QTest::newRow("SQLite file named .mdb")
+        << QByteArray("SQLite format 3\0", 16) << "not an Access (Jet) file";
+    QTest::newRow("zero-filled") << QByteArray(8192, '\0') << "not an Access (Jet) file";
+    QTest::newRow("Jet signature, then garbage") << garbage << "could not be read";
+    QTest::newRow("truncated") << garbage.left(100) << "could not be read";
+    // Found by the fuzz target: libmdb reads through a null pointer on this file.
+    const auto data = [](const char *name) {
+        QFile file(QStringLiteral(PELMORA_SOURCE_DIR "/tests/data/jet/") + QLatin1String(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTest::newRow("libmdb crashes")
+        << data("libmdb-null-usage-map.mdb") << "The reader crashed (signal 11)";
+}
+
+// The real reader process on files that are no address book: a message naming the file and
+// the reason, and nothing written.
+void TestContactsTool::jetBadInput()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase({makeContact("1", "Adams", "Ann")}));
+    const QByteArray before = fileBytes(folder.databasePath());
+    const QString path = folder.file(QStringLiteral("old.mdb"));
+    QVERIFY(folder.writeFile(QStringLiteral("old.mdb"), content));
+    const Run run = runTool({"import", path, "--db", folder.databasePath()});
+    QVERIFY2(run.output.contains(path) && run.output.contains(reason), qPrintable(run.output));
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(fileBytes(folder.databasePath()), before);
 }
 
 QTEST_GUILESS_MAIN(TestContactsTool)

@@ -1,5 +1,6 @@
 // pelmora-contacts: contacts in and out of the address book from the command line.
 //   pelmora-contacts import FILE... [--db PATH] [--format vcard|csv] [--preset NAME]
+//                    (an Access .mdb file is known by its contents and read whole)
 //                    [--map FILE] [--extras-to-notes] [--dry-run] [--strict]
 //   pelmora-contacts export FILE [--db PATH] [--format vcard3|vcard4|csv] [--preset NAME]
 //                    [--where FIELD=TEXT]
@@ -15,6 +16,7 @@
 #include <core/interchange/contactimport.h>
 #include <core/interchange/csv.h>
 #include <core/interchange/duplicates.h>
+#include <core/interchange/jetimport.h>
 #include <core/interchange/readahead.h>
 #include <core/interchange/vcard.h>
 #include <core/sync/carddavsync.h>
@@ -132,7 +134,38 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
     qint64 bytesBefore = 0; // of the files read already
     ProgressLine progress("Importing", "", totalBytes);
     for (const QString &path : files) {
+        if (interchange::isJetFile(path)) {
+            const Result<interchange::JetReadReport> read = interchange::readJetFile(
+                path, [&](const ImportedContact &contact) -> Result<void> {
+                    Result<void> added = (*importer)->add(contact);
+                    if (!added)
+                        writeFailure = added.error();
+                    return added;
+                });
+            if (writeFailure) {
+                say(*writeFailure);
+                return DatabaseError;
+            }
+            if (!read) {
+                say(read.error());
+                return BadInput;
+            }
+            if (read->rows == 0)
+                say(QStringLiteral("%1: the table contactsdb has no rows.").arg(path));
+            for (const QString &field : read->missingFields)
+                say(QStringLiteral("%1: no column \"%2\": left empty").arg(path, field));
+            for (const QString &column : read->extraColumns)
+                say(QStringLiteral("%1: not stored: column \"%2\"").arg(path, column));
+            bytesBefore += QFileInfo(path).size();
+            continue;
+        }
         const QString format = formatOf(path, parser.value(QStringLiteral("format")));
+        if (QFileInfo(path).suffix().compare(QLatin1String("mdb"), Qt::CaseInsensitive) == 0
+            && format.isEmpty()) {
+            say(QStringLiteral("%1: not an Access (Jet) file: it does not start as one.")
+                    .arg(path));
+            return BadInput;
+        }
         if (format != QLatin1String("vcard") && format != QLatin1String("csv"))
             return usage(parser,
                          QStringLiteral("%1: say --format vcard or --format csv.").arg(path));
@@ -575,9 +608,9 @@ int main(int argc, char *argv[])
         std::setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Imports contacts from vCard and CSV files into the address book, "
-                       "exports them, finds likely duplicates, merges two contacts and syncs "
-                       "with a CardDAV server.\n\n")
+        QStringLiteral("Imports contacts from vCard, CSV and Access (.mdb) files into the "
+                       "address book, exports them, finds likely duplicates, merges two "
+                       "contacts and syncs with a CardDAV server.\n\n")
         + QString::fromLatin1(exitHelp));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),

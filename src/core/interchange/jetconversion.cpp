@@ -1,0 +1,184 @@
+#include <core/interchange/jetconversion.h>
+
+#include <core/contacts/contactdatabase.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace interchange {
+
+namespace {
+
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+Result<void> syncPath(const QString &path, bool folder)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC);
+    if (fd < 0)
+        return Failure{
+            QStringLiteral("%1 could not be opened to sync it: %2").arg(path, systemReason())};
+    const bool synced = ::fsync(fd) == 0;
+    const QString reason = synced ? QString() : systemReason();
+    ::close(fd);
+    if (!synced)
+        return Failure{QStringLiteral("%1 could not be synced: %2").arg(path, reason)};
+    return {};
+}
+
+bool sameBytes(const QString &a, const QString &b)
+{
+    QFile first(a);
+    QFile second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly)
+        || first.size() != second.size())
+        return false;
+    while (!first.atEnd()) {
+        if (first.read(1 << 20) != second.read(1 << 20))
+            return false;
+    }
+    return true;
+}
+
+// A link to the original, not a symbolic one: that would follow the name to the new file.
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat first
+    {
+    };
+    struct stat second
+    {
+    };
+    return ::lstat(QFile::encodeName(a).constData(), &first) == 0
+           && ::lstat(QFile::encodeName(b).constData(), &second) == 0
+           && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool isPlainFile(const QString &path)
+{
+    struct stat info
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A copy under a passing name, synced, then renamed: the backup name never holds part of it.
+Result<void> copyWhole(const QString &from, const QString &to)
+{
+    const QString partial = to + QStringLiteral(".copying");
+    QFile::remove(partial);
+    if (!QFile::copy(from, partial))
+        return Failure{QStringLiteral("%1 could not be copied to %2.").arg(from, partial)};
+    Result<void> synced = syncPath(partial, false);
+    if (synced
+        && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(to).constData()) != 0)
+        synced
+            = Failure{QStringLiteral("%1 could not be renamed: %2").arg(partial, systemReason())};
+    if (!synced)
+        QFile::remove(partial);
+    return synced;
+}
+
+// Answers whether this call made the backup (and so must take it away on failure).
+Result<bool> keepOriginal(const QString &path, const QString &backup, bool link)
+{
+    if (QFileInfo::exists(backup) || QFileInfo(backup).isSymLink()) {
+        // Left by a conversion that was cut short, or a copy of the same bytes: it serves.
+        if (isPlainFile(backup) && (sameFile(path, backup) || sameBytes(path, backup)))
+            return false;
+        return Failure{QStringLiteral("%1 already exists and holds another file; it is never "
+                                      "overwritten. Move it away and start again.")
+                           .arg(backup)};
+    }
+    if (link
+        && ::link(QFile::encodeName(path).constData(), QFile::encodeName(backup).constData()) == 0)
+        return true;
+    if (link && errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK
+        && errno != ENOSYS)
+        return Failure{
+            QStringLiteral("%1 could not be kept as %2: %3").arg(path, backup, systemReason())};
+    if (Result<void> copied = copyWhole(path, backup); !copied)
+        return Failure{copied.error()};
+    return true;
+}
+
+} // namespace
+
+QString jetBackupPath(const QString &path)
+{
+    return path + QStringLiteral(".jet");
+}
+
+Result<JetConversion> convertJetDatabase(const QString &path, const JetConversionOptions &options)
+{
+    const auto failed = [&path](const QString &reason) {
+        return Failure{fileProblem(
+            QStringLiteral("The address book could not be converted from the Access (Jet) format."),
+            path, reason)};
+    };
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString temporary = path + QStringLiteral(".converting");
+    const QString backup = jetBackupPath(path);
+    bool backupMade = false;
+    bool done = false;
+    const auto removeTemporary = [&temporary] {
+        QFile::remove(temporary);
+        QFile::remove(temporary + QStringLiteral("-journal"));
+    };
+    // Also what an earlier conversion, killed half-way, left behind.
+    removeTemporary();
+    const auto undo = qScopeGuard([&] {
+        if (done)
+            return;
+        removeTemporary();
+        if (backupMade)
+            QFile::remove(backup);
+    });
+
+    QList<ContactValues> rows;
+    const Result<JetReadReport> report = readJetFile(
+        path,
+        [&rows](const ImportedContact &contact) -> Result<void> {
+            rows.append(contact.values);
+            return {};
+        },
+        options.read);
+    if (!report)
+        return Failure{report.error()};
+    if (Result<void> created = cntdb::createDatabase(temporary); !created)
+        return failed(created.error());
+    if (Result<void> inserted = cntdb::insertContacts(temporary, rows); !inserted)
+        return failed(inserted.error());
+    if (Result<void> synced = syncPath(temporary, false); !synced)
+        return failed(synced.error());
+
+    const Result<bool> kept = keepOriginal(path, backup, options.linkBackup);
+    if (!kept)
+        return failed(kept.error());
+    backupMade = *kept;
+    // The backup's name reaches the disk before the rename can: after a power cut the
+    // original must not be left without a name.
+    if (Result<void> synced = syncPath(folder, true); !synced)
+        return failed(synced.error());
+    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData())
+        != 0)
+        return failed(QStringLiteral("%1 could not be renamed: %2").arg(temporary, systemReason()));
+    done = true;
+    // The rename is made; only its reaching the disk is left to ask for.
+    if (Result<void> synced = syncPath(folder, true); !synced)
+        return failed(synced.error());
+    return JetConversion{*report, backup};
+}
+
+} // namespace interchange
