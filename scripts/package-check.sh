@@ -60,7 +60,7 @@ dpkg-deb -x "$deb" "$root"
 
 echo "package-check: files"
 share="$root/usr/share"
-for f in usr/bin/pelmora usr/bin/pelmora-contacts \
+for f in usr/bin/pelmora usr/bin/pelmora-contacts usr/lib/pelmora/pelmora-jetreader \
     usr/share/pelmora/cntdb.mdb usr/share/pelmora/phonelist.rpt \
     usr/share/pelmora/addresslist.rpt usr/share/pelmora/emaillist.rpt \
     "usr/share/pelmora/Program Data/settings.ini" "usr/share/pelmora/Program Data/crystl32.ini" \
@@ -143,6 +143,17 @@ HOME="$home2" "$root/usr/bin/pelmora-contacts" export - >/dev/null ||
 [ -f "$home2/.local/share/pelmora/Program Data/settings.ini" ] ||
     fail "pelmora-contacts did not fill the folder of a fresh HOME"
 echo "package-check: pelmora-contacts uses and fills the same folder"
+
+# The installed tool must find the Jet reader in the helpers' folder, not beside itself.
+jetgen=${JETGEN:-build/tests/support/jetgen}
+if [ -x "$jetgen" ]; then
+    "$jetgen" "$tmp/old.mdb" --jet4 --rows 3 --seed 1 >/dev/null
+    HOME="$home" "$root/usr/bin/pelmora-contacts" import "$tmp/old.mdb" 2>"$tmp/jet.err" ||
+        fail "pelmora-contacts import of a Jet file: $(cat "$tmp/jet.err")"
+    echo "package-check: the installed Jet reader read a Jet file"
+else
+    echo "package-check: no $jetgen (build the tests first): the Jet reader was not started"
+fi
 
 # Root may write anywhere, so the denied case runs as nobody, in a HOME owned by root.
 rohome="$tmp/rohome"

@@ -557,18 +557,14 @@ int runSync(const QCommandLineParser &parser, const QString &db)
     options.password = *password;
     options.conflictLogPath = platform::appFile(QStringLiteral("sync-conflicts.log"));
     options.acceptCertificate = parser.value(QStringLiteral("accept-certificate"));
-    const bool terminal = isatty(fileno(stderr));
-    if (terminal) {
-        options.progress = [](int done, int total) {
-            const int width = 30;
-            const int filled = total > 0 ? std::min(width, done * width / total) : width;
-            std::fprintf(stderr, "\r[%s%s] %d/%d", QByteArray(filled, '#').constData(),
-                         QByteArray(width - filled, ' ').constData(), done, total);
-        };
-    }
+    std::optional<ProgressLine> progress;
+    options.progress = [&progress](int done, int total) {
+        if (!progress)
+            progress.emplace("Syncing", "contacts", total);
+        progress->update(done);
+    };
     const Result<carddav::SyncReport> report = carddav::synchronise(options);
-    if (terminal)
-        std::fprintf(stderr, "\r%s\r", QByteArray(50, ' ').constData());
+    progress.reset();
     if (!report) {
         say(report.error());
         return report.error().contains(QLatin1String("Server:")) ? ServerError : DatabaseError;

@@ -1,5 +1,7 @@
 #include <core/interchange/jetimport.h>
 
+#include <core/files/apppath.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -240,7 +242,8 @@ QString jetReaderPath()
 {
     if (!overriddenReaderPath().isEmpty())
         return overriddenReaderPath();
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/pelmora-jetreader");
+    // Beside the executable when portable, in the helpers' folder when installed.
+    return platform::helperDir() + QStringLiteral("/pelmora-jetreader");
 }
 
 void setJetReaderPathForTesting(const QString &path)
