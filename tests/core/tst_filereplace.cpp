@@ -1,6 +1,7 @@
 // Files the program replaces outside SQLite, checked for the order that survives a power
 // loss: the new content written, synced, renamed over the old file, the folder synced. The
 // program runs under strace; the order is read from its system calls.
+#include <support/jetwriter.h>
 #include <support/syscalltrace.h>
 #include <support/testappfolder.h>
 
@@ -16,6 +17,7 @@ private slots:
     void checkerFindsMissingSteps();
     void settingsIniReplacedDurably_data();
     void settingsIniReplacedDurably();
+    void jetConversionReplacesDurably();
 };
 
 namespace {
@@ -159,6 +161,26 @@ void TestFileReplace::settingsIniReplacedDurably()
     QVERIFY2(trace, qPrintable(trace.error()));
     QCOMPARE(folder.readFile(QStringLiteral("settings.ini")),
              QByteArray("[settings]\r\nsorttype=firstname\r\n"));
+    const Result<void> durable = support::checkDurableReplacement(*trace, target);
+    QVERIFY2(durable, qPrintable(durable.error()));
+}
+
+// The start-up's conversion of a Jet address book: the converted file takes the place of
+// cntdb.mdb the same way, so a power loss leaves the original or the whole new file.
+void TestFileReplace::jetConversionReplacesDurably()
+{
+    if (support::straceProgram().isEmpty())
+        QSKIP("strace is not installed (scripts/setup.sh installs it)");
+    TestAppFolder folder;
+    const QString target
+        = QFileInfo(folder.path()).canonicalFilePath() + QStringLiteral("/cntdb.mdb");
+    QVERIFY(writeJetFile(target, JetWriteOptions{}, jetSampleRows(20, 5)));
+
+    const Result<QList<support::SystemCall>> trace = support::traceFileCalls(
+        QStringLiteral(JETCONVERTCHILD_PATH),
+        {target, QStringLiteral(PELMORA_APP_DIR "/pelmora-jetreader")});
+    QVERIFY2(trace, qPrintable(trace.error()));
+    QVERIFY(QFileInfo::exists(target + QStringLiteral(".jet")));
     const Result<void> durable = support::checkDurableReplacement(*trace, target);
     QVERIFY2(durable, qPrintable(durable.error()));
 }
