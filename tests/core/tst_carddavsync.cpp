@@ -3,11 +3,15 @@
 #include "davserver.h"
 
 #include <core/contacts/contactdatabase.h>
+#include <core/contacts/contactstore.h>
+#include <core/contacts/recordsource.h>
 #include <core/sync/carddavsync.h>
 #include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
 #include <core/sync/merge.h>
 #include <support/dbquery.h>
+#include <support/powerlosshistory.h>
+#include <support/powerlossvfs.h>
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -81,6 +85,8 @@ private slots:
     void selfSignedCertificate();
     void waitsForTheProgramsLock_data();
     void waitsForTheProgramsLock();
+    void powerLossLeavesBeforeOrAfter_data();
+    void powerLossLeavesBeforeOrAfter();
 
 private:
     void addServers();
@@ -735,6 +741,59 @@ void TestCardDavSync::waitsForTheProgramsLock()
         QVERIFY2(report.error().contains(a.db()), qPrintable(report.error()));
     QVERIFY(holder.state() == QProcess::NotRunning || holder.waitForFinished(10000));
     QCOMPARE(holder.exitCode(), 0);
+}
+
+void TestCardDavSync::powerLossLeavesBeforeOrAfter_data()
+{
+    addServers();
+    QTest::newRow("radicale") << "radicale";
+    QTest::newRow("xandikos") << "xandikos";
+}
+
+// A power cut anywhere in a sync that brings changes both ways leaves the address book as
+// before the sync or as after it: what the sync changes here is one transaction.
+void TestCardDavSync::powerLossLeavesBeforeOrAfter()
+{
+    Device a;
+    Device b;
+    QVERIFY(setUp(a, {person("Dunn", "Al", "1"), person("Ames", "Bo"), person("Cole", "Cy")}));
+    QVERIFY(sync(a));
+    QVERIFY(cntdb::createDatabase(b.db()));
+    QVERIFY(carddav::saveAccount(b.db(), **carddav::loadAccount(a.db())));
+    QVERIFY(sync(b));
+    QVERIFY(edit(b, "Dunn", F::Cell, "2"));
+    QVERIFY(cntdb::insertContacts(b.db(), {person("Berg", "Di")}));
+    QVERIFY(sync(b));
+    QVERIFY(edit(a, "Ames", F::Email1, "bo@x"));
+    QVERIFY(cntdb::insertContacts(a.db(), {person("Falk", "Ed")}));
+
+    support::PowerLossVfs vfs;
+    vfs.install();
+    support::PowerLossHistory history(vfs, a.db(), support::contactRows);
+    QVERIFY(history.start());
+    const Result<void> synced = history.run(QStringLiteral("sync"), [&]() -> Result<void> {
+        const Result<SyncReport> report = sync(a);
+        if (!report)
+            return Failure{report.error()};
+        return {};
+    });
+    vfs.uninstall();
+    QVERIFY2(synced, qPrintable(synced.error()));
+    QCOMPARE(value(a, "Dunn", F::Cell), QStringLiteral("2"));
+    QCOMPARE(lastNames(a), (QStringList{"Ames", "Berg", "Cole", "Dunn", "Falk"}));
+
+    QTemporaryDir losses;
+    const quint64 seed = support::testSeed("PELMORA_POWERLOSS_SEED");
+    const Result<support::PowerLossHistory::Tally> tally
+        = history.checkLosses(300, seed, losses.path(), [](const QString &path) -> Result<void> {
+              ContactStore store;
+              store.setDatabaseName(path);
+              store.setRecordSource(recordSourceForSortType(QStringLiteral("lastname")));
+              return store.open();
+          });
+    QVERIFY2(tally, qPrintable(tally.error()));
+    // Losses that cut the sync's commit short must have been tried, or nothing was shown.
+    QVERIFY(tally->duringOperation > 0);
 }
 
 QTEST_GUILESS_MAIN(TestCardDavSync)

@@ -61,7 +61,7 @@ Result<void> openDatabase(sqlite::Connection &db, const QString &path, int busyT
     db.setBusyTimeout(busyTimeoutMs);
     if (Result<void> table = cntdb::checkContactTable(db); !table)
         return databaseFailure(path, table.error());
-    if (!db.exec(QStringLiteral("PRAGMA synchronous=FULL")) || !db.exec(QLatin1String(stateTables)))
+    if (!db.exec(cntdb::durableCommitsStatement()) || !db.exec(QLatin1String(stateTables)))
         return databaseFailure(path, db.errorMessage());
     return {};
 }
