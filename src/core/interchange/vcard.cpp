@@ -245,6 +245,15 @@ QString unescape(QStringView text)
     return withCrLf(out);
 }
 
+// A whole value as it stands, shared rather than copied, when there is nothing to undo: most
+// values of a large import are plain.
+QString unescape(const QString &text)
+{
+    const bool plain = std::none_of(text.cbegin(), text.cend(),
+                                    [](QChar c) { return c == u'\\' || c == u'\r' || c == u'\n'; });
+    return plain ? text : unescape(QStringView(text));
+}
+
 // Splits on separator where it is not escaped, leaving the escapes for unescape().
 QList<QStringView> splitUnescaped(QStringView text, QChar separator)
 {
@@ -473,6 +482,8 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
             notes << unescape(text);
         } else if (property.is("X-PELMORA-CONTACTID")) {
             set(ContactField::ContactId, unescape(text));
+        } else if (!technicalProperty(property) && !text.contains(u';')) {
+            extra(extraLabel(property), unescape(text));
         } else if (!technicalProperty(property)) {
             QStringList parts;
             for (QStringView part : splitUnescaped(text, u';'))
@@ -586,7 +597,8 @@ public:
     {}
 
     // False at the end of the input. tooLong says the line was cut and its rest dropped.
-    bool next(QByteArray &line, bool &tooLong)
+    // The line lies in the reader's buffer until the next call.
+    bool next(QByteArrayView &line, bool &tooLong)
     {
         const qint64 size = m_device.readLine(m_buffer.data(), m_buffer.size());
         if (size <= 0)
@@ -600,13 +612,13 @@ public:
             do
                 rest = m_device.readLine(m_buffer.data(), m_buffer.size());
             while (rest > 0 && m_buffer[rest - 1] != '\n');
-            line.clear();
+            line = {};
             return true;
         }
         qint64 length = ended ? size - 1 : size;
         if (length > 0 && m_buffer[length - 1] == '\r')
             --length;
-        line = QByteArray(m_buffer.constData(), length);
+        line = QByteArrayView(m_buffer.constData(), length);
         return true;
     }
 
@@ -661,7 +673,24 @@ Result<void> readVCards(QIODevice &input,
         return notVCard(QStringLiteral("The file cannot be read: %1").arg(input.errorString()));
 
     LineReader reader(input);
-    QList<PhysicalLine> card;
+    // The card's lines, end to end in one buffer that is kept from card to card: a large
+    // file has millions of lines, and one allocation each cost more than reading them.
+    struct LineSpan
+    {
+        qsizetype start = 0;
+        qsizetype length = 0;
+        int number = 0;
+    };
+    QByteArray cardText;
+    QList<LineSpan> card;
+    const auto keepLine = [&](QByteArrayView line, int number) {
+        card.append({cardText.size(), line.size(), number});
+        cardText.append(line);
+    };
+    const auto forgetCard = [&] {
+        card.clear();
+        cardText.resize(0);
+    };
     qsizetype cardBytes = 0;
     int cardLine = 0;
     QString cardProblem;
@@ -671,16 +700,16 @@ Result<void> readVCards(QIODevice &input,
 
     auto skip = [&](const QString &reason) {
         cardSkipped({cardLine, reason});
-        card.clear();
+        forgetCard();
         cardBytes = 0;
         inCard = false;
     };
 
-    QByteArray line;
+    QByteArrayView line;
     bool tooLong = false;
     while (reader.next(line, tooLong)) {
         if (reader.number() == 1 && line.startsWith("\xEF\xBB\xBF"))
-            line.remove(0, 3);
+            line = line.sliced(3);
         if (!line.isEmpty() || tooLong)
             sawAnything = true;
         if (!sawBegin && tooLong)
@@ -695,7 +724,7 @@ Result<void> readVCards(QIODevice &input,
             sawBegin = inCard = true;
             cardLine = reader.number();
             cardProblem.clear();
-            card.append({line, reader.number()});
+            keepLine(line, reader.number());
             continue;
         }
         if (!inCard)
@@ -708,22 +737,29 @@ Result<void> readVCards(QIODevice &input,
         if (cardBytes > maxCardBytes && cardProblem.isEmpty())
             cardProblem = QStringLiteral("the card is larger than %1 MiB").arg(maxCardBytes >> 20);
         if (cardProblem.isEmpty())
-            card.append({line, reader.number()});
+            keepLine(line, reader.number());
         else
-            card.clear(); // only the reason is kept while the rest of the card goes by
+            forgetCard(); // only the reason is kept while the rest of the card goes by
         if (!isLine(line, "END:VCARD"))
             continue;
         if (!cardProblem.isEmpty()) {
             skip(cardProblem);
             continue;
         }
+        // The lines share the buffer's bytes; it is not touched until they are gone.
+        QList<PhysicalLine> lines;
+        lines.reserve(card.size());
+        for (const LineSpan &span : card)
+            lines.append({QByteArray::fromRawData(cardText.constData() + span.start, span.length),
+                          span.number});
         CardReader cardReader(cardLine);
-        auto read = cardReader.read(card);
+        auto read = cardReader.read(lines);
+        lines.clear();
         if (auto *contact = std::get_if<ImportedContact>(&read))
             contactRead(std::move(*contact));
         else
             cardSkipped({cardLine, std::get<QString>(read)});
-        card.clear();
+        forgetCard();
         cardBytes = 0;
         inCard = false;
     }
