@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
 
@@ -242,7 +243,12 @@ QString jetReaderPath()
 {
     if (!overriddenReaderPath().isEmpty())
         return overriddenReaderPath();
-    // Beside the executable when portable, in the helpers' folder when installed.
+    // Beside the executable in a build or a portable folder (even one without an address
+    // book yet), else in the helpers' folder of an installed program.
+    const QString beside
+        = QCoreApplication::applicationDirPath() + QStringLiteral("/pelmora-jetreader");
+    if (QFileInfo::exists(beside))
+        return beside;
     return platform::helperDir() + QStringLiteral("/pelmora-jetreader");
 }
 
