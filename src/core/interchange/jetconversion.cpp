@@ -1,6 +1,7 @@
 #include <core/interchange/jetconversion.h>
 
 #include <core/contacts/contactdatabase.h>
+#include <core/files/filesync.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,21 +20,6 @@ namespace {
 QString systemReason()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-Result<void> syncPath(const QString &path, bool folder)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC);
-    if (fd < 0)
-        return Failure{
-            QStringLiteral("%1 could not be opened to sync it: %2").arg(path, systemReason())};
-    const bool synced = ::fsync(fd) == 0;
-    const QString reason = synced ? QString() : systemReason();
-    ::close(fd);
-    if (!synced)
-        return Failure{QStringLiteral("%1 could not be synced: %2").arg(path, reason)};
-    return {};
 }
 
 bool sameBytes(const QString &a, const QString &b)
@@ -80,7 +65,7 @@ Result<void> copyWhole(const QString &from, const QString &to)
     QFile::remove(partial);
     if (!QFile::copy(from, partial))
         return Failure{QStringLiteral("%1 could not be copied to %2.").arg(from, partial)};
-    Result<void> synced = syncPath(partial, false);
+    Result<void> synced = platform::syncFile(partial);
     if (synced
         && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(to).constData()) != 0)
         synced
@@ -160,7 +145,7 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
         return failed(created.error());
     if (Result<void> inserted = cntdb::insertContacts(temporary, rows); !inserted)
         return failed(inserted.error());
-    if (Result<void> synced = syncPath(temporary, false); !synced)
+    if (Result<void> synced = platform::syncFile(temporary); !synced)
         return failed(synced.error());
 
     const Result<bool> kept = keepOriginal(path, backup, options.linkBackup);
@@ -169,14 +154,14 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
     backupMade = *kept;
     // The backup's name reaches the disk before the rename can: after a power cut the
     // original must not be left without a name.
-    if (Result<void> synced = syncPath(folder, true); !synced)
+    if (Result<void> synced = platform::syncFolder(folder); !synced)
         return failed(synced.error());
     if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData())
         != 0)
         return failed(QStringLiteral("%1 could not be renamed: %2").arg(temporary, systemReason()));
     done = true;
     // The rename is made; only its reaching the disk is left to ask for.
-    if (Result<void> synced = syncPath(folder, true); !synced)
+    if (Result<void> synced = platform::syncFolder(folder); !synced)
         return failed(synced.error());
     return JetConversion{*report, backup};
 }

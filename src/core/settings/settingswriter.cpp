@@ -1,5 +1,6 @@
 #include <core/settings/settingswriter.h>
 
+#include <core/files/filesync.h>
 #include <core/settings/settingsfiles.h>
 
 #include <QByteArray>
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace settings {
@@ -19,18 +19,6 @@ namespace {
 QString failure(const QString &path, const QString &reason)
 {
     return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), reason);
-}
-
-// Makes the rename itself durable. A failure here cannot be acted upon (the file already
-// holds the new content for this and every later run unless the machine loses power at
-// this very moment), so it is not reported.
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 } // namespace
@@ -85,7 +73,10 @@ Result<void> writeSortType(const QString &path, SortType type)
 
     if (!file.commit())
         return Failure{failure(path, file.errorString())};
-    syncFolder(QFileInfo(path).absolutePath());
+    // Makes the rename itself durable. A failure here cannot be acted upon (the file already
+    // holds the new content for this and every later run unless the machine loses power at
+    // this very moment), so it is not reported.
+    (void)platform::syncFolder(QFileInfo(path).absolutePath());
     return {};
 }
 
