@@ -3,8 +3,6 @@
 #include "davserver.h"
 
 #include <core/contacts/contactdatabase.h>
-#include <core/contacts/contactstore.h>
-#include <core/contacts/recordsource.h>
 #include <core/sync/carddavsync.h>
 #include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
@@ -785,12 +783,7 @@ void TestCardDavSync::powerLossLeavesBeforeOrAfter()
     QTemporaryDir losses;
     const quint64 seed = support::testSeed("PELMORA_POWERLOSS_SEED");
     const Result<support::PowerLossHistory::Tally> tally
-        = history.checkLosses(300, seed, losses.path(), [](const QString &path) -> Result<void> {
-              ContactStore store;
-              store.setDatabaseName(path);
-              store.setRecordSource(recordSourceForSortType(QStringLiteral("lastname")));
-              return store.open();
-          });
+        = history.checkLosses(300, seed, losses.path(), support::reopenWithStore);
     QVERIFY2(tally, qPrintable(tally.error()));
     // Losses that cut the sync's commit short must have been tried, or nothing was shown.
     QVERIFY(tally->duringOperation > 0);

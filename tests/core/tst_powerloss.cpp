@@ -48,15 +48,6 @@ ContactField randomField(std::mt19937_64 &random)
 const QStringList sortTypes
     = {QStringLiteral("lastname"), QStringLiteral("firstname"), QStringLiteral("contactid")};
 
-// The program reopening the database after the power came back.
-Result<void> reopenWithStore(const QString &path)
-{
-    ContactStore store;
-    store.setDatabaseName(path);
-    store.setRecordSource(recordSourceForSortType(QStringLiteral("lastname")));
-    return store.open();
-}
-
 bool setJournalMode(const QString &path, const QString &mode)
 {
     return queryColumn(path, QStringLiteral("PRAGMA journal_mode")) == QStringList{mode}
@@ -153,7 +144,7 @@ void TestPowerLoss::vfsLosesWhatWasNotSynced()
     for (quint64 seed = 0; seed < 64; ++seed) {
         QVERIFY(support::writeDisk(vfs.diskAfterLoss(vfs.changeCount(), seed), losses));
         const QString recovered = losses + QStringLiteral("/cntdb.mdb");
-        const Result<void> reopened = reopenWithStore(recovered);
+        const Result<void> reopened = support::reopenWithStore(recovered);
         const Result<QStringList> rows = support::contactRows(recovered);
         if (!reopened || !rows || *rows != after)
             ++lost;
@@ -248,7 +239,7 @@ void TestPowerLoss::storeCommitsSurvive()
     vfs.uninstall();
 
     const Result<support::PowerLossHistory::Tally> tally
-        = history.checkLosses(storeLosses, m_seed, m_losses->path(), reopenWithStore);
+        = history.checkLosses(storeLosses, m_seed, m_losses->path(), support::reopenWithStore);
     QVERIFY2(tally, qPrintable(tally.error()));
     qInfo("%d losses over %lld recorded changes; %d cut an operation short, %d of them lost it",
           tally->losses, vfs.changeCount(), tally->duringOperation, tally->operationLost);
@@ -309,8 +300,8 @@ void TestPowerLoss::interchangeAllOrNothing()
     QVERIFY2(merged, qPrintable(merged.error()));
     vfs.uninstall();
 
-    const Result<support::PowerLossHistory::Tally> tally
-        = history.checkLosses(interchangeLosses, m_seed, m_losses->path(), reopenWithStore);
+    const Result<support::PowerLossHistory::Tally> tally = history.checkLosses(
+        interchangeLosses, m_seed, m_losses->path(), support::reopenWithStore);
     QVERIFY2(tally, qPrintable(tally.error()));
     qInfo("%d losses over %lld recorded changes; %d cut an operation short, %d of them lost it",
           tally->losses, vfs.changeCount(), tally->duringOperation, tally->operationLost);

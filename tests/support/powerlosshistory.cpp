@@ -1,5 +1,7 @@
 #include "powerlosshistory.h"
 
+#include <core/contacts/contactstore.h>
+#include <core/contacts/recordsource.h>
 #include <sqlite/connection.h>
 #include <sqlite/statement.h>
 
@@ -200,6 +202,14 @@ quint64 testSeed(const char *variable)
     qInfo("%s=%llu%s", variable, static_cast<unsigned long long>(seed),
           given ? " (from the environment)" : " (set it to repeat this run)");
     return seed;
+}
+
+Result<void> reopenWithStore(const QString &databasePath)
+{
+    ContactStore store;
+    store.setDatabaseName(databasePath);
+    store.setRecordSource(recordSourceForSortType(QStringLiteral("lastname")));
+    return store.open();
 }
 
 } // namespace support

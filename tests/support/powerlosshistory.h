@@ -63,6 +63,10 @@ private:
     std::vector<Operation> m_operations;
 };
 
+// The program reopening a database after the power came back: the contact store opened on
+// it, which rolls a hot journal back. A Reopen for checkLosses.
+Result<void> reopenWithStore(const QString &databasePath);
+
 // The rows of contactsdb with their rowids, one text per row, in rowid order.
 Result<QStringList> contactRows(const QString &databasePath);
 
