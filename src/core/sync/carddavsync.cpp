@@ -42,6 +42,7 @@ CREATE TABLE IF NOT EXISTS carddav_contact (
     contact_rowid INTEGER PRIMARY KEY,
     href TEXT NOT NULL UNIQUE, etag TEXT, uid TEXT, vcard BLOB,    base TEXT NOT NULL, pending INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS carddav_deleted (contact_rowid INTEGER PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS carddav_unconfirmed (href TEXT PRIMARY KEY);
 CREATE TRIGGER IF NOT EXISTS carddav_contact_deleted AFTER DELETE ON contactsdb
 WHEN EXISTS (SELECT 1 FROM carddav_contact WHERE contact_rowid = OLD.rowid)
 BEGIN
@@ -51,6 +52,9 @@ END;
 // SQLite gives the rowid of a deleted last row to the next new row. The trigger notes every
 // synced contact deleted in the program (or by an import's merge), so that a new contact
 // on its old rowid is not taken for an edit of it.
+// carddav_unconfirmed holds the addresses the last sync wrote after the stored sync token was
+// taken: the changes since a token do not show a contact added after it and deleted again,
+// so the next sync fetches these once.
 
 Result<void> openDatabase(sqlite::Connection &db, const QString &path, int busyTimeoutMs)
 {
@@ -223,6 +227,7 @@ Result<void> saveAccount(const QString &databasePath, const Account &account)
         = transaction.isActive() && insert.isValid()
           && db.exec(QStringLiteral("DELETE FROM carddav_contact"))
           && db.exec(QStringLiteral("DELETE FROM carddav_deleted"))
+          && db.exec(QStringLiteral("DELETE FROM carddav_unconfirmed"))
           && insert.bindText(1, account.server.toString()) && insert.bindText(2, account.user)
           && insert.bindText(3, account.addressBook.toString())
           && insert.bindText(4, account.addressBookName) && insert.bindText(5, account.certificate)
@@ -319,6 +324,7 @@ private:
     Result<void> loadLocal();
     Result<void> listServer();
     Result<void> fetch(const QStringList &hrefs);
+    Result<void> checkUnconfirmed();
     Result<std::optional<ServerCard>> get(const QString &href);
     Result<DavResponse> write(const QByteArray &method,
                               const QString &href,
@@ -361,6 +367,9 @@ private:
     // The server's members by href path: their ETags; whether the list is whole.
     QHash<QString, QString> m_serverEtags;
     QSet<QString> m_serverDeleted;
+    QSet<QString> m_missing;     // fetched, and answered "not found"
+    QStringList m_unconfirmed;   // written by the last sync after its token
+    bool m_tokenFollowsWrites = true;
     bool m_delta = false;
     QString m_newToken;
     QHash<QString, ServerCard> m_fetched;
@@ -373,25 +382,25 @@ private:
     // DELETE.
     QHash<QString, std::optional<QString>> m_written;
 
-    void confirmToken();
+    bool confirmToken();
 };
 
 // The token was taken before this run's own writes. A server whose token names the state of
 // the collection (Xandikos) would not list, from that token, a contact this run added and
 // another client deleted afterwards. So the changes since the token are asked for once more:
 // when they are only this run's own writes, the newer token is kept; otherwise the older
-// one, and the next run sees the rest.
-void Sync::confirmToken()
+// one, and the next run sees the rest. Returns whether the token kept follows the writes.
+bool Sync::confirmToken()
 {
     if (m_written.isEmpty() || m_newToken.isEmpty())
-        return;
+        return true;
     const Result<DavResponse> answer = m_client->send(
         "REPORT", m_account.addressBook, syncCollectionBody(m_newToken), {{"Depth", "0"}});
     Multistatus status;
     QString error;
     if (!answer || answer->status != 207 || !parseMultistatus(answer->body, status, error)
         || status.syncToken.isEmpty())
-        return;
+        return false;
     const QString bookPath = hrefKey(m_account.addressBook.path());
     QHash<QString, QString> etags;
     for (const DavResource &resource : status.responses) {
@@ -400,11 +409,11 @@ void Sync::confirmToken()
             continue;
         const auto written = m_written.constFind(href);
         if (written == m_written.constEnd())
-            return;
+            return false;
         const bool gone = resource.status == 404;
         const QString etag = resource.prop(davNs, "getetag");
         if (gone != !written->has_value() || (!gone && !(*written)->isEmpty() && **written != etag))
-            return;
+            return false;
         if (!gone)
             etags.insert(href, etag);
     }
@@ -413,6 +422,7 @@ void Sync::confirmToken()
         if (!outcome.dropState && outcome.state.etag.isEmpty())
             outcome.state.etag = etags.value(outcome.state.href);
     }
+    return true;
 }
 
 Result<void> Sync::loadLocal()
@@ -455,6 +465,11 @@ Result<void> Sync::loadLocal()
     while (deleted.isValid() && (step = deleted.step()) == sqlite::Statement::Step::Row)
         m_deletedRowids.insert(deleted.columnInt64(0));
     if (!deleted.isValid() || step == sqlite::Statement::Step::Error)
+        return databaseFailure(m_options.databasePath, m_db.errorMessage());
+    sqlite::Statement unconfirmed(m_db, QStringLiteral("SELECT href FROM carddav_unconfirmed"));
+    while (unconfirmed.isValid() && (step = unconfirmed.step()) == sqlite::Statement::Step::Row)
+        m_unconfirmed << unconfirmed.columnText(0);
+    if (!unconfirmed.isValid() || step == sqlite::Statement::Step::Error)
         return databaseFailure(m_options.databasePath, m_db.errorMessage());
     for (qint64 rowid : std::as_const(m_deletedRowids)) {
         if (m_local.contains(rowid) && m_states.contains(rowid))
@@ -536,6 +551,8 @@ Result<void> Sync::fetch(const QStringList &hrefs)
                                          m_account.addressBook, error)};
         for (const DavResource &resource : status.responses) {
             const QString data = resource.prop(cardNs, "address-data");
+            if (resource.status == 404)
+                m_missing.insert(hrefKey(resource.href));
             if (resource.status == 404 || data.isEmpty())
                 continue;
             ServerCard card;
@@ -558,6 +575,29 @@ Result<void> Sync::fetch(const QStringList &hrefs)
         }
         for (qsizetype i = 0; i < paths.size(); ++i)
             step();
+    }
+    return {};
+}
+
+// What the changes since the token cannot show of the last sync's own writes: each one not
+// among the changes is fetched, and is there as fetched or gone.
+Result<void> Sync::checkUnconfirmed()
+{
+    if (!m_delta)
+        return {}; // everything was listed
+    QStringList hrefs;
+    for (const QString &href : std::as_const(m_unconfirmed)) {
+        if (!m_serverEtags.contains(href) && !m_serverDeleted.contains(href))
+            hrefs << href;
+    }
+    m_total += int(hrefs.size());
+    if (Result<void> fetched = fetch(hrefs); !fetched)
+        return fetched;
+    for (const QString &href : std::as_const(hrefs)) {
+        if (const auto card = m_fetched.constFind(href); card != m_fetched.constEnd())
+            m_serverEtags.insert(href, card->etag);
+        else if (m_missing.contains(href))
+            m_serverDeleted.insert(href);
     }
     return {};
 }
@@ -969,6 +1009,17 @@ Result<void> Sync::commit()
             || !forget.reset())
             return failed();
     }
+    sqlite::Statement unconfirmed(m_db,
+                                  QStringLiteral("INSERT INTO carddav_unconfirmed VALUES (?)"));
+    if (!unconfirmed.isValid() || !m_db.exec(QStringLiteral("DELETE FROM carddav_unconfirmed")))
+        return failed();
+    if (!m_tokenFollowsWrites && !m_newToken.isEmpty()) {
+        for (auto it = m_written.constBegin(); it != m_written.constEnd(); ++it) {
+            if (!unconfirmed.bindText(1, it.key())
+                || unconfirmed.step() != sqlite::Statement::Step::Done || !unconfirmed.reset())
+                return failed();
+        }
+    }
     sqlite::Statement account(m_db, QStringLiteral("UPDATE carddav_account SET sync_token = ?, "
                                                    "last_sync = ?, last_result = ?, "
                                                    "certificate = ?"));
@@ -1006,6 +1057,8 @@ Result<SyncReport> Sync::run()
         return Failure{loaded.error()};
     if (Result<void> listed = listServer(); !listed)
         return Failure{listed.error()};
+    if (Result<void> checked = checkUnconfirmed(); !checked)
+        return Failure{checked.error()};
 
     // The server side of each known contact: gone, unchanged, or changed (fetched).
     auto onServer = [&](const SyncedState &state) -> std::optional<QString> {
@@ -1021,7 +1074,8 @@ Result<SyncReport> Sync::run()
     QStringList toFetch;
     for (auto it = m_serverEtags.constBegin(); it != m_serverEtags.constEnd(); ++it) {
         const auto known = m_knownEtags.constFind(it.key());
-        if (known == m_knownEtags.constEnd() || *known != it.value() || it.value().isEmpty())
+        if ((known == m_knownEtags.constEnd() || *known != it.value() || it.value().isEmpty())
+            && !m_fetched.contains(it.key()))
             toFetch << it.key();
     }
     int writes = 0;
@@ -1080,7 +1134,10 @@ Result<SyncReport> Sync::run()
             if (Result<void> added = newServer(it.key(), it.value()); !added)
                 return Failure{added.error()};
     }
-    confirmToken();
+    // Asking for the changes once more costs a server about as much as listing them did; a
+    // few writes are cheaper for the next sync to fetch again.
+    constexpr int fewWrites = 100;
+    m_tokenFollowsWrites = m_written.size() > fewWrites ? confirmToken() : m_written.isEmpty();
     if (Result<void> committed = commit(); !committed)
         return Failure{committed.error()};
     return m_report;
