@@ -12,8 +12,10 @@
 #include <support/powerlossvfs.h>
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
@@ -82,6 +84,8 @@ private slots:
     void killedAtRandom();
     void tool_data();
     void tool();
+    void passwordInTheKeyring_data();
+    void passwordInTheKeyring();
     void selfSignedCertificate();
     void waitsForTheProgramsLock_data();
     void waitsForTheProgramsLock();
@@ -706,6 +710,56 @@ void TestCardDavSync::tool()
     }
     QVERIFY2(output.contains(says), qPrintable(output));
     QCOMPARE(code, exitCode);
+}
+
+void TestCardDavSync::passwordInTheKeyring_data()
+{
+    addServers();
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("radicale: the right password")
+        << "radicale" << "secret" << 0 << "on the server: 1 added";
+    QTest::newRow("radicale: a wrong one") << "radicale" << "wrong" << 4 << "refused the user name";
+}
+
+// sync setup keeps the password in a real Secret Service keyring (GNOME Keyring on a bus of
+// its own) and sync reads it from there, with no password file.
+void TestCardDavSync::passwordInTheKeyring()
+{
+#ifndef PELMORA_CONTACTS_HAVE_KEYRING
+    QSKIP("pelmora-contacts was built without qtkeychain");
+#endif
+    QFETCH(QString, password);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    if (QStandardPaths::findExecutable("dbus-run-session").isEmpty()
+        || QStandardPaths::findExecutable("gnome-keyring-daemon").isEmpty())
+        QSKIP("needs dbus-run-session and gnome-keyring-daemon (Debian dbus, gnome-keyring)");
+    Device a;
+    QVERIFY(setUp(a, {person("Dunn", "Al", "1")}));
+    const char *script = R"sh(
+eval "$(printf unlock | gnome-keyring-daemon --unlock --components=secrets)" || exit 90
+printf '%s\n' "$1" | "$2" sync setup "$3" --user alice --db "$4" || exit
+"$2" sync --db "$4"
+)sh";
+    QProcess session;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", a.dir.path());
+    environment.insert("XDG_DATA_HOME", a.dir.filePath("data"));
+    environment.insert("XDG_RUNTIME_DIR", a.dir.path());
+    session.setProcessEnvironment(environment);
+    session.setProcessChannelMode(QProcess::MergedChannels);
+    session.start("dbus-run-session",
+                  {"--", "sh", "-c", script, "sh", password, PELMORA_CONTACTS_PATH,
+                   server().root().toString(), a.db()});
+    QVERIFY(session.waitForFinished(60000));
+    const QString output = QString::fromUtf8(session.readAll());
+    QVERIFY2(output.contains(says), qPrintable(output));
+    QCOMPARE(session.exitCode(), exitCode);
+    QFile database(a.db());
+    QVERIFY(database.open(QIODevice::ReadOnly));
+    QVERIFY(!database.readAll().contains(password.toUtf8()));
 }
 
 // A certificate that does not verify is refused with its fingerprint; given that
