@@ -136,10 +136,19 @@ void TestSyncMerge::patchKeepsTheRest_data()
                                      << Replaced{{"item1.TEL;TYPE=CELL:+44 7700 900123\r",
                                                   "item1.TEL;TYPE=CELL:+44 7700 900999\r"}}
                                      << QList<QByteArray>{};
-    QTest::newRow("last name: N keeps its prefix, FN follows")
+    QTest::newRow("last name: N keeps its prefix, FN its form")
         << Changes{{F::LastName, "Dunne"}}
         << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunne;Al;;Dr.;\r"},
-                    {"FN:Dr. Al Dunn\r", "FN:Al Dunne\r"}}
+                    {"FN:Dr. Al Dunn\r", "FN:Dr. Al Dunne\r"}}
+        << QList<QByteArray>{};
+    QTest::newRow("first name cleared: FN made anew, with the prefix")
+        << Changes{{F::FirstName, ""}}
+        << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunn;;;Dr.;\r"}, {"FN:Dr. Al Dunn\r", "FN:Dr. Dunn\r"}}
+        << QList<QByteArray>{};
+    QTest::newRow("middle name added: FN made anew, with the prefix")
+        << Changes{{F::Middle, "Alva"}}
+        << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunn;Al;Alva;Dr.;\r"},
+                    {"FN:Dr. Al Dunn\r", "FN:Dr. Al Alva Dunn\r"}}
         << QList<QByteArray>{};
     QTest::newRow("second work number of two, and a note added")
         << Changes{{F::WorkPhone, "+44 20 7946 0002"}, {F::Notes, "line 1\r\nline; 2"}}

@@ -93,6 +93,20 @@ QByteArray escaped(QString text)
     return text.replace(u'\n', QStringLiteral("\\n")).toUtf8();
 }
 
+QString unescaped(const QByteArray &value)
+{
+    QByteArray text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value.at(i) == '\\' && i + 1 < value.size()) {
+            const char next = value.at(++i);
+            text += next == 'n' || next == 'N' ? '\n' : next;
+        } else {
+            text += value.at(i);
+        }
+    }
+    return QString::fromUtf8(text);
+}
+
 // Splits on separator where it is not escaped; the escapes stay.
 QList<QByteArray> splitRaw(const QByteArray &value, char separator)
 {
@@ -193,6 +207,37 @@ QString formattedName(const ContactValues &values)
     return name;
 }
 
+bool isWordCharacter(const QString &text, qsizetype at)
+{
+    return at >= 0 && at < text.size() && text.at(at).isLetterOrNumber();
+}
+
+// The server's formatted name with the changed names put in where they stood as whole words
+// ("Dr. Al Dunn" becomes "Dr. Al Dunne"); none where a name is added, cleared or not found.
+std::optional<QString>
+renamed(QString formatted, const ContactValues &now, const ContactValues &wanted)
+{
+    for (ContactField field :
+         {ContactField::FirstName, ContactField::Middle, ContactField::LastName}) {
+        const QString &before = now[fieldIndex(field)];
+        const QString &after = wanted[fieldIndex(field)];
+        if (before == after)
+            continue;
+        if (before.isEmpty() || after.isEmpty())
+            return std::nullopt;
+        qsizetype at = -1;
+        for (qsizetype from = 0; (at = formatted.indexOf(before, from)) >= 0; from = at + 1) {
+            if (!isWordCharacter(formatted, at - 1)
+                && !isWordCharacter(formatted, at + before.size()))
+                break;
+        }
+        if (at < 0)
+            return std::nullopt;
+        formatted.replace(at, before.size(), after);
+    }
+    return formatted;
+}
+
 class CardPatcher
 {
 public:
@@ -254,23 +299,38 @@ void CardPatcher::patchNames()
     if (std::none_of(names.begin(), names.end(), [&](ContactField f) { return changed(f); }))
         return;
     bool sawN = false;
-    bool sawFN = false;
+    CardLine *formatted = nullptr;
+    // Honorific prefix and suffix, from N, for a formatted name made anew.
+    QStringList around{QString(), QString()};
     for (CardLine &line : m_lines) {
         if (line.name == "N" && !sawN) {
             sawN = true;
             QList<QByteArray> parts = splitRaw(line.value, ';');
             while (parts.size() < 5)
                 parts.append(QByteArray());
+            around = {unescaped(parts.at(3)), unescaped(parts.at(4))};
             for (int i = 0; i < 3; ++i)
                 parts[i] = escaped(wanted(names.at(i)));
             replace(line, parts.join(';'));
-        } else if (line.name == "FN" && !sawFN) {
-            sawFN = true;
-            replace(line, escaped(formattedName(m_wanted)));
+        } else if (line.name == "FN" && !formatted) {
+            formatted = &line;
         }
     }
-    if (!sawFN)
-        add("FN:" + escaped(formattedName(m_wanted)));
+    std::optional<QString> name
+        = formatted ? renamed(unescaped(formatted->value), m_now, m_wanted) : std::nullopt;
+    if (!name) {
+        name = formattedName(m_wanted);
+        if (std::any_of(names.begin(), names.end(),
+                        [&](ContactField f) { return !wanted(f).isEmpty(); })) {
+            QStringList parts{around.at(0), *name, around.at(1)};
+            parts.removeAll(QString());
+            name = parts.join(u' ');
+        }
+    }
+    if (formatted)
+        replace(*formatted, escaped(*name));
+    else
+        add("FN:" + escaped(*name));
     if (!sawN)
         add("N:" + escaped(wanted(ContactField::LastName)) + ';'
             + escaped(wanted(ContactField::FirstName)) + ';' + escaped(wanted(ContactField::Middle))
