@@ -459,9 +459,8 @@ void TestCardDavSync::ownAdditionDeletedElsewhere()
         othersWritten = true;
         const QByteArray card = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:other\r\nFN:Zed\r\n"
                                 "N:Zed;;;;\r\nEND:VCARD\r\n";
-        const Result<carddav::DavResponse> put
-            = m_client.send("PUT", url.resolved(QUrl("other.vcf")), card,
-                            {{"Content-Type", "text/vcard"}});
+        const Result<carddav::DavResponse> put = m_client.send(
+            "PUT", url.resolved(QUrl("other.vcf")), card, {{"Content-Type", "text/vcard"}});
         QVERIFY(put && put->status / 100 == 2);
     }));
     QVERIFY(othersWritten);
@@ -718,9 +717,10 @@ void TestCardDavSync::passwordInTheKeyring_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says");
-    QTest::newRow("radicale: the right password")
-        << "radicale" << "secret" << 0 << "on the server: 1 added";
-    QTest::newRow("radicale: a wrong one") << "radicale" << "wrong" << 4 << "refused the user name";
+    QTest::newRow("radicale: the right password") << "radicale"
+                                                  << "secret" << 0 << "on the server: 1 added";
+    QTest::newRow("radicale: a wrong one") << "radicale"
+                                           << "wrong" << 4 << "refused the user name";
 }
 
 // sync setup keeps the password in a real Secret Service keyring (GNOME Keyring on a bus of
@@ -750,9 +750,8 @@ printf '%s\n' "$1" | "$2" sync setup "$3" --user alice --db "$4" || exit
     environment.insert("XDG_RUNTIME_DIR", a.dir.path());
     session.setProcessEnvironment(environment);
     session.setProcessChannelMode(QProcess::MergedChannels);
-    session.start("dbus-run-session",
-                  {"--", "sh", "-c", script, "sh", password, PELMORA_CONTACTS_PATH,
-                   server().root().toString(), a.db()});
+    session.start("dbus-run-session", {"--", "sh", "-c", script, "sh", password,
+                                       PELMORA_CONTACTS_PATH, server().root().toString(), a.db()});
     QVERIFY(session.waitForFinished(60000));
     const QString output = QString::fromUtf8(session.readAll());
     QVERIFY2(output.contains(says), qPrintable(output));

@@ -367,8 +367,8 @@ private:
     // The server's members by href path: their ETags; whether the list is whole.
     QHash<QString, QString> m_serverEtags;
     QSet<QString> m_serverDeleted;
-    QSet<QString> m_missing;     // fetched, and answered "not found"
-    QStringList m_unconfirmed;   // written by the last sync after its token
+    QSet<QString> m_missing;   // fetched, and answered "not found"
+    QStringList m_unconfirmed; // written by the last sync after its token
     bool m_tokenFollowsWrites = true;
     bool m_delta = false;
     QString m_newToken;
