@@ -11,6 +11,7 @@
 #include <support/powerlosshistory.h>
 #include <support/powerlossvfs.h>
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
@@ -620,15 +621,37 @@ void TestCardDavSync::killedAtRandom()
     pw.close();
     QVERIFY(pw.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     const QStringList arguments{"sync", "--db", a.db(), "--password-file", passwordFile};
+    const auto cardsOnServer = [&] {
+        const Result<carddav::DavResponse> listed
+            = m_client.send("PROPFIND", server().addressBook(),
+                            carddav::propfindBody({{"DAV:", "getetag"}}), {{"Depth", "1"}});
+        carddav::Multistatus status;
+        QString error;
+        return listed && carddav::parseMultistatus(listed->body, status, error)
+                   ? int(status.responses.size()) - 1
+                   : -1;
+    };
     for (int round = 0; round < 3; ++round) {
         if (round == 1) // a change on each side between the kills
             QVERIFY(edit(a, "Kill03", F::Cell, "5"));
         QProcess tool;
         tool.start(QStringLiteral(PELMORA_CONTACTS_PATH), arguments);
         QVERIFY(tool.waitForStarted());
-        QThread::msleep(random.bounded(20, 400));
-        ::kill(static_cast<pid_t>(tool.processId()), SIGKILL);
+        if (round == 0) {
+            // Surely in the middle of the upload: once some of the contacts are there.
+            const int uploaded = random.bounded(1, 15);
+            QDeadlineTimer deadline(30000);
+            while (cardsOnServer() < uploaded && !deadline.hasExpired())
+                QThread::msleep(2);
+        } else {
+            QThread::msleep(random.bounded(20, 400));
+        }
+        // A tool that has ended has no process id, and kill(0) would end this test's group.
+        if (const qint64 pid = tool.processId(); pid > 0)
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
         tool.waitForFinished();
+        if (round == 0)
+            QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
     }
     QProcess tool;
     tool.start(QStringLiteral(PELMORA_CONTACTS_PATH), arguments);
