@@ -14,7 +14,8 @@ packages=(
   util-linux strace
   clang libclang-rt-14-dev
   dpkg-dev fakeroot file desktop-file-utils appstream lintian librsvg2-bin
-  radicale xandikos apache2-utils qtkeychain-qt6-dev openssl gnome-keyring
+  radicale xandikos apache2-utils qtkeychain-qt6-dev openssl
+  gnome-keyring libsecret-1-0 dbus-daemon
   mdbtools-dev mdbtools
 )
 
