@@ -69,6 +69,8 @@ private slots:
     void firstSyncBothWays();
     void edits_data();
     void edits();
+    void firstEmailClearedBesideASecond_data();
+    void firstEmailClearedBesideASecond();
     void serverOnlyPropertiesSurvive_data();
     void serverOnlyPropertiesSurvive();
     void deletions_data();
@@ -326,6 +328,36 @@ void TestCardDavSync::edits()
     } else {
         QCOMPARE(log, QByteArray("<missing>"));
     }
+}
+
+void TestCardDavSync::firstEmailClearedBesideASecond_data()
+{
+    firstSyncBothWays_data();
+}
+
+// A card lists e-mails, not fields: with the first one gone, the second reads as the first,
+// on the server and then here too, and the next sync has nothing to do.
+void TestCardDavSync::firstEmailClearedBesideASecond()
+{
+    Device a;
+    ContactValues al = person("Dunn", "Al", "1", "a@x");
+    al[fieldIndex(F::Email2)] = QStringLiteral("b@x");
+    QVERIFY(setUp(a, {al}));
+    QVERIFY(sync(a));
+    QVERIFY(edit(a, "Dunn", F::Email1, ""));
+    const Result<SyncReport> report = sync(a);
+    QVERIFY2(report, qPrintable(report.error()));
+    QCOMPARE(report->changedThere, 1);
+    QCOMPARE(report->notices.size(), 1);
+    QCOMPARE(value(a, "Dunn", F::Email1), QStringLiteral("b@x"));
+    QCOMPARE(value(a, "Dunn", F::Email2), QString());
+    const QList<Card> cards = serverCards();
+    QCOMPARE(cards.size(), 1);
+    QVERIFY(!cards.first().text.contains("a@x"));
+    const Result<SyncReport> again = sync(a);
+    QVERIFY2(again, qPrintable(again.error()));
+    QCOMPARE(again->changedThere + again->changedHere, 0);
+    QVERIFY(again->notices.isEmpty());
 }
 
 void TestCardDavSync::serverOnlyPropertiesSurvive_data()

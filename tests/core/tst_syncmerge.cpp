@@ -64,6 +64,8 @@ private slots:
     void merge();
     void patchKeepsTheRest_data();
     void patchKeepsTheRest();
+    void patchReadsAsTheCardHoldsIt_data();
+    void patchReadsAsTheCardHoldsIt();
     void newCardCarriesUid();
     void passwordFileMode_data();
     void passwordFileMode();
@@ -177,8 +179,9 @@ void TestSyncMerge::patchKeepsTheRest()
     for (const auto &[field, value] : changes)
         wanted[fieldIndex(field)] = value;
 
-    const Result<QByteArray> patched = carddav::patchCard(serverCard, wanted);
+    const Result<carddav::PatchedCard> patched = carddav::patchCard(serverCard, wanted);
     QVERIFY2(patched, qPrintable(patched.error()));
+    QCOMPARE(patched->values, wanted);
     QList<QByteArray> expected = lines(serverCard);
     for (const auto &[oldLine, newLine] : replaced) {
         const qsizetype at = expected.indexOf(oldLine);
@@ -191,10 +194,49 @@ void TestSyncMerge::patchKeepsTheRest()
     const qsizetype end = expected.indexOf("END:VCARD\r");
     for (qsizetype i = 0; i < added.size(); ++i)
         expected.insert(end + i, added.at(i));
-    QCOMPARE(lines(*patched), expected);
-    const Result<carddav::CardContent> after = carddav::readCard(*patched, "patched");
+    QCOMPARE(lines(patched->card), expected);
+    const Result<carddav::CardContent> after = carddav::readCard(patched->card, "patched");
     QVERIFY(after);
     QCOMPARE(after->values, wanted);
+}
+
+void TestSyncMerge::patchReadsAsTheCardHoldsIt_data()
+{
+    QTest::addColumn<Changes>("changes");
+    QTest::addColumn<QByteArray>("removedLine");
+    QTest::addColumn<Changes>("readsAs");
+    using F = ContactField;
+    QTest::newRow("e-mail 1 cleared beside e-mail 2")
+        << Changes{{F::Email1, ""}} << QByteArray("EMAIL:a@x")
+        << Changes{{F::Email1, "b@x"}, {F::Email2, ""}};
+    QTest::newRow("work number cleared: the next one comes up")
+        << Changes{{F::WorkPhone, ""}} << QByteArray("TEL;TYPE=WORK:1")
+        << Changes{{F::WorkPhone, "2"}};
+}
+
+// A card lists e-mails and numbers, not fields: what it can hold is sent, and the values are
+// taken as it reads, none lost.
+void TestSyncMerge::patchReadsAsTheCardHoldsIt()
+{
+    QFETCH(Changes, changes);
+    QFETCH(QByteArray, removedLine);
+    QFETCH(Changes, readsAs);
+    const QByteArray card = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:x\r\nN:Ames;Bo;;;\r\n"
+                            "FN:Bo Ames\r\nEMAIL:a@x\r\nEMAIL:b@x\r\nTEL;TYPE=WORK:1\r\n"
+                            "TEL;TYPE=WORK:2\r\nEND:VCARD\r\n";
+    const Result<carddav::CardContent> before = carddav::readCard(card, "card");
+    QVERIFY(before);
+    ContactValues wanted = before->values;
+    for (const auto &[field, value] : changes)
+        wanted[fieldIndex(field)] = value;
+    const Result<carddav::PatchedCard> patched = carddav::patchCard(card, wanted);
+    QVERIFY2(patched, qPrintable(patched.error()));
+    QList<QByteArray> expected = lines(card);
+    QVERIFY(expected.removeOne(removedLine + '\r'));
+    QCOMPARE(lines(patched->card), expected);
+    for (const auto &[field, value] : readsAs)
+        wanted[fieldIndex(field)] = value;
+    QCOMPARE(patched->values, wanted);
 }
 
 void TestSyncMerge::newCardCarriesUid()

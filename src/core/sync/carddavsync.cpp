@@ -698,13 +698,13 @@ Result<bool> Sync::putMerged(SyncedState &state,
         }
         return true;
     }
-    const Result<QByteArray> patched = patchCard(card, merged);
+    const Result<PatchedCard> patched = patchCard(card, merged);
     if (!patched) {
         m_report.notices << QStringLiteral("%1 (%2): not sent: %3")
                                 .arg(namedContact(local), state.href, patched.error());
         return false;
     }
-    const Result<DavResponse> answer = write("PUT", state.href, *patched, etag);
+    const Result<DavResponse> answer = write("PUT", state.href, patched->card, etag);
     if (!answer)
         return Failure{answer.error()};
     if (answer->status == 412 || answer->status == 404) {
@@ -732,8 +732,20 @@ Result<bool> Sync::putMerged(SyncedState &state,
     }
     logConflicts(state.href, merged, merge.conflicts);
     state.etag = QString::fromUtf8(answer->header("etag"));
-    state.vcard = *patched;
+    state.vcard = patched->card;
     m_wrote = true;
+    // Kept here as the card reads, so that both sides hold the same.
+    QStringList moved;
+    for (int i = 1; i < contactFieldCount; ++i) {
+        if (patched->values[i] != merged[i]) {
+            moved << fieldCaption(fieldAt(i));
+            merged[i] = patched->values[i];
+        }
+    }
+    if (!moved.isEmpty())
+        m_report.notices << QStringLiteral("%1 (%2): %3 taken as the server's card reads them.")
+                                .arg(namedContact(merged), state.href,
+                                     moved.join(QStringLiteral(", ")));
     return true;
 }
 

@@ -480,7 +480,7 @@ Result<CardContent> readCard(const QByteArray &card, const QString &where)
     return content;
 }
 
-Result<QByteArray> patchCard(const QByteArray &card, const ContactValues &wanted)
+Result<PatchedCard> patchCard(const QByteArray &card, const ContactValues &wanted)
 {
     const Result<CardContent> now = readWith(card, QStringLiteral("the server's card"));
     if (!now)
@@ -488,18 +488,22 @@ Result<QByteArray> patchCard(const QByteArray &card, const ContactValues &wanted
     ContactValues target = wanted;
     target[fieldIndex(ContactField::ContactId)].clear();
     CardPatcher patcher(card, now->values, target);
-    const QByteArray patched = patcher.patched();
-    const Result<CardContent> back = readWith(patched, QStringLiteral("the changed card"));
-    if (!back || back->values != target) {
-        QStringList fields;
-        for (int i = 1; back && i < contactFieldCount; ++i) {
-            if (back->values[i] != target[i])
-                fields << fieldCaption(fieldAt(i));
-        }
+    PatchedCard patched{patcher.patched(), {}};
+    const Result<CardContent> back = readWith(patched.card, QStringLiteral("the changed card"));
+    if (!back)
+        return Failure{back.error()};
+    patched.values = back->values;
+    // Every wanted value must be there, if perhaps in another field.
+    QStringList readBack(back->values.begin(), back->values.end());
+    QStringList missing;
+    for (int i = 1; i < contactFieldCount; ++i) {
+        if (!target[i].isEmpty() && !readBack.removeOne(target[i]))
+            missing << fieldCaption(fieldAt(i));
+    }
+    if (!missing.isEmpty())
         return Failure{QStringLiteral("The server's card cannot take the change of %1 "
                                       "without touching other properties.")
-                           .arg(fields.join(QStringLiteral(", ")))};
-    }
+                           .arg(missing.join(QStringLiteral(", ")))};
     return patched;
 }
 

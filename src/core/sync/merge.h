@@ -37,12 +37,21 @@ struct CardContent
 };
 Result<CardContent> readCard(const QByteArray &card, const QString &where);
 
+struct PatchedCard
+{
+    QByteArray card;
+    // What the card reads as. It differs from what was wanted only where a card cannot hold
+    // the fields' layout: an e-mail 1 cleared beside an e-mail 2 reads as e-mail 1, and a
+    // work number cleared brings up the card's next work number.
+    ContactValues values;
+};
+
 // Rewrites card so that it reads as wanted, touching only the properties that map to the
 // fields whose value differs from what the card reads as now (N and FN for the names, the
 // NICKNAME, ADR, TEL, EMAIL or NOTE that gave the field). Every other line, folding and line
-// ending stays byte for byte. contactid is never written. Fails when the result would not
-// read back as wanted, so that nothing is sent that the other side would read otherwise.
-Result<QByteArray> patchCard(const QByteArray &card, const ContactValues &wanted);
+// ending stays byte for byte. contactid is never written. Fails when a wanted value would be
+// missing from what the result reads as, so that nothing is sent that would lose it.
+Result<PatchedCard> patchCard(const QByteArray &card, const ContactValues &wanted);
 
 // A new contact as a vCard 3.0 with the given UID and without the program's contactid.
 QByteArray newCard(const ContactValues &values, const QString &uid);
