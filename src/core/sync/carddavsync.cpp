@@ -324,7 +324,8 @@ private:
     Result<void> loadLocal();
     Result<void> listServer();
     Result<void> fetch(const QStringList &hrefs);
-    Result<void> checkUnconfirmed();
+    QStringList unconfirmedToCheck() const;
+    Result<void> checkUnconfirmed(const QStringList &hrefs);
     Result<std::optional<ServerCard>> get(const QString &href);
     Result<DavResponse> write(const QByteArray &method,
                               const QString &href,
@@ -581,16 +582,18 @@ Result<void> Sync::fetch(const QStringList &hrefs)
 
 // What the changes since the token cannot show of the last sync's own writes: each one not
 // among the changes is fetched, and is there as fetched or gone.
-Result<void> Sync::checkUnconfirmed()
+QStringList Sync::unconfirmedToCheck() const
 {
-    if (!m_delta)
-        return {}; // everything was listed
     QStringList hrefs;
     for (const QString &href : std::as_const(m_unconfirmed)) {
-        if (!m_serverEtags.contains(href) && !m_serverDeleted.contains(href))
+        if (m_delta && !m_serverEtags.contains(href) && !m_serverDeleted.contains(href))
             hrefs << href;
     }
-    m_total += int(hrefs.size());
+    return hrefs; // none when everything was listed
+}
+
+Result<void> Sync::checkUnconfirmed(const QStringList &hrefs)
+{
     if (Result<void> fetched = fetch(hrefs); !fetched)
         return fetched;
     for (const QString &href : std::as_const(hrefs)) {
@@ -1069,8 +1072,6 @@ Result<SyncReport> Sync::run()
         return Failure{loaded.error()};
     if (Result<void> listed = listServer(); !listed)
         return Failure{listed.error()};
-    if (Result<void> checked = checkUnconfirmed(); !checked)
-        return Failure{checked.error()};
 
     // The server side of each known contact: gone, unchanged, or changed (fetched).
     auto onServer = [&](const SyncedState &state) -> std::optional<QString> {
@@ -1083,11 +1084,11 @@ Result<SyncReport> Sync::run()
             return state.etag; // not in the changes: as it was
         return std::nullopt;
     };
+    const QStringList toCheck = unconfirmedToCheck();
     QStringList toFetch;
     for (auto it = m_serverEtags.constBegin(); it != m_serverEtags.constEnd(); ++it) {
         const auto known = m_knownEtags.constFind(it.key());
-        if ((known == m_knownEtags.constEnd() || *known != it.value() || it.value().isEmpty())
-            && !m_fetched.contains(it.key()))
+        if (known == m_knownEtags.constEnd() || *known != it.value() || it.value().isEmpty())
             toFetch << it.key();
     }
     int writes = 0;
@@ -1099,7 +1100,9 @@ Result<SyncReport> Sync::run()
     for (const SyncedState &state : std::as_const(m_states))
         writes += m_local.contains(state.rowid) ? 0 : 1;
     writes += int(m_orphans.size());
-    m_total = int(toFetch.size()) + writes;
+    m_total = int(toCheck.size() + toFetch.size()) + writes;
+    if (Result<void> checked = checkUnconfirmed(toCheck); !checked)
+        return Failure{checked.error()};
     if (Result<void> fetched = fetch(toFetch); !fetched)
         return Failure{fetched.error()};
 
