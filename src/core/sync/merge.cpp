@@ -493,12 +493,28 @@ Result<PatchedCard> patchCard(const QByteArray &card, const ContactValues &wante
     if (!back)
         return Failure{back.error()};
     patched.values = back->values;
-    // Every wanted value must be there, if perhaps in another field.
-    QStringList readBack(back->values.begin(), back->values.end());
+    // Every wanted value must be there, in its field or, for a card's list of e-mails or of
+    // numbers, in another of the same list.
+    const auto list = [](int field) {
+        const ContactField f = fieldAt(field);
+        if (f == ContactField::Email1 || f == ContactField::Email2)
+            return 1;
+        return f >= ContactField::HomePhone && f <= ContactField::Fax ? 2 : 0;
+    };
+    ContactValues unclaimed = back->values;
     QStringList missing;
     for (int i = 1; i < contactFieldCount; ++i) {
-        if (!target[i].isEmpty() && !readBack.removeOne(target[i]))
+        if (target[i].isEmpty())
+            continue;
+        int found = unclaimed[i] == target[i] ? i : -1;
+        for (int j = 1; found < 0 && list(i) != 0 && j < contactFieldCount; ++j) {
+            if (list(j) == list(i) && unclaimed[j] == target[i])
+                found = j;
+        }
+        if (found < 0)
             missing << fieldCaption(fieldAt(i));
+        else
+            unclaimed[found].clear();
     }
     if (!missing.isEmpty())
         return Failure{QStringLiteral("The server's card cannot take the change of %1 "
