@@ -163,7 +163,8 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
             continue;
         }
         for (const DavResource &resource : found->responses) {
-            const QStringList hrefs = resource.hrefs.value(principalProp.key());
+            const DavProperty *named = resource.find(principalProp.key());
+            const QStringList hrefs = named ? named->hrefs : QStringList();
             if (!hrefs.isEmpty())
                 principal = candidate.resolved(QUrl(hrefs.first()));
         }
@@ -183,7 +184,8 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
         return Failure{home.error()};
     QList<QUrl> homes;
     for (const DavResource &resource : home->responses) {
-        for (const QString &href : resource.hrefs.value(homeProp.key()))
+        const DavProperty *homeSet = resource.find(homeProp.key());
+        for (const QString &href : homeSet ? homeSet->hrefs : QStringList())
             homes << principal.resolved(QUrl(href));
     }
     if (homes.isEmpty())
@@ -200,11 +202,12 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
         if (!listed)
             return Failure{listed.error()};
         for (const DavResource &resource : listed->responses) {
-            if (!resource.children.value(typeProp.key()).contains(addressBookType))
+            const DavProperty *type = resource.find(typeProp.key());
+            if (!type || !type->children.contains(addressBookType))
                 continue;
             AddressBook book;
             book.url = homeUrl.resolved(QUrl(resource.href));
-            book.name = resource.text.value(nameProp.key()).trimmed();
+            book.name = resource.text(nameProp.key()).trimmed();
             if (book.name.isEmpty())
                 book.name = book.url.path().section(u'/', -2, -2);
             books << book;
@@ -527,7 +530,7 @@ Result<void> Sync::listServer()
         return Failure{listed.error()};
     for (const DavResource &resource : listed->responses) {
         if (member(resource.href))
-            m_serverEtags.insert(hrefKey(resource.href), resource.text.value(etagProp.key()));
+            m_serverEtags.insert(hrefKey(resource.href), resource.text(etagProp.key()));
     }
     return {};
 }

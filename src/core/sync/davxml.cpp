@@ -24,23 +24,18 @@ bool isDav(const QXmlStreamReader &xml, const char *name)
 }
 
 // Reads one property element (the reader on its start) up to its end.
-void readProperty(QXmlStreamReader &xml,
-                  QHash<QString, QString> &text,
-                  QHash<QString, QStringList> &hrefs,
-                  QHash<QString, QStringList> &children)
+DavProperty readProperty(QXmlStreamReader &xml)
 {
-    const QString key = keyOf(xml);
-    QString value;
-    QStringList foundHrefs;
-    QStringList childNames;
+    DavProperty property;
+    property.key = keyOf(xml);
     int depth = 1;
     while (depth > 0 && !xml.atEnd()) {
         switch (xml.readNext()) {
         case QXmlStreamReader::StartElement:
             if (depth == 1)
-                childNames << keyOf(xml);
+                property.children << keyOf(xml);
             if (isDav(xml, "href")) {
-                foundHrefs << xml.readElementText().trimmed();
+                property.hrefs << xml.readElementText().trimmed();
                 break; // readElementText leaves the reader on the end element
             }
             ++depth;
@@ -49,38 +44,31 @@ void readProperty(QXmlStreamReader &xml,
             --depth;
             break;
         case QXmlStreamReader::Characters:
-            value += xml.text();
+            property.text += xml.text();
             break;
         default:
             break;
         }
     }
-    text.insert(key, value);
-    hrefs.insert(key, foundHrefs);
-    children.insert(key, childNames);
+    return property;
 }
 
 void readPropstat(QXmlStreamReader &xml, DavResource &resource)
 {
-    QHash<QString, QString> text;
-    QHash<QString, QStringList> hrefs;
-    QHash<QString, QStringList> children;
+    QList<DavProperty> properties;
     int status = 200;
     while (xml.readNextStartElement()) {
         if (isDav(xml, "prop")) {
             while (xml.readNextStartElement())
-                readProperty(xml, text, hrefs, children);
+                properties << readProperty(xml);
         } else if (isDav(xml, "status")) {
             status = statusCode(xml.readElementText());
         } else {
             xml.skipCurrentElement();
         }
     }
-    if (status / 100 != 2)
-        return;
-    resource.text.insert(text);
-    resource.hrefs.insert(hrefs);
-    resource.children.insert(children);
+    if (status / 100 == 2)
+        resource.properties += properties;
 }
 
 } // namespace

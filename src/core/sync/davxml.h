@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -20,20 +19,40 @@ struct PropName
     QString key() const { return ns + u'|' + name; }
 };
 
-// One <response> of a multistatus.
+// One property found (200): its PropName::key(), its text, the hrefs inside it and the names
+// of its child elements (resourcetype).
+struct DavProperty
+{
+    QString key;
+    QString text;
+    QStringList hrefs;
+    QStringList children;
+};
+
+// One <response> of a multistatus. A listing holds one per contact, with a property or two
+// each: a list, not a hash per response, keeps 100,000 of them small.
 struct DavResource
 {
     QString href;   // the path as sent, percent-decoding left to QUrl
     int status = 0; // the response's own status (sync-collection reports removals with 404)
-    // Properties found (200), by PropName::key(): their text, the hrefs inside them and the
-    // names of their child elements (resourcetype).
-    QHash<QString, QString> text;
-    QHash<QString, QStringList> hrefs;
-    QHash<QString, QStringList> children;
+    QList<DavProperty> properties;
 
+    const DavProperty *find(const QString &key) const
+    {
+        for (const DavProperty &property : properties) {
+            if (property.key == key)
+                return &property;
+        }
+        return nullptr;
+    }
+    QString text(const QString &key) const
+    {
+        const DavProperty *property = find(key);
+        return property ? property->text : QString();
+    }
     QString prop(const char *ns, const char *name) const
     {
-        return text.value(QString::fromLatin1(ns) + u'|' + QString::fromLatin1(name));
+        return text(QString::fromLatin1(ns) + u'|' + QString::fromLatin1(name));
     }
 };
 
