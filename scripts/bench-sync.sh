@@ -5,9 +5,9 @@
 # Figures only; nothing here runs in CI or CTest.
 #   bash scripts/bench-sync.sh [N]        default 10000
 # Radicale's PUT costs time in proportion to the address book's size (about 140 ms each at 5,000
-# cards, with or without other requests in parallel), so the first upload of 10,000 takes most of
-# an hour. UPLOAD=no skips it: the server's storage is filled directly with the same contacts,
-# exported by pelmora-contacts, and both databases start with a first sync down.
+# cards, with or without other requests in parallel), so the first upload of 10,000 takes about
+# half an hour. UPLOAD=no skips it: the server's storage is filled directly with the same
+# contacts, exported by pelmora-contacts, and both databases start with a first sync down.
 # Environment: BUILD (a build folder holding Pelmora/pelmora-contacts and cntdbtool; default
 # build, configured RelWithDebInfo and built here).
 set -euo pipefail
