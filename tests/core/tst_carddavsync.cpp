@@ -790,7 +790,7 @@ void TestCardDavSync::passwordInTheKeyring()
     QFETCH(QString, says);
     if (QStandardPaths::findExecutable("dbus-run-session").isEmpty()
         || QStandardPaths::findExecutable("gnome-keyring-daemon").isEmpty())
-        QSKIP("needs dbus-run-session and gnome-keyring-daemon (Debian dbus, gnome-keyring)");
+        QSKIP("needs dbus-run-session and gnome-keyring-daemon (Debian dbus-daemon, gnome-keyring)");
     Device a;
     QVERIFY(setUp(a, {person("Dunn", "Al", "1")}));
     const char *script = R"sh(
