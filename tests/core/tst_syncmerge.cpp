@@ -5,7 +5,10 @@
 #include <core/sync/merge.h>
 #include <core/sync/passwordfile.h>
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 using carddav::FieldConflict;
 
@@ -70,6 +73,8 @@ private slots:
     void multistatus();
     void passwordOnlyWhereSafe_data();
     void passwordOnlyWhereSafe();
+    void silenceEndsInATimeOut_data();
+    void silenceEndsInATimeOut();
 };
 
 void TestSyncMerge::merge_data()
@@ -310,4 +315,39 @@ void TestSyncMerge::passwordOnlyWhereSafe()
 }
 
 QTEST_GUILESS_MAIN(TestSyncMerge)
+void TestSyncMerge::silenceEndsInATimeOut_data()
+{
+    QTest::addColumn<int>("requestTimeoutMs");
+    QTest::addColumn<bool>("answered");
+    // The server answers after 600 ms of silence; the client allows 200 ms unless the request
+    // allows more, as a listing of the whole address book does.
+    QTest::newRow("the client's time-out") << 0 << false;
+    QTest::newRow("a longer one for this request") << 10000 << true;
+}
+
+void TestSyncMerge::silenceEndsInATimeOut()
+{
+    QFETCH(int, requestTimeoutMs);
+    QFETCH(bool, answered);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    connect(&server, &QTcpServer::newConnection, this, [&server] {
+        QTcpSocket *socket = server.nextPendingConnection();
+        QTimer::singleShot(600, socket, [socket] {
+            socket->write("HTTP/1.1 207 Multi-Status\r\nContent-Length: 0\r\n\r\n");
+        });
+    });
+    carddav::DavClient client(QStringLiteral("alice"), QStringLiteral("secret"));
+    client.setTimeoutMs(200);
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/book/").arg(server.serverPort()));
+    const Result<carddav::DavResponse> answer
+        = client.send("REPORT", url, "<x/>", {{"Depth", "0"}}, requestTimeoutMs);
+    QCOMPARE(answer.ok(), answered);
+    if (answered)
+        QCOMPARE(answer->status, 207);
+    else
+        QVERIFY2(answer.error().contains(QStringLiteral("No answer within 1 s.")),
+                 qPrintable(answer.error()));
+}
+
 #include "tst_syncmerge.moc"

@@ -125,11 +125,11 @@ Failure answerFailure(const QString &what, const DavResponse &response)
     return Failure{serverProblem(what, response.url, reason)};
 }
 
-Result<Multistatus>
-propfind(DavClient &client, const QUrl &url, int depth, const QList<PropName> &props)
+Result<Multistatus> propfind(
+    DavClient &client, const QUrl &url, int depth, const QList<PropName> &props, int timeoutMs = 0)
 {
-    const Result<DavResponse> answer
-        = client.send("PROPFIND", url, propfindBody(props), {{"Depth", QByteArray::number(depth)}});
+    const Result<DavResponse> answer = client.send(
+        "PROPFIND", url, propfindBody(props), {{"Depth", QByteArray::number(depth)}}, timeoutMs);
     if (!answer)
         return Failure{answer.error()};
     if (answer->status != 207)
@@ -398,8 +398,9 @@ bool Sync::confirmToken()
 {
     if (m_written.isEmpty() || m_newToken.isEmpty())
         return true;
-    const Result<DavResponse> answer = m_client->send(
-        "REPORT", m_account.addressBook, syncCollectionBody(m_newToken), {{"Depth", "0"}});
+    const Result<DavResponse> answer
+        = m_client->send("REPORT", m_account.addressBook, syncCollectionBody(m_newToken),
+                         {{"Depth", "0"}}, m_options.listingTimeoutMs);
     Multistatus status;
     QString error;
     if (!answer || answer->status != 207 || !parseMultistatus(answer->body, status, error)
@@ -498,7 +499,8 @@ Result<void> Sync::listServer()
     tokens << QString();
     for (const QString &token : std::as_const(tokens)) {
         const Result<DavResponse> answer
-            = m_client->send("REPORT", book, syncCollectionBody(token), {{"Depth", "0"}});
+            = m_client->send("REPORT", book, syncCollectionBody(token), {{"Depth", "0"}},
+                             m_options.listingTimeoutMs);
         if (!answer)
             return Failure{answer.error()};
         if (answer->status == 401 || answer->status == 404 || answer->status >= 500)
@@ -525,7 +527,8 @@ Result<void> Sync::listServer()
     m_delta = false;
     m_newToken.clear();
     const PropName etagProp{davNamespace, QStringLiteral("getetag")};
-    const Result<Multistatus> listed = propfind(*m_client, book, 1, {etagProp});
+    const Result<Multistatus> listed
+        = propfind(*m_client, book, 1, {etagProp}, m_options.listingTimeoutMs);
     if (!listed)
         return Failure{listed.error()};
     for (const DavResource &resource : listed->responses) {

@@ -51,6 +51,9 @@ struct SyncOptions
     QString conflictLogPath;
     QString acceptCertificate; // a fingerprint to pin for this run and keep
     int timeoutMs = 60000;
+    // For a listing of the whole address book, which a server makes in full before it sends
+    // a byte: Radicale took 54 s for one of 100,000 contacts.
+    int listingTimeoutMs = 600000;
     int busyTimeoutMs = 10000;
     // Called as the work goes on: done of total steps (fetches and writes).
     std::function<void(int done, int total)> progress;

@@ -61,12 +61,14 @@ bool DavClient::mayCarryPassword(const QUrl &url)
 Result<DavResponse> DavClient::send(const QByteArray &method,
                                     const QUrl &url,
                                     const QByteArray &body,
-                                    const HeaderList &headers)
+                                    const HeaderList &headers,
+                                    int timeoutMs)
 {
     QUrl target = url;
     const bool follow = method == "GET" || method == "PROPFIND" || method == "REPORT";
     for (int hop = 0;; ++hop) {
-        Result<DavResponse> answer = sendOnce(method, target, body, headers);
+        Result<DavResponse> answer
+            = sendOnce(method, target, body, headers, timeoutMs > 0 ? timeoutMs : m_timeoutMs);
         if (!answer || !follow || hop == 5)
             return answer;
         const int status = answer->status;
@@ -82,7 +84,8 @@ Result<DavResponse> DavClient::send(const QByteArray &method,
 Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
                                         const QUrl &url,
                                         const QByteArray &body,
-                                        const HeaderList &headers)
+                                        const HeaderList &headers,
+                                        int timeoutMs)
 {
     if (!mayCarryPassword(url))
         return Failure{serverProblem(
@@ -90,7 +93,7 @@ Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
             QStringLiteral("Only HTTPS carries it, or HTTP to this machine (localhost)."))};
     ++m_requests;
     QNetworkRequest request(url);
-    request.setTransferTimeout(m_timeoutMs);
+    request.setTransferTimeout(timeoutMs);
     request.setRawHeader("Authorization",
                          "Basic " + (m_user + u':' + m_password).toUtf8().toBase64());
     request.setRawHeader("User-Agent", "Pelmora");
@@ -130,7 +133,8 @@ Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
     response.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
-    response.body = reply->readAll();
+    if (reply->isOpen()) // not after a time-out
+        response.body = reply->readAll();
     for (const auto &[name, value] : reply->rawHeaderPairs())
         response.headers.insert(name.toLower(), value);
     delete reply; // the loop has ended: nothing of the reply runs any more
@@ -144,7 +148,7 @@ Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
     if (response.status == 0) {
         const QString reason
             = error == QNetworkReply::OperationCanceledError
-                  ? QStringLiteral("No answer within %1 s.").arg(m_timeoutMs / 1000)
+                  ? QStringLiteral("No answer within %1 s.").arg((timeoutMs + 999) / 1000)
                   : errorText;
         return Failure{
             serverProblem(QStringLiteral("The server could not be reached."), url, reason)};

@@ -39,11 +39,13 @@ public:
 
     // Sends one request. Fails when no HTTP answer came (network, time-out, TLS, refused
     // address); any HTTP status, 4xx and 5xx included, is an answer. Redirects are followed
-    // up to five times for GET, PROPFIND and REPORT.
+    // up to five times for GET, PROPFIND and REPORT. The time-out is the longest silence
+    // allowed: timeoutMs, or the client's when 0.
     Result<DavResponse> send(const QByteArray &method,
                              const QUrl &url,
                              const QByteArray &body = {},
-                             const HeaderList &headers = {});
+                             const HeaderList &headers = {},
+                             int timeoutMs = 0);
 
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     int requestCount() const { return m_requests; }
@@ -55,7 +57,8 @@ private:
     Result<DavResponse> sendOnce(const QByteArray &method,
                                  const QUrl &url,
                                  const QByteArray &body,
-                                 const HeaderList &headers);
+                                 const HeaderList &headers,
+                                 int timeoutMs);
 
     QString m_user;
     QString m_password;
