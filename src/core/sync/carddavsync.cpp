@@ -1129,25 +1129,29 @@ Result<SyncReport> Sync::run()
     }
     if (Result<void> stored = storePending(pending); !stored)
         return Failure{stored.error()};
-    QList<SyncedState> states = m_states.values();
-    const qsizetype owned = states.size();
-    states += m_orphans;
-    for (qsizetype i = 0; i < states.size(); ++i) {
-        const SyncedState &state = states.at(i);
-        const auto local = i < owned ? m_local.constFind(state.rowid) : m_local.constEnd();
+    // Each known contact: those whose rowid is theirs, then the orphans. Nothing below changes
+    // m_states, so it is walked in place rather than copied (100,000 states at most).
+    auto settle = [&](const SyncedState &state, bool owned) -> Result<void> {
+        const auto local = owned ? m_local.constFind(state.rowid) : m_local.constEnd();
         const std::optional<QString> etag = onServer(state);
-        Result<void> done;
         if (state.pending && !etag && local != m_local.constEnd())
-            done = newLocal(state, *local);
-        else if (local == m_local.constEnd() && etag)
-            done = deletedHere(state);
-        else if (local == m_local.constEnd()) // gone on both sides
+            return newLocal(state, *local);
+        if (local == m_local.constEnd() && etag)
+            return deletedHere(state);
+        if (local == m_local.constEnd()) { // gone on both sides
             m_outcomes.append({state.rowid, std::nullopt, Outcome::Local::Keep, {}, true, state});
-        else if (!etag)
-            done = deletedThere(state, *local);
-        else
-            done = both(state, *local);
-        if (!done)
+            return {};
+        }
+        if (!etag)
+            return deletedThere(state, *local);
+        return both(state, *local);
+    };
+    for (const SyncedState &state : std::as_const(m_states)) {
+        if (Result<void> done = settle(state, true); !done)
+            return Failure{done.error()};
+    }
+    for (const SyncedState &state : std::as_const(m_orphans)) {
+        if (Result<void> done = settle(state, false); !done)
             return Failure{done.error()};
     }
     for (auto it = m_fetched.constBegin(); it != m_fetched.constEnd(); ++it) {
