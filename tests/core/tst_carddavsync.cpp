@@ -99,6 +99,7 @@ private:
     void addServers();
     DavServer &server();
     bool setUp(Device &device, const QList<ContactValues> &contacts);
+    bool join(Device &device, const Device &synced);
     Result<SyncReport> sync(Device &device,
                             std::function<void(const QByteArray &, const QUrl &)> hook = {});
     QList<Card> serverCards();
@@ -147,6 +148,14 @@ bool TestCardDavSync::setUp(Device &device, const QList<ContactValues> &contacts
     account.addressBook = server().addressBook();
     account.addressBookName = QStringLiteral("Contacts");
     return carddav::saveAccount(device.db(), account).ok();
+}
+
+// Another device: an empty database with the account of one already synced, synced once.
+bool TestCardDavSync::join(Device &device, const Device &synced)
+{
+    const Result<std::optional<carddav::Account>> account = carddav::loadAccount(synced.db());
+    return account && *account && cntdb::createDatabase(device.db())
+           && carddav::saveAccount(device.db(), **account) && sync(device);
 }
 
 Result<SyncReport> TestCardDavSync::sync(Device &device,
@@ -298,9 +307,7 @@ void TestCardDavSync::edits()
     Device b;
     QVERIFY(setUp(a, {person("Dunn", "Al", "1", "a@x"), person("Ames", "Bo")}));
     QVERIFY(sync(a));
-    QVERIFY(cntdb::createDatabase(b.db()));
-    QVERIFY(carddav::saveAccount(b.db(), **carddav::loadAccount(a.db())));
-    QVERIFY(sync(b));
+    QVERIFY(join(b, a));
 
     if (!cellThere.isEmpty())
         QVERIFY(edit(b, "Dunn", F::Cell, cellThere));
@@ -427,9 +434,7 @@ void TestCardDavSync::deletions()
     Device b;
     QVERIFY(setUp(a, {person("Dunn", "Al", "1"), person("Ames", "Bo")}));
     QVERIFY(sync(a));
-    QVERIFY(cntdb::createDatabase(b.db()));
-    QVERIFY(carddav::saveAccount(b.db(), **carddav::loadAccount(a.db())));
-    QVERIFY(sync(b));
+    QVERIFY(join(b, a));
 
     // a is "here"; b stands for the other side, through the server.
     Device &deleting = deletedHere ? a : b;
@@ -497,9 +502,7 @@ void TestCardDavSync::ownAdditionDeletedElsewhere()
         QVERIFY(put && put->status / 100 == 2);
     }));
     QVERIFY(othersWritten);
-    QVERIFY(cntdb::createDatabase(b.db()));
-    QVERIFY(carddav::saveAccount(b.db(), **carddav::loadAccount(a.db())));
-    QVERIFY(sync(b));
+    QVERIFY(join(b, a));
     QVERIFY(execOn(b.db(), QStringLiteral("DELETE FROM contactsdb WHERE %1 = 'P000'")
                                .arg(quotedColumnName(F::LastName))));
     QVERIFY(sync(b));
@@ -790,7 +793,8 @@ void TestCardDavSync::passwordInTheKeyring()
     QFETCH(QString, says);
     if (QStandardPaths::findExecutable("dbus-run-session").isEmpty()
         || QStandardPaths::findExecutable("gnome-keyring-daemon").isEmpty())
-        QSKIP("needs dbus-run-session and gnome-keyring-daemon (Debian dbus-daemon, gnome-keyring)");
+        QSKIP(
+            "needs dbus-run-session and gnome-keyring-daemon (Debian dbus-daemon, gnome-keyring)");
     Device a;
     QVERIFY(setUp(a, {person("Dunn", "Al", "1")}));
     const char *script = R"sh(
@@ -920,9 +924,7 @@ void TestCardDavSync::powerLossLeavesBeforeOrAfter()
     Device b;
     QVERIFY(setUp(a, {person("Dunn", "Al", "1"), person("Ames", "Bo"), person("Cole", "Cy")}));
     QVERIFY(sync(a));
-    QVERIFY(cntdb::createDatabase(b.db()));
-    QVERIFY(carddav::saveAccount(b.db(), **carddav::loadAccount(a.db())));
-    QVERIFY(sync(b));
+    QVERIFY(join(b, a));
     QVERIFY(edit(b, "Dunn", F::Cell, "2"));
     QVERIFY(cntdb::insertContacts(b.db(), {person("Berg", "Di")}));
     QVERIFY(sync(b));
