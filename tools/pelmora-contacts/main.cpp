@@ -133,6 +133,18 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
         totalBytes += QFileInfo(path).size();
     qint64 bytesBefore = 0; // of the files read already
     ProgressLine progress("Importing", "", totalBytes);
+    // A failed write is the database's, whatever the reader made of it; otherwise the file's.
+    const auto readFailed = [&writeFailure](const auto &read) -> std::optional<Exit> {
+        if (writeFailure) {
+            say(*writeFailure);
+            return DatabaseError;
+        }
+        if (!read) {
+            say(read.error());
+            return BadInput;
+        }
+        return std::nullopt;
+    };
     for (const QString &path : files) {
         if (interchange::isJetFile(path)) {
             const Result<interchange::JetReadReport> read = interchange::readJetFile(
@@ -142,14 +154,8 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
                         writeFailure = added.error();
                     return added;
                 });
-            if (writeFailure) {
-                say(*writeFailure);
-                return DatabaseError;
-            }
-            if (!read) {
-                say(read.error());
-                return BadInput;
-            }
+            if (const std::optional<Exit> failed = readFailed(read))
+                return *failed;
             if (read->rows == 0)
                 say(QStringLiteral("%1: the table contactsdb has no rows.").arg(path));
             for (const QString &field : read->missingFields)
@@ -216,14 +222,8 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
                  entrySkipped(skip);
              }},
             [&](qint64 position) { progress.update(bytesBefore + position); });
-        if (writeFailure) {
-            say(*writeFailure);
-            return DatabaseError;
-        }
-        if (!read) {
-            say(read.error());
-            return BadInput;
-        }
+        if (const std::optional<Exit> failed = readFailed(read))
+            return *failed;
         if (skipped > 0 && strict) {
             say(QStringLiteral("%1 skipped; nothing imported (--strict).").arg(skipped));
             return BadInput;
