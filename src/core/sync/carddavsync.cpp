@@ -335,7 +335,8 @@ private:
                               const QByteArray &card,
                               const QString &etag);
     Result<void> storePending(const QList<SyncedState> &pending);
-    Result<void> commit();
+    // tokenFollowsWrites: the token kept shows this run's writes, none left to check.
+    Result<void> commit(bool tokenFollowsWrites);
 
     Result<void> newLocal(SyncedState state, const ContactValues &values);
     Result<void> newServer(const QString &href, const ServerCard &card);
@@ -373,7 +374,6 @@ private:
     QSet<QString> m_serverDeleted;
     QSet<QString> m_missing;   // fetched, and answered "not found"
     QStringList m_unconfirmed; // written by the last sync after its token
-    bool m_tokenFollowsWrites = true;
     bool m_delta = false;
     QString m_newToken;
     QHash<QString, ServerCard> m_fetched;
@@ -919,7 +919,7 @@ Result<void> Sync::storePending(const QList<SyncedState> &pending)
     return {};
 }
 
-Result<void> Sync::commit()
+Result<void> Sync::commit(bool tokenFollowsWrites)
 {
     sqlite::Transaction transaction(m_db, sqlite::Transaction::Kind::Immediate);
     if (!transaction.isActive())
@@ -1034,7 +1034,7 @@ Result<void> Sync::commit()
                                   QStringLiteral("INSERT INTO carddav_unconfirmed VALUES (?)"));
     if (!unconfirmed.isValid() || !m_db.exec(QStringLiteral("DELETE FROM carddav_unconfirmed")))
         return failed();
-    if (!m_tokenFollowsWrites && !m_newToken.isEmpty()) {
+    if (!tokenFollowsWrites && !m_newToken.isEmpty()) {
         for (auto it = m_written.constBegin(); it != m_written.constEnd(); ++it) {
             if (!unconfirmed.bindText(1, it.key())
                 || unconfirmed.step() != sqlite::Statement::Step::Done || !unconfirmed.reset())
@@ -1162,8 +1162,9 @@ Result<SyncReport> Sync::run()
     // Asking for the changes once more costs a server about as much as listing them did; a
     // few writes are cheaper for the next sync to fetch again.
     constexpr int fewWrites = 100;
-    m_tokenFollowsWrites = m_written.size() > fewWrites ? confirmToken() : m_written.isEmpty();
-    if (Result<void> committed = commit(); !committed)
+    const bool tokenFollowsWrites
+        = m_written.size() > fewWrites ? confirmToken() : m_written.isEmpty();
+    if (Result<void> committed = commit(tokenFollowsWrites); !committed)
         return Failure{committed.error()};
     return m_report;
 }
