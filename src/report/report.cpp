@@ -72,18 +72,15 @@ Result<Report> Report::open(const QString &definitionPath, const QDate &printDat
 {
     Result<ReportDefinition> loaded = loadReportDefinition(definitionPath);
     if (!loaded)
-        return Failure{loaded.error()};
+        return loaded.failure();
     ReportDefinition definition = std::move(loaded).value();
-    Result<ReportData> data = readReportData(definition.databasePath, definition.query);
-    if (!data) {
-        // Say which definition named the data source.
-        const QString named = QStringLiteral("\"%1\"").arg(definition.databasePath);
-        return Failure{
-            data.error().replace(named, named
-                                            + QStringLiteral(" (named by \"%1\", line %2)")
-                                                  .arg(definition.filePath)
-                                                  .arg(definition.queryLine))};
-    }
+    // The message says which definition named the data source.
+    Result<ReportData> data = readReportData(definition.databasePath, definition.query,
+                                             QStringLiteral(" (named by \"%1\", line %2)")
+                                                 .arg(definition.filePath)
+                                                 .arg(definition.queryLine));
+    if (!data)
+        return data.failure();
     return create(std::move(definition), std::move(data).value(), printDate);
 }
 
@@ -94,7 +91,7 @@ Result<Report> Report::create(ReportDefinition definition, ReportData data, cons
     report.m_data = std::move(data);
     report.m_printDate = printDate;
     if (const Result<void> resolved = report.resolveFields(); !resolved)
-        return Failure{resolved.error()};
+        return resolved.failure();
     report.layOut();
     return report;
 }

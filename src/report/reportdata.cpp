@@ -20,11 +20,12 @@ int ReportData::columnIndex(const QString &name) const
     return -1;
 }
 
-Result<ReportData> readReportData(const QString &databasePath, const QString &query)
+Result<ReportData>
+readReportData(const QString &databasePath, const QString &query, const QString &namedBy)
 {
     auto failed = [&](const QString &reason) {
-        return Failure{
-            QStringLiteral("The data source \"%1\" cannot be read: %2.").arg(databasePath, reason)};
+        return Failure::database(QStringLiteral("The data source \"%1\"%2 cannot be read: %3.")
+                                     .arg(databasePath, namedBy, reason));
     };
     // SQLite would report a missing file only as "unable to open database file".
     if (!QFileInfo::exists(databasePath))

@@ -21,7 +21,9 @@ struct ReportData
 // Opens the database read-only (never creating it), runs the SELECT inside one short read
 // transaction, copies every row out and closes the connection before returning, so a
 // report never holds a lock while it is being viewed. A failure names the database file
-// and SQLite's reason.
-Result<ReportData> readReportData(const QString &databasePath, const QString &query);
+// (followed by namedBy, which may say where that name came from) and SQLite's reason.
+Result<ReportData> readReportData(const QString &databasePath,
+                                  const QString &query,
+                                  const QString &namedBy = QString());
 
 } // namespace reportengine

@@ -119,10 +119,9 @@ constexpr PageSizeName pageSizes[] = {
 class Reader
 {
 public:
-    Reader(const QByteArray &bytes, const QString &path, QString *error)
+    Reader(const QByteArray &bytes, const QString &path)
         : m_bytes(bytes)
         , m_path(path)
-        , m_error(error)
     {
         PositionScanner(bytes, &m_positions).scan();
     }
@@ -138,8 +137,7 @@ public:
 
     bool fail(const QString &pointer, const QString &what)
     {
-        if (m_error)
-            *m_error = definitionError(m_path, line(pointer), what);
+        m_error = definitionError(m_path, line(pointer), what);
         return false;
     }
 
@@ -229,6 +227,17 @@ public:
         return true;
     }
 
+    // The definition the document describes, or the first problem found in it.
+    Result<ReportDefinition> definition(const QJsonObject &root)
+    {
+        ReportDefinition d;
+        d.filePath = m_path;
+        if (!read(root, &d))
+            return Failure::input(m_error);
+        return d;
+    }
+
+private:
     bool read(const QJsonObject &root, ReportDefinition *d)
     {
         if (!onlyKeys(root, QString(),
@@ -539,10 +548,9 @@ public:
         return true;
     }
 
-private:
     const QByteArray &m_bytes;
     QString m_path;
-    QString *m_error;
+    QString m_error;
     QHash<QString, qsizetype> m_positions;
 };
 
@@ -564,13 +572,7 @@ Result<ReportDefinition> parseReportDefinition(const QByteArray &json, const QSt
     if (!document.isObject())
         return Failure{definitionError(
             path, 1, QStringLiteral("the definition must be one object in braces"))};
-    ReportDefinition definition;
-    definition.filePath = path;
-    QString error;
-    Reader reader(json, path, &error);
-    if (!reader.read(document.object(), &definition))
-        return Failure{error};
-    return definition;
+    return Reader(json, path).definition(document.object());
 }
 
 Result<ReportDefinition> loadReportDefinition(const QString &path)

@@ -43,25 +43,25 @@ QString csvField(const QString &value)
 
 } // namespace
 
-bool paintPages(const Report &report,
-                QPainter &painter,
-                const std::function<bool()> &newPage,
-                const QRectF &pageRect,
-                int first,
-                int last)
+Result<void> paintPages(const Report &report,
+                        QPainter &painter,
+                        const std::function<bool()> &newPage,
+                        const QRectF &pageRect,
+                        int first,
+                        int last)
 {
     const qreal scale = std::min(pageRect.width() / report.pageSize().width(),
                                  pageRect.height() / report.pageSize().height());
     for (int page = first; page <= last; ++page) {
         if (page > first && !newPage())
-            return false;
+            return Failure::input(QStringLiteral("a new page could not be started"));
         painter.save();
         painter.translate(pageRect.topLeft());
         painter.scale(scale, scale);
         report.paintPage(painter, page);
         painter.restore();
     }
-    return true;
+    return {};
 }
 
 Result<void> exportPdf(const Report &report, const QString &path)
@@ -80,10 +80,10 @@ Result<void> exportPdf(const Report &report, const QString &path)
         if (!painter.begin(&writer))
             return failed(path, QStringLiteral("the PDF writer could not start"));
         const QRectF pageRect(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
-        if (!paintPages(
-                report, painter, [&] { return writer.newPage(); }, pageRect, 0,
-                report.pageCount() - 1))
-            return failed(path, QStringLiteral("a new page could not be started"));
+        const Result<void> painted = paintPages(
+            report, painter, [&] { return writer.newPage(); }, pageRect, 0, report.pageCount() - 1);
+        if (!painted)
+            return failed(path, painted.error());
         painter.end();
     }
     return commit(file);

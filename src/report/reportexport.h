@@ -27,13 +27,13 @@ Result<void> exportHtml(const Report &report, const QString &path);
 Result<void> exportCsv(const Report &report, const QString &path);
 
 // Paints the pages first..last (0-based) through a painter on a paged device whose pages
-// are pageRect device pixels big; newPage() starts the next page. False when a page could
+// are pageRect device pixels big; newPage() starts the next page. Fails when a page could
 // not be started.
-bool paintPages(const Report &report,
-                QPainter &painter,
-                const std::function<bool()> &newPage,
-                const QRectF &pageRect,
-                int first,
-                int last);
+Result<void> paintPages(const Report &report,
+                        QPainter &painter,
+                        const std::function<bool()> &newPage,
+                        const QRectF &pageRect,
+                        int first,
+                        int last);
 
 } // namespace reportengine

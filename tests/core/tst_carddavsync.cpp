@@ -177,10 +177,12 @@ QList<Card> TestCardDavSync::serverCards()
         "PROPFIND", book,
         carddav::propfindBody({{QStringLiteral("DAV:"), QStringLiteral("getetag")}}),
         {{"Depth", "1"}});
-    carddav::Multistatus status;
-    QString error;
-    if (!listed || !carddav::parseMultistatus(listed->body, status, error))
+    if (!listed)
         return {};
+    const Result<carddav::Multistatus> parsed = carddav::parseMultistatus(listed->body);
+    if (!parsed)
+        return {};
+    const carddav::Multistatus &status = *parsed;
     QList<Card> cards;
     for (const carddav::DavResource &resource : status.responses) {
         if (book.resolved(QUrl(resource.href)).path() == book.path())
@@ -660,11 +662,10 @@ void TestCardDavSync::killedAtRandom()
         const Result<carddav::DavResponse> listed
             = m_client.send("PROPFIND", server().addressBook(),
                             carddav::propfindBody({{"DAV:", "getetag"}}), {{"Depth", "1"}});
-        carddav::Multistatus status;
-        QString error;
-        return listed && carddav::parseMultistatus(listed->body, status, error)
-                   ? int(status.responses.size()) - 1
-                   : -1;
+        const Result<carddav::Multistatus> status
+            = listed ? carddav::parseMultistatus(listed->body)
+                     : Result<carddav::Multistatus>(listed.failure());
+        return status ? int(status->responses.size()) - 1 : -1;
     };
     for (int round = 0; round < 3; ++round) {
         if (round == 1) // a change on each side between the kills

@@ -277,9 +277,9 @@ void TestSyncMerge::multistatus()
           "</D:href><D:propstat><D:prop><D:resourcetype><D:collection/><C:addressbook/>"
           "</D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>"
           "</D:response><D:sync-token>http://x/sync/7</D:sync-token></D:multistatus>";
-    carddav::Multistatus status;
-    QString error;
-    QVERIFY2(carddav::parseMultistatus(body, status, error), qPrintable(error));
+    const Result<carddav::Multistatus> parsed = carddav::parseMultistatus(body);
+    QVERIFY2(parsed, qPrintable(parsed.error()));
+    const carddav::Multistatus &status = *parsed;
     QCOMPARE(status.syncToken, QStringLiteral("http://x/sync/7"));
     QCOMPARE(status.responses.size(), 3);
     QCOMPARE(status.responses[0].prop(carddav::davNs, "getetag"), QStringLiteral("\"e1\""));
@@ -290,7 +290,7 @@ void TestSyncMerge::multistatus()
     QVERIFY(status.responses[2].find(QStringLiteral("DAV:|resourcetype")));
     QCOMPARE(status.responses[2].find(QStringLiteral("DAV:|resourcetype"))->children,
              (QStringList{"DAV:|collection", "urn:ietf:params:xml:ns:carddav|addressbook"}));
-    QVERIFY(!carddav::parseMultistatus("<html>no</html>", status, error));
+    QVERIFY(!carddav::parseMultistatus("<html>no</html>"));
 }
 
 void TestSyncMerge::passwordOnlyWhereSafe_data()

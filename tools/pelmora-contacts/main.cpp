@@ -58,6 +58,21 @@ void say(const QString &text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
+// The exit status of a failure, by its kind.
+int exitStatusOf(const Failure &failure)
+{
+    switch (failure.kind) {
+    case Failure::Kind::Usage:
+    case Failure::Kind::Input:
+        return BadInput;
+    case Failure::Kind::Database:
+        return DatabaseError;
+    case Failure::Kind::Server:
+        return ServerError;
+    }
+    return DatabaseError;
+}
+
 int usage(const QCommandLineParser &parser, const QString &problem)
 {
     say(problem);
@@ -212,7 +227,7 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
                 Result<QList<SkippedEntry>> rows
                     = interchange::readCsv(file, path, preset ? &*preset : nullptr, sink.contact);
                 if (!rows)
-                    return Failure{rows.error()};
+                    return rows.failure();
                 for (SkippedEntry skip : *rows)
                     sink.skipped(std::move(skip));
                 return {};
@@ -567,7 +582,7 @@ int runSync(const QCommandLineParser &parser, const QString &db)
     progress.reset();
     if (!report) {
         say(report.error());
-        return report.error().contains(QLatin1String("Server:")) ? ServerError : DatabaseError;
+        return exitStatusOf(report.failure());
     }
     for (const QString &conflict : report->conflicts)
         std::printf("conflict: %s\n", qPrintable(conflict));

@@ -5,15 +5,36 @@
 #include <utility>
 #include <variant>
 
-// Why a call failed, in words a user can act on (for a file: which file, and the reason).
+// Why a call failed, in words a user can act on (for a file: which file, and the reason),
+// and of what kind, so that callers decide on the kind and never on the words.
+//
+// src/sqlite keeps SQLite's own idiom (bool results and errorMessage()) on purpose: it is a
+// thin wrapper over the C API, and the core turns its failures into these.
 struct Failure
 {
+    enum class Kind {
+        Usage,    // the caller asked for something that cannot be: a wrong argument or state
+        Input,    // a file or value from outside cannot be read or used
+        Database, // the address book cannot be opened, read or written
+        Server,   // a server could not be reached, or answered with a failure
+    };
+
     QString message;
+    Kind kind = Kind::Input;
+    int httpStatus = 0; // for Server: the HTTP status, where the server answered
+
+    static Failure usage(QString message) { return {std::move(message), Kind::Usage}; }
+    static Failure input(QString message) { return {std::move(message), Kind::Input}; }
+    static Failure database(QString message) { return {std::move(message), Kind::Database}; }
+    static Failure server(QString message, int httpStatus = 0)
+    {
+        return {std::move(message), Kind::Server, httpStatus};
+    }
 };
 
 // The value of a fallible call, or the failure that kept it from being had: the one way
-// the program's calls report failure. A function returns its value or Failure{message};
-// the caller tests the result and reads value() or error().
+// the program's calls report failure. A function returns its value or a Failure; the caller
+// tests the result and reads value(), or error() for the message and failure() to pass it on.
 template<typename T>
 class [[nodiscard]] Result
 {
@@ -22,7 +43,7 @@ public:
         : m_state(std::in_place_index<0>, std::move(value))
     {}
     Result(Failure failure)
-        : m_state(std::in_place_index<1>, std::move(failure.message))
+        : m_state(std::in_place_index<1>, std::move(failure))
     {}
 
     bool ok() const { return m_state.index() == 0; }
@@ -34,10 +55,12 @@ public:
     const T *operator->() const { return &value(); }
     T valueOr(T fallback) const { return ok() ? value() : std::move(fallback); }
     // Empty when the call succeeded.
-    QString error() const { return ok() ? QString() : std::get<1>(m_state); }
+    QString error() const { return ok() ? QString() : std::get<1>(m_state).message; }
+    // Only when the call failed.
+    const Failure &failure() const { return std::get<1>(m_state); }
 
 private:
-    std::variant<T, QString> m_state;
+    std::variant<T, Failure> m_state;
 };
 
 template<>
@@ -46,17 +69,19 @@ class [[nodiscard]] Result<void>
 public:
     Result() = default;
     Result(Failure failure)
-        : m_error(std::move(failure.message))
+        : m_failure(std::move(failure))
         , m_failed(true)
     {}
 
     bool ok() const { return !m_failed; }
     explicit operator bool() const { return ok(); }
     // Empty when the call succeeded.
-    QString error() const { return m_error; }
+    QString error() const { return m_failure.message; }
+    // Only when the call failed.
+    const Failure &failure() const { return m_failure; }
 
 private:
-    QString m_error;
+    Failure m_failure;
     bool m_failed = false;
 };
 

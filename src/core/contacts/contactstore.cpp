@@ -385,7 +385,7 @@ ContactStore::findForward(ContactField field, const QString &upperCriterion, qin
         }
         if (!moved) {
             if (Result<void> committed = commit(); !committed)
-                return Failure{committed.error()};
+                return committed.failure();
             moved = true;
         }
         advance();
@@ -411,5 +411,5 @@ void ContactStore::showCurrent()
 
 Failure ContactStore::databaseFailure() const
 {
-    return Failure{m_db.errorMessage()};
+    return Failure::database(m_db.errorMessage());
 }

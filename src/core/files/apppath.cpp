@@ -49,8 +49,7 @@ Result<void> makeFolder(const QString &folder)
     if (error) {
         return Failure{fileProblem(QStringLiteral("Pelmora cannot make its folder for the address "
                                                   "book and settings."),
-                                   folder,
-                                   QString::fromLocal8Bit(error.message()))};
+                                   folder, QString::fromLocal8Bit(error.message()))};
     }
     return {};
 }
@@ -121,9 +120,7 @@ AppFolderPlan planAppFolder(const QString &executableDir, const QString &dataHom
         return QDir::cleanPath(exe + QLatin1Char('/') + QLatin1String(relative));
     };
     return {QDir::cleanPath(dataHome + QStringLiteral("/pelmora")),
-            fromBin(PELMORA_TEMPLATES_FROM_BIN),
-            fromBin(PELMORA_HELPERS_FROM_BIN),
-            false};
+            fromBin(PELMORA_TEMPLATES_FROM_BIN), fromBin(PELMORA_HELPERS_FROM_BIN), false};
 }
 
 QString userDataHome()
@@ -144,22 +141,20 @@ Result<void> prepareAppFolder(const AppFolderPlan &plan)
             QStringLiteral("Pelmora cannot fill its folder for the address book and settings, %1: "
                            "the installed templates are missing.")
                 .arg(plan.folder),
-            plan.templates,
-            QStringLiteral("No such folder."))};
+            plan.templates, QStringLiteral("No such folder."))};
     }
     if (Result<void> made = makeFolder(plan.folder); !made)
         return made;
     const QDir templates(plan.templates);
-    QDirIterator it(plan.templates,
-                    QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+    QDirIterator it(plan.templates, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString source = it.next();
         const QString target = plan.folder + QLatin1Char('/') + templates.relativeFilePath(source);
-        const Result<void> done = it.fileInfo().isDir() ? makeFolder(target)
-                                                        : (QFileInfo::exists(target)
-                                                               ? Result<void>()
-                                                               : copyNew(source, target));
+        const Result<void> done
+            = it.fileInfo().isDir()
+                  ? makeFolder(target)
+                  : (QFileInfo::exists(target) ? Result<void>() : copyNew(source, target));
         if (!done)
             return done;
     }
@@ -172,7 +167,7 @@ Result<QString> openAppFolder()
         return overriddenAppPath();
     const AppFolderPlan plan = planAppFolder(executableDir(), userDataHome());
     if (Result<void> prepared = prepareAppFolder(plan); !prepared)
-        return Failure{prepared.error()};
+        return prepared.failure();
     openedAppPath() = plan.folder;
     return plan.folder;
 }

@@ -19,8 +19,8 @@ namespace {
 
 Failure databaseFailure(const QString &path, const QString &reason)
 {
-    return Failure{
-        fileProblem(QStringLiteral("The contact database could not be used."), path, reason)};
+    return Failure::database(
+        fileProblem(QStringLiteral("The contact database could not be used."), path, reason));
 }
 
 Result<void> openExisting(sqlite::Connection &db, const QString &path, bool writable)
@@ -83,7 +83,7 @@ Result<std::unique_ptr<ContactImporter>> ContactImporter::begin(const QString &d
     d->path = databasePath;
     d->options = options;
     if (Result<void> opened = openExisting(d->db, databasePath, true); !opened)
-        return Failure{opened.error()};
+        return opened.failure();
     d->db.setBusyTimeout(options.busyTimeoutMs);
     if (!d->db.exec(cntdb::durableCommitsStatement()))
         return d->failure();
@@ -178,10 +178,10 @@ Result<ImportSummary> importContacts(const QString &databasePath,
     Result<std::unique_ptr<ContactImporter>> importer
         = ContactImporter::begin(databasePath, options);
     if (!importer)
-        return Failure{importer.error()};
+        return importer.failure();
     for (const ImportedContact &contact : contacts) {
         if (Result<void> added = (*importer)->add(contact); !added)
-            return Failure{added.error()};
+            return added.failure();
     }
     return (*importer)->finish();
 }
@@ -193,7 +193,7 @@ Result<int> forEachContact(const QString &databasePath,
 {
     sqlite::Connection db;
     if (Result<void> opened = openExisting(db, databasePath, false); !opened)
-        return Failure{opened.error()};
+        return opened.failure();
     db.setBusyTimeout(10000);
     QStringList columns;
     for (int i = 0; i < contactFieldCount; ++i)

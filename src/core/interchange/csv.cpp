@@ -999,7 +999,7 @@ Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const Cs
         = readCsv(input, fileName, preset,
                   [&](ImportedContact &&contact) { result.contacts << std::move(contact); });
     if (!skipped)
-        return Failure{skipped.error()};
+        return skipped.failure();
     result.skipped = std::move(skipped).value();
     return result;
 }

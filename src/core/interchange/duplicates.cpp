@@ -61,8 +61,8 @@ QString digitsOf(const QString &number)
 
 Failure databaseFailure(const QString &path, const QString &reason)
 {
-    return Failure{
-        fileProblem(QStringLiteral("The contact database could not be used."), path, reason)};
+    return Failure::database(
+        fileProblem(QStringLiteral("The contact database could not be used."), path, reason));
 }
 
 Result<void> openExisting(sqlite::Connection &db, const QString &path, bool writable)
@@ -188,7 +188,7 @@ Result<QList<StoredContact>> readStoredContacts(const QString &databasePath)
 {
     sqlite::Connection db;
     if (Result<void> opened = openExisting(db, databasePath, false); !opened)
-        return Failure{opened.error()};
+        return opened.failure();
     sqlite::Statement select(db, selectAll() + QStringLiteral(" ORDER BY rowid"));
     QList<StoredContact> contacts;
     sqlite::Statement::Step step;
@@ -206,7 +206,7 @@ mergeContacts(const QString &databasePath, qint64 keepRowid, qint64 otherRowid, 
         return Failure{QStringLiteral("A contact cannot be merged with itself.")};
     sqlite::Connection db;
     if (Result<void> opened = openExisting(db, databasePath, true); !opened)
-        return Failure{opened.error()};
+        return opened.failure();
     if (!db.exec(cntdb::durableCommitsStatement()))
         return databaseFailure(databasePath, db.errorMessage());
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::Immediate);

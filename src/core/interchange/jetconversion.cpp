@@ -94,7 +94,7 @@ Result<bool> keepOriginal(const QString &path, const QString &backup, bool link)
         return Failure{
             QStringLiteral("%1 could not be kept as %2: %3").arg(path, backup, systemReason())};
     if (Result<void> copied = copyWhole(path, backup); !copied)
-        return Failure{copied.error()};
+        return copied.failure();
     return true;
 }
 
@@ -140,7 +140,7 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
         },
         options.read);
     if (!report)
-        return Failure{report.error()};
+        return report.failure();
     if (Result<void> created = cntdb::createDatabase(temporary); !created)
         return failed(created.error());
     if (Result<void> inserted = cntdb::insertContacts(temporary, rows); !inserted)

@@ -780,7 +780,7 @@ Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
         [&](ImportedContact &&contact) { read.contacts.append(std::move(contact)); },
         [&](SkippedEntry &&entry) { read.skipped.append(std::move(entry)); });
     if (!done)
-        return Failure{done.error()};
+        return done.failure();
     return read;
 }
 

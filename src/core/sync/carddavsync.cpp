@@ -28,8 +28,8 @@ const QString cardNamespace = QString::fromLatin1(cardNs);
 
 Failure databaseFailure(const QString &path, const QString &reason)
 {
-    return Failure{
-        fileProblem(QStringLiteral("The contact database could not be used."), path, reason)};
+    return Failure::database(
+        fileProblem(QStringLiteral("The contact database could not be used."), path, reason));
 }
 
 const char *const stateTables = R"(
@@ -122,7 +122,7 @@ Failure answerFailure(const QString &what, const DavResponse &response)
         reason += QStringLiteral(": there is nothing at this address.");
     else if (response.status >= 500)
         reason += QStringLiteral(": the server failed.");
-    return Failure{serverProblem(what, response.url, reason)};
+    return Failure::server(serverProblem(what, response.url, reason), response.status);
 }
 
 Result<Multistatus> propfind(
@@ -131,15 +131,14 @@ Result<Multistatus> propfind(
     const Result<DavResponse> answer = client.send(
         "PROPFIND", url, propfindBody(props), {{"Depth", QByteArray::number(depth)}}, timeoutMs);
     if (!answer)
-        return Failure{answer.error()};
+        return answer.failure();
     if (answer->status != 207)
         return answerFailure(QStringLiteral("The server did not list the properties asked for."),
                              *answer);
-    Multistatus status;
-    QString error;
-    if (!parseMultistatus(answer->body, status, error))
-        return Failure{
-            serverProblem(QStringLiteral("The server's answer cannot be read."), url, error)};
+    Result<Multistatus> status = parseMultistatus(answer->body);
+    if (!status)
+        return Failure::server(serverProblem(QStringLiteral("The server's answer cannot be read."),
+                                             url, status.error()));
     return status;
 }
 
@@ -153,13 +152,13 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
         candidates << server.resolved(QUrl(QStringLiteral("/.well-known/carddav")));
     candidates << server;
     QUrl principal;
-    QString lastError;
+    std::optional<Failure> lastFailure;
     for (const QUrl &candidate : candidates) {
         const Result<Multistatus> found = propfind(client, candidate, 0, {principalProp});
         if (!found) {
-            lastError = found.error();
-            if (lastError.contains(QLatin1String("HTTP 401")))
-                return Failure{lastError};
+            lastFailure = found.failure();
+            if (lastFailure->httpStatus == 401)
+                return *lastFailure;
             continue;
         }
         for (const DavResource &resource : found->responses) {
@@ -172,16 +171,16 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
             break;
     }
     if (principal.isEmpty())
-        return Failure{lastError.isEmpty()
-                           ? serverProblem(QStringLiteral("The server does not say who the user "
-                                                          "is (no current-user-principal)."),
-                                           server, QStringLiteral("Not a CardDAV server?"))
-                           : lastError};
+        return lastFailure ? *lastFailure
+                           : Failure::server(serverProblem(
+                               QStringLiteral("The server does not say who the user is (no "
+                                              "current-user-principal)."),
+                               server, QStringLiteral("Not a CardDAV server?")));
 
     const PropName homeProp{cardNamespace, QStringLiteral("addressbook-home-set")};
     const Result<Multistatus> home = propfind(client, principal, 0, {homeProp});
     if (!home)
-        return Failure{home.error()};
+        return home.failure();
     QList<QUrl> homes;
     for (const DavResource &resource : home->responses) {
         const DavProperty *homeSet = resource.find(homeProp.key());
@@ -189,9 +188,9 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
             homes << principal.resolved(QUrl(href));
     }
     if (homes.isEmpty())
-        return Failure{serverProblem(QStringLiteral("The server keeps no address books for "
-                                                    "this user (no addressbook-home-set)."),
-                                     principal, QStringLiteral("Not a CardDAV account?"))};
+        return Failure::server(serverProblem(QStringLiteral("The server keeps no address books for "
+                                                            "this user (no addressbook-home-set)."),
+                                             principal, QStringLiteral("Not a CardDAV account?")));
 
     QList<AddressBook> books;
     const PropName typeProp{davNamespace, QStringLiteral("resourcetype")};
@@ -200,7 +199,7 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
     for (const QUrl &homeUrl : homes) {
         const Result<Multistatus> listed = propfind(client, homeUrl, 1, {typeProp, nameProp});
         if (!listed)
-            return Failure{listed.error()};
+            return listed.failure();
         for (const DavResource &resource : listed->responses) {
             const DavProperty *type = resource.find(typeProp.key());
             if (!type || !type->children.contains(addressBookType))
@@ -244,7 +243,7 @@ Result<std::optional<Account>> loadAccount(const QString &databasePath)
 {
     sqlite::Connection db;
     if (Result<void> opened = openDatabase(db, databasePath, 10000); !opened)
-        return Failure{opened.error()};
+        return opened.failure();
     sqlite::Statement select(
         db, QStringLiteral("SELECT server, username, addressbook, addressbook_name, certificate, "
                            "sync_token, last_sync, last_result FROM carddav_account"));
@@ -401,11 +400,12 @@ bool Sync::confirmToken()
     const Result<DavResponse> answer
         = m_client->send("REPORT", m_account.addressBook, syncCollectionBody(m_newToken),
                          {{"Depth", "0"}}, m_options.listingTimeoutMs);
-    Multistatus status;
-    QString error;
-    if (!answer || answer->status != 207 || !parseMultistatus(answer->body, status, error)
-        || status.syncToken.isEmpty())
+    if (!answer || answer->status != 207)
         return false;
+    const Result<Multistatus> parsed = parseMultistatus(answer->body);
+    if (!parsed || parsed->syncToken.isEmpty())
+        return false;
+    const Multistatus &status = *parsed;
     const QString bookPath = hrefKey(m_account.addressBook.path());
     QHash<QString, QString> etags;
     for (const DavResource &resource : status.responses) {
@@ -502,14 +502,15 @@ Result<void> Sync::listServer()
             = m_client->send("REPORT", book, syncCollectionBody(token), {{"Depth", "0"}},
                              m_options.listingTimeoutMs);
         if (!answer)
-            return Failure{answer.error()};
+            return answer.failure();
         if (answer->status == 401 || answer->status == 404 || answer->status >= 500)
             return answerFailure(QStringLiteral("The address book cannot be read."), *answer);
-        Multistatus status;
-        QString error;
-        if (answer->status != 207 || !parseMultistatus(answer->body, status, error)
-            || status.syncToken.isEmpty())
+        if (answer->status != 207)
             continue;
+        const Result<Multistatus> parsed = parseMultistatus(answer->body);
+        if (!parsed || parsed->syncToken.isEmpty())
+            continue;
+        const Multistatus &status = *parsed;
         m_delta = !token.isEmpty();
         m_newToken = status.syncToken;
         for (const DavResource &resource : status.responses) {
@@ -530,7 +531,7 @@ Result<void> Sync::listServer()
     const Result<Multistatus> listed
         = propfind(*m_client, book, 1, {etagProp}, m_options.listingTimeoutMs);
     if (!listed)
-        return Failure{listed.error()};
+        return listed.failure();
     for (const DavResource &resource : listed->responses) {
         if (member(resource.href))
             m_serverEtags.insert(hrefKey(resource.href), resource.text(etagProp.key()));
@@ -548,14 +549,15 @@ Result<void> Sync::fetch(const QStringList &hrefs)
         const Result<DavResponse> answer = m_client->send("REPORT", m_account.addressBook,
                                                           multigetBody(paths), {{"Depth", "1"}});
         if (!answer)
-            return Failure{answer.error()};
+            return answer.failure();
         if (answer->status != 207)
             return answerFailure(QStringLiteral("The contacts cannot be fetched."), *answer);
-        Multistatus status;
-        QString error;
-        if (!parseMultistatus(answer->body, status, error))
-            return Failure{serverProblem(QStringLiteral("The server's answer cannot be read."),
-                                         m_account.addressBook, error)};
+        const Result<Multistatus> parsed = parseMultistatus(answer->body);
+        if (!parsed)
+            return Failure::server(
+                serverProblem(QStringLiteral("The server's answer cannot be read."),
+                              m_account.addressBook, parsed.error()));
+        const Multistatus &status = *parsed;
         for (const DavResource &resource : status.responses) {
             const QString data = resource.prop(cardNs, "address-data");
             if (resource.status == 404)
@@ -615,7 +617,7 @@ Result<std::optional<ServerCard>> Sync::get(const QString &href)
 {
     const Result<DavResponse> answer = m_client->send("GET", urlOf(href));
     if (!answer)
-        return Failure{answer.error()};
+        return answer.failure();
     if (answer->status == 404 || answer->status == 410)
         return std::optional<ServerCard>();
     if (answer->status != 200)
@@ -624,8 +626,8 @@ Result<std::optional<ServerCard>> Sync::get(const QString &href)
     card.etag = QString::fromUtf8(answer->header("etag"));
     card.vcard = answer->body;
     const Result<CardContent> content = readCard(card.vcard, urlOf(href).toString());
-    if (!content)
-        return Failure{content.error()};
+    if (!content) // the server's card, so the server's failure
+        return Failure::server(content.error());
     card.values = content->values;
     card.uid = content->uid;
     return std::optional<ServerCard>(card);
@@ -715,7 +717,7 @@ Result<bool> Sync::putMerged(SyncedState &state,
     }
     const Result<DavResponse> answer = write("PUT", state.href, patched->card, etag);
     if (!answer)
-        return Failure{answer.error()};
+        return answer.failure();
     if (answer->status == 412 || answer->status == 404) {
         if (retried) {
             m_report.notices << QStringLiteral("%1 (%2): changed on the server again while "
@@ -725,7 +727,7 @@ Result<bool> Sync::putMerged(SyncedState &state,
         }
         const Result<std::optional<ServerCard>> fresh = get(state.href);
         if (!fresh)
-            return Failure{fresh.error()};
+            return fresh.failure();
         if (!*fresh) {
             // Deleted meanwhile: sent up again as new.
             SyncedState again = state;
@@ -766,12 +768,12 @@ Result<void> Sync::newLocal(SyncedState state, const ContactValues &values)
     state.vcard = newCard(values, state.uid);
     const Result<DavResponse> answer = write("PUT", state.href, state.vcard, QString());
     if (!answer)
-        return Failure{answer.error()};
+        return answer.failure();
     if (answer->status == 412) {
         // Already there: an earlier run's PUT went through. Found again by its UID.
         const Result<std::optional<ServerCard>> there = get(state.href);
         if (!there)
-            return Failure{there.error()};
+            return there.failure();
         if (!*there || (*there)->uid != state.uid) {
             m_report.notices << QStringLiteral("%1: the server holds another contact at %2; "
                                                "not sent.")
@@ -815,7 +817,7 @@ Result<void> Sync::both(SyncedState state, const ContactValues &local)
     m_wrote = false;
     const Result<bool> sent = putMerged(state, local, server, merged, false);
     if (!sent)
-        return Failure{sent.error()};
+        return sent.failure();
     if (!*sent)
         return {}; // left as it was, for the next sync
     if (localChanged && serverChanged)
@@ -842,7 +844,7 @@ Result<void> Sync::deletedHere(const SyncedState &state)
         const QString etag = fetched == m_fetched.constEnd() ? state.etag : fetched->etag;
         const Result<DavResponse> answer = write("DELETE", state.href, {}, etag);
         if (!answer)
-            return Failure{answer.error()};
+            return answer.failure();
         if (answer->status != 412) {
             if (answer->status != 404)
                 ++m_report.deletedThere;
@@ -851,7 +853,7 @@ Result<void> Sync::deletedHere(const SyncedState &state)
         }
         const Result<std::optional<ServerCard>> fresh = get(state.href);
         if (!fresh)
-            return Failure{fresh.error()};
+            return fresh.failure();
         if (!*fresh) {
             m_outcomes.append({state.rowid, std::nullopt, Outcome::Local::Keep, {}, true, state});
             return {};
@@ -880,7 +882,7 @@ Result<void> Sync::deletedThere(const SyncedState &state, const ContactValues &l
     ContactValues merged;
     const Result<bool> sent = putMerged(again, local, &gone, merged, false);
     if (!sent)
-        return Failure{sent.error()};
+        return sent.failure();
     if (!*sent)
         return {};
     m_report.notices << QStringLiteral("%1: deleted on the server but changed here; sent up again.")
@@ -1058,15 +1060,15 @@ Result<SyncReport> Sync::run()
 {
     if (Result<void> opened = openDatabase(m_db, m_options.databasePath, m_options.busyTimeoutMs);
         !opened)
-        return Failure{opened.error()};
+        return opened.failure();
     const Result<std::optional<Account>> account = loadAccount(m_options.databasePath);
     if (!account)
-        return Failure{account.error()};
+        return account.failure();
     if (!*account)
-        return Failure{fileProblem(QStringLiteral("There is no account to sync with."),
-                                   m_options.databasePath,
-                                   QStringLiteral("Run \"pelmora-contacts sync setup URL --user "
-                                                  "NAME\" first."))};
+        return Failure::usage(
+            fileProblem(QStringLiteral("There is no account to sync with."), m_options.databasePath,
+                        QStringLiteral("Run \"pelmora-contacts sync setup URL --user "
+                                       "NAME\" first.")));
     m_account = **account;
     if (!m_options.acceptCertificate.isEmpty())
         m_account.certificate = m_options.acceptCertificate;
@@ -1075,9 +1077,9 @@ Result<SyncReport> Sync::run()
     m_client->setTimeoutMs(m_options.timeoutMs);
 
     if (Result<void> loaded = loadLocal(); !loaded)
-        return Failure{loaded.error()};
+        return loaded.failure();
     if (Result<void> listed = listServer(); !listed)
-        return Failure{listed.error()};
+        return listed.failure();
 
     // The server side of each known contact: gone, unchanged, or changed (fetched).
     auto onServer = [&](const SyncedState &state) -> std::optional<QString> {
@@ -1108,9 +1110,9 @@ Result<SyncReport> Sync::run()
     writes += int(m_orphans.size());
     m_total = int(toCheck.size() + toFetch.size()) + writes;
     if (Result<void> checked = checkUnconfirmed(toCheck); !checked)
-        return Failure{checked.error()};
+        return checked.failure();
     if (Result<void> fetched = fetch(toFetch); !fetched)
-        return Failure{fetched.error()};
+        return fetched.failure();
 
     // New local contacts get their state first, so that a PUT whose answer is lost is
     // recognised by the next run rather than sent twice.
@@ -1128,7 +1130,7 @@ Result<SyncReport> Sync::run()
         pending << state;
     }
     if (Result<void> stored = storePending(pending); !stored)
-        return Failure{stored.error()};
+        return stored.failure();
     // Each known contact: those whose rowid is theirs, then the orphans. Nothing below changes
     // m_states, so it is walked in place rather than copied (100,000 states at most).
     auto settle = [&](const SyncedState &state, bool owned) -> Result<void> {
@@ -1148,16 +1150,16 @@ Result<SyncReport> Sync::run()
     };
     for (const SyncedState &state : std::as_const(m_states)) {
         if (Result<void> done = settle(state, true); !done)
-            return Failure{done.error()};
+            return done.failure();
     }
     for (const SyncedState &state : std::as_const(m_orphans)) {
         if (Result<void> done = settle(state, false); !done)
-            return Failure{done.error()};
+            return done.failure();
     }
     for (auto it = m_fetched.constBegin(); it != m_fetched.constEnd(); ++it) {
         if (!m_knownEtags.contains(it.key()))
             if (Result<void> added = newServer(it.key(), it.value()); !added)
-                return Failure{added.error()};
+                return added.failure();
     }
     // Asking for the changes once more costs a server about as much as listing them did; a
     // few writes are cheaper for the next sync to fetch again.
@@ -1165,7 +1167,7 @@ Result<SyncReport> Sync::run()
     const bool tokenFollowsWrites
         = m_written.size() > fewWrites ? confirmToken() : m_written.isEmpty();
     if (Result<void> committed = commit(tokenFollowsWrites); !committed)
-        return Failure{committed.error()};
+        return committed.failure();
     return m_report;
 }
 

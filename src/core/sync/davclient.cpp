@@ -88,9 +88,9 @@ Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
                                         int timeoutMs)
 {
     if (!mayCarryPassword(url))
-        return Failure{serverProblem(
+        return Failure::server(serverProblem(
             QStringLiteral("The password is not sent to this address."), url,
-            QStringLiteral("Only HTTPS carries it, or HTTP to this machine (localhost)."))};
+            QStringLiteral("Only HTTPS carries it, or HTTP to this machine (localhost).")));
     ++m_requests;
     QNetworkRequest request(url);
     request.setTransferTimeout(timeoutMs);
@@ -140,18 +140,18 @@ Result<DavResponse> DavClient::sendOnce(const QByteArray &method,
     delete reply; // the loop has ended: nothing of the reply runs any more
 
     if (!untrusted.isEmpty())
-        return Failure{serverProblem(
+        return Failure::server(serverProblem(
             QStringLiteral("The server's certificate does not verify."), url,
             QStringLiteral("%1\nSHA-256 fingerprint: %2\nIf this is your server's certificate, "
                            "run again with --accept-certificate %2")
-                .arg(errorText, untrusted))};
+                .arg(errorText, untrusted)));
     if (response.status == 0) {
         const QString reason
             = error == QNetworkReply::OperationCanceledError
                   ? QStringLiteral("No answer within %1 s.").arg((timeoutMs + 999) / 1000)
                   : errorText;
-        return Failure{
-            serverProblem(QStringLiteral("The server could not be reached."), url, reason)};
+        return Failure::server(
+            serverProblem(QStringLiteral("The server could not be reached."), url, reason));
     }
     return response;
 }

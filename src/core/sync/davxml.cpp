@@ -73,14 +73,14 @@ void readPropstat(QXmlStreamReader &xml, DavResource &resource)
 
 } // namespace
 
-bool parseMultistatus(const QByteArray &body, Multistatus &out, QString &error)
+Result<Multistatus> parseMultistatus(const QByteArray &body)
 {
+    Multistatus out;
     QXmlStreamReader xml(body);
-    if (!xml.readNextStartElement() || !isDav(xml, "multistatus")) {
-        error = xml.hasError() ? xml.errorString()
-                               : QStringLiteral("The answer is not a WebDAV multistatus.");
-        return false;
-    }
+    if (!xml.readNextStartElement() || !isDav(xml, "multistatus"))
+        return Failure::server(xml.hasError()
+                                   ? xml.errorString()
+                                   : QStringLiteral("The answer is not a WebDAV multistatus."));
     while (xml.readNextStartElement()) {
         if (isDav(xml, "response")) {
             DavResource resource;
@@ -101,13 +101,11 @@ bool parseMultistatus(const QByteArray &body, Multistatus &out, QString &error)
             xml.skipCurrentElement();
         }
     }
-    if (xml.hasError()) {
-        error = QStringLiteral("Unreadable XML at line %1: %2")
-                    .arg(xml.lineNumber())
-                    .arg(xml.errorString());
-        return false;
-    }
-    return true;
+    if (xml.hasError())
+        return Failure::server(QStringLiteral("Unreadable XML at line %1: %2")
+                                   .arg(xml.lineNumber())
+                                   .arg(xml.errorString()));
+    return out;
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <core/base/result.h>
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -62,8 +64,9 @@ struct Multistatus
     QString syncToken; // sync-collection's new token
 };
 
-// Parses a 207 body; an empty optional-like failure is told by the error text.
-bool parseMultistatus(const QByteArray &body, Multistatus &out, QString &error);
+// Parses a 207 body; the failure says why it is not a multistatus (a Server failure, with
+// the XML's reason only: the caller names the address).
+Result<Multistatus> parseMultistatus(const QByteArray &body);
 
 // <propfind><prop>...</prop></propfind>
 QByteArray propfindBody(const QList<PropName> &props);

@@ -174,7 +174,7 @@ Result<CardContent> readWith(const QByteArray &card, const QString &where)
         },
         [&](SkippedEntry &&skip) { skipped = skip.reason; });
     if (!read)
-        return Failure{read.error()};
+        return read.failure();
     if (!contact)
         return Failure{QStringLiteral("%1: the card cannot be read: %2").arg(where, skipped)};
     CardContent content;
@@ -484,14 +484,14 @@ Result<PatchedCard> patchCard(const QByteArray &card, const ContactValues &wante
 {
     const Result<CardContent> now = readWith(card, QStringLiteral("the server's card"));
     if (!now)
-        return Failure{now.error()};
+        return now.failure();
     ContactValues target = wanted;
     target[fieldIndex(ContactField::ContactId)].clear();
     CardPatcher patcher(card, now->values, target);
     PatchedCard patched{patcher.patched(), {}};
     const Result<CardContent> back = readWith(patched.card, QStringLiteral("the changed card"));
     if (!back)
-        return Failure{back.error()};
+        return back.failure();
     patched.values = back->values;
     // Every wanted value must be there, in its field or, for a card's list of e-mails or of
     // numbers, in another of the same list.

@@ -29,14 +29,12 @@ Result<void> printReport(const Report &report, QPrinter &printer)
     }
     const QRectF pageRect = printer.pageRect(QPrinter::DevicePixel)
                                 .translated(-printer.pageRect(QPrinter::DevicePixel).topLeft());
-    const bool ok = paintPages(
+    const Result<void> painted = paintPages(
         report, painter, [&] { return printer.newPage(); }, pageRect, first, last);
     painter.end();
-    if (!ok)
-        return Failure{
-            QStringLiteral(
-                "The report \"%1\" could not be printed: a new page could not be started.")
-                .arg(report.title())};
+    if (!painted)
+        return Failure::input(QStringLiteral("The report \"%1\" could not be printed: %2.")
+                                  .arg(report.title(), painted.error()));
     return {};
 }
 
