@@ -550,7 +550,13 @@ int runSyncStatus(const QString &db)
 
 int runSync(const QCommandLineParser &parser, const QString &db)
 {
-    const Result<std::optional<carddav::Account>> account = carddav::loadAccount(db);
+    // One connection serves the whole run, from the account to the last commit.
+    Result<std::unique_ptr<carddav::SyncState>> state = carddav::SyncState::open(db);
+    if (!state) {
+        say(state.error());
+        return exitStatusOf(state.failure());
+    }
+    const Result<std::optional<carddav::Account>> account = (*state)->account();
     if (!account) {
         say(account.error());
         return DatabaseError;
@@ -578,7 +584,7 @@ int runSync(const QCommandLineParser &parser, const QString &db)
             progress.emplace("Syncing", "contacts", total);
         progress->update(done);
     };
-    const Result<carddav::SyncReport> report = carddav::synchronise(options);
+    const Result<carddav::SyncReport> report = carddav::synchronise(**state, options);
     progress.reset();
     if (!report) {
         say(report.error());
