@@ -9,6 +9,7 @@
 //   pelmora-contacts sync setup URL --user NAME [--password-file F] [--addressbook NAME]
 //                    [--db PATH] [--accept-certificate SHA256]
 //   pelmora-contacts sync [--db PATH] [--password-file F] [--accept-certificate SHA256]
+//                    [--allow-mass-delete]
 //   pelmora-contacts sync status [--db PATH]
 // It links the core only: no window, no message box.
 #include <core/contacts/contactfields.h>
@@ -29,6 +30,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -43,7 +45,14 @@
 namespace {
 
 // The exit statuses, as --help tells them.
-enum Exit { Done = 0, DoneWithSkips = 1, BadInput = 2, DatabaseError = 3, ServerError = 4 };
+enum Exit {
+    Done = 0,
+    DoneWithSkips = 1,
+    BadInput = 2,
+    DatabaseError = 3,
+    ServerError = 4,
+    Refused = 5, // a sync that would delete most contacts on one side
+};
 
 const char *const exitHelp = "Exit status: 0 all done; 1 done, but some cards or rows were "
                              "skipped (sync: some fields conflicted or some contacts wait for "
@@ -69,6 +78,8 @@ int exitStatusOf(const Failure &failure)
         return DatabaseError;
     case Failure::Kind::Server:
         return ServerError;
+    case Failure::Kind::Refused:
+        return Refused;
     }
     return DatabaseError;
 }
@@ -469,6 +480,12 @@ int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments,
     if (arguments.size() != 1 || !parser.isSet(QStringLiteral("user")))
         return usage(parser, QStringLiteral("sync setup: name the server's address and --user."));
     const QUrl server = QUrl::fromUserInput(arguments.first());
+    // A password in the address would end up in the account, in messages and in the shell's
+    // history; the message does not repeat it.
+    if (!server.userInfo().isEmpty())
+        return usage(parser, QStringLiteral("sync setup: the address must not hold a user name "
+                                            "or password: give the user with --user, and the "
+                                            "password when asked or with --password-file."));
     const QString keyringName = keyringAccount(parser.value(QStringLiteral("user")), server);
     const Result<QString> password = syncPassword(parser, keyringName, true);
     if (!password) {
@@ -477,6 +494,7 @@ int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments,
     }
     const QString pinned = parser.value(QStringLiteral("accept-certificate"));
     carddav::DavClient client(parser.value(QStringLiteral("user")), *password, pinned);
+    client.setOrigin(server);
     const Result<QList<carddav::AddressBook>> books = carddav::discoverAddressBooks(client, server);
     if (!books) {
         say(books.error());
@@ -509,15 +527,17 @@ int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments,
     account.addressBook = chosen->url;
     account.addressBookName = chosen->name;
     account.certificate = pinned;
+    // The password is kept first: a keyring that never answers leaves the pairing as it was.
+    Result<void> kept;
+    if (!parser.isSet(QStringLiteral("password-file")))
+        kept = keyring::storePassword(keyringName, *password);
     if (Result<void> saved = carddav::saveAccount(db, account); !saved) {
         say(saved.error());
         return DatabaseError;
     }
-    if (!parser.isSet(QStringLiteral("password-file"))) {
-        if (Result<void> kept = keyring::storePassword(keyringName, *password); !kept) {
-            say(kept.error());
-            return DoneWithSkips;
-        }
+    if (!kept) {
+        say(kept.error());
+        return DoneWithSkips;
     }
     say(QStringLiteral("Address book \"%1\" set up for %2; run \"pelmora-contacts sync\".")
             .arg(chosen->name, db));
@@ -576,8 +596,11 @@ int runSync(const QCommandLineParser &parser, const QString &db)
     carddav::SyncOptions options;
     options.databasePath = db;
     options.password = *password;
-    options.conflictLogPath = platform::appFile(QStringLiteral("sync-conflicts.log"));
+    // Beside the database it belongs to: wherever the program lies, that is the user's.
+    options.conflictLogPath
+        = QFileInfo(db).absoluteDir().filePath(QStringLiteral("sync-conflicts.log"));
     options.acceptCertificate = parser.value(QStringLiteral("accept-certificate"));
+    options.allowMassDelete = parser.isSet(QStringLiteral("allow-mass-delete"));
     std::optional<ProgressLine> progress;
     options.progress = [&progress](int done, int total) {
         if (!progress)
@@ -670,6 +693,10 @@ int main(int argc, char *argv[])
          QStringLiteral("sync: trust the server's certificate of this SHA-256 fingerprint though "
                         "it does not verify."),
          QStringLiteral("SHA256")},
+        {QStringLiteral("allow-mass-delete"),
+         QStringLiteral("sync: go ahead though the sync would delete more than half of the "
+                        "synced contacts on one side (a server's address book that was reset "
+                        "or replaced looks like that).")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser, parser.errorText());

@@ -17,6 +17,7 @@ struct Failure
         Input,    // a file or value from outside cannot be read or used
         Database, // the address book cannot be opened, read or written
         Server,   // a server could not be reached, or answered with a failure
+        Refused,  // a guard stopped work that would have done great harm, before it began
     };
 
     QString message;
@@ -26,6 +27,7 @@ struct Failure
     static Failure usage(QString message) { return {std::move(message), Kind::Usage}; }
     static Failure input(QString message) { return {std::move(message), Kind::Input}; }
     static Failure database(QString message) { return {std::move(message), Kind::Database}; }
+    static Failure refused(QString message) { return {std::move(message), Kind::Refused}; }
     static Failure server(QString message, int httpStatus = 0)
     {
         return {std::move(message), Kind::Server, httpStatus};

@@ -21,13 +21,6 @@ namespace {
 const QString davNamespace = QString::fromLatin1(davNs);
 const QString cardNamespace = QString::fromLatin1(cardNs);
 
-// An href as a path without percent-encoding, so that two spellings of one address match.
-QString hrefKey(const QString &href)
-{
-    const QUrl url(href);
-    return QUrl::fromPercentEncoding((url.isRelative() ? href : url.path()).toUtf8());
-}
-
 Failure answerFailure(const QString &what, const DavResponse &response)
 {
     QString reason = QStringLiteral("HTTP %1").arg(response.status);
@@ -164,6 +157,9 @@ QString SyncReport::summary() const
 
 namespace {
 
+// A listing cut short is continued this many times at most.
+constexpr int maxListingPages = 1000;
+
 // Carries out one sync: lists the server, fetches what changed, plans each contact and
 // carries the plan out over HTTP, then writes everything here in one transaction.
 class SyncRun
@@ -176,6 +172,8 @@ public:
         , m_client(m_account.user, m_options.password, m_account.certificate)
     {
         m_client.setTimeoutMs(m_options.timeoutMs);
+        m_client.setOrigin(m_account.addressBook);
+        m_client.setFollowRedirects(false);
     }
 
     Result<SyncReport> run();
@@ -192,6 +190,11 @@ private:
                               const QByteArray &card,
                               const QString &etag);
     Result<void> storePending();
+    // A new pairing: contacts already equal on both sides are paired, not copied both ways.
+    void pairEqualContacts();
+    // Plans every contact without acting, and refuses a run that would delete most of them.
+    Result<void> checkDeletions();
+    ContactSides sidesOf(const SyncedState &state, bool owned) const;
     ServerSide serverSide(const SyncedState &state) const;
     // Plans the contact and carries the plan out; a write that meets a changed copy on the
     // server plans it once more with that copy.
@@ -201,7 +204,13 @@ private:
     void logConflicts(const QString &href,
                       const ContactValues &values,
                       const QList<FieldConflict> &conflicts);
-    QUrl urlOf(const QString &href) const { return m_account.addressBook.resolved(QUrl(href)); }
+    QUrl urlOf(const QString &path) const
+    {
+        return m_account.addressBook.resolved(QUrl::fromEncoded(path.toUtf8()));
+    }
+    // The member an href names, or nothing: the book itself is passed over, anything else
+    // outside it is counted and ignored.
+    std::optional<QString> member(const QString &href);
     void step()
     {
         if (m_options.progress)
@@ -231,7 +240,24 @@ private:
     // This run's writes: href -> the ETag the server answered (empty: none), or none for a
     // DELETE.
     QHash<QString, std::optional<QString>> m_written;
+    int m_ignored = 0; // hrefs the server named outside the address book
 };
+
+std::optional<QString> SyncRun::member(const QString &href)
+{
+    const std::optional<QString> path = memberPath(m_account.addressBook, href);
+    if (!path && !DavClient::sameOrigin(urlOf(href), m_account.addressBook)) {
+        ++m_ignored;
+        return std::nullopt;
+    }
+    if (!path) {
+        const QString book = m_account.addressBook.path(QUrl::FullyEncoded);
+        const QString named = urlOf(href).path(QUrl::FullyEncoded);
+        if (named != book && named + u'/' != book && named != book + u'/')
+            ++m_ignored;
+    }
+    return path;
+}
 
 // The token was taken before this run's own writes. A server whose token names the state of
 // the collection (Xandikos) would not list, from that token, a contact this run added and
@@ -250,12 +276,12 @@ bool SyncRun::confirmToken()
     const Result<Multistatus> parsed = parseMultistatus(answer->body);
     if (!parsed || parsed->syncToken.isEmpty())
         return false;
-    const QString bookPath = hrefKey(m_account.addressBook.path());
     QHash<QString, QString> etags;
     for (const DavResource &resource : parsed->responses) {
-        const QString href = hrefKey(resource.href);
-        if (href == bookPath || href + u'/' == bookPath)
+        const std::optional<QString> path = memberPath(m_account.addressBook, resource.href);
+        if (!path)
             continue;
+        const QString &href = *path;
         const auto written = m_written.constFind(href);
         if (written == m_written.constEnd())
             return false;
@@ -298,11 +324,6 @@ Result<void> SyncRun::loadHere()
 Result<void> SyncRun::listServer()
 {
     const QUrl book = m_account.addressBook;
-    const QString bookPath = hrefKey(book.path());
-    auto member = [&](const QString &href) {
-        const QString key = hrefKey(href);
-        return key != bookPath && key + u'/' != bookPath && key != bookPath + u'/';
-    };
     // A sync token gives only what changed since; a token the server no longer knows, or no
     // token, lists everything once more.
     QStringList tokens;
@@ -310,28 +331,50 @@ Result<void> SyncRun::listServer()
         tokens << m_account.syncToken;
     tokens << QString();
     for (const QString &token : std::as_const(tokens)) {
-        const Result<DavResponse> answer
-            = m_client.send("REPORT", book, syncCollectionBody(token), {{"Depth", "0"}},
-                            m_options.listingTimeoutMs);
-        if (!answer)
-            return answer.failure();
-        if (answer->status == 401 || answer->status == 404 || answer->status >= 500)
-            return answerFailure(QStringLiteral("The address book cannot be read."), *answer);
-        if (answer->status != 207)
-            continue;
-        const Result<Multistatus> parsed = parseMultistatus(answer->body);
-        if (!parsed || parsed->syncToken.isEmpty())
-            continue;
-        m_delta = !token.isEmpty();
-        m_newToken = parsed->syncToken;
-        for (const DavResource &resource : parsed->responses) {
-            if (!member(resource.href))
-                continue;
-            if (resource.status == 404)
-                m_serverDeleted.insert(hrefKey(resource.href));
-            else
-                m_serverEtags.insert(hrefKey(resource.href), resource.prop(davNs, "getetag"));
+        // A server may cut a long listing short (507 on the book itself) and give a token
+        // for the rest, which the next request asks for.
+        QString from = token;
+        bool listed = false;
+        for (int page = 0; page < maxListingPages; ++page) {
+            const Result<DavResponse> answer
+                = m_client.send("REPORT", book, syncCollectionBody(from), {{"Depth", "0"}},
+                                m_options.listingTimeoutMs);
+            if (!answer)
+                return answer.failure();
+            if (answer->status == 401 || answer->status == 404 || answer->status >= 500)
+                return answerFailure(QStringLiteral("The address book cannot be read."), *answer);
+            // 403 or 409 (valid-sync-token) refuse the token: everything is listed again.
+            if (answer->status != 207)
+                break;
+            const Result<Multistatus> parsed = parseMultistatus(answer->body);
+            if (!parsed || parsed->syncToken.isEmpty())
+                break;
+            if (page == 0) {
+                m_delta = !token.isEmpty();
+                listed = true;
+            }
+            m_newToken = parsed->syncToken;
+            bool truncated = false;
+            for (const DavResource &resource : parsed->responses) {
+                const std::optional<QString> path = member(resource.href);
+                if (!path) {
+                    truncated = truncated || resource.status == 507;
+                    continue;
+                }
+                if (resource.status == 404) {
+                    m_serverDeleted.insert(*path);
+                    m_serverEtags.remove(*path);
+                } else {
+                    m_serverEtags.insert(*path, resource.prop(davNs, "getetag"));
+                    m_serverDeleted.remove(*path);
+                }
+            }
+            if (!truncated || m_newToken == from)
+                break;
+            from = m_newToken;
         }
+        if (!listed)
+            continue;
         m_report.usedSyncToken = m_delta;
         return {};
     }
@@ -344,8 +387,8 @@ Result<void> SyncRun::listServer()
     if (!listed)
         return listed.failure();
     for (const DavResource &resource : listed->responses) {
-        if (member(resource.href))
-            m_serverEtags.insert(hrefKey(resource.href), resource.text(etagProp.key()));
+        if (const std::optional<QString> path = member(resource.href))
+            m_serverEtags.insert(*path, resource.text(etagProp.key()));
     }
     return {};
 }
@@ -354,9 +397,8 @@ Result<void> SyncRun::fetch(const QStringList &hrefs)
 {
     constexpr int batch = 100;
     for (qsizetype at = 0; at < hrefs.size(); at += batch) {
-        QStringList paths;
-        for (const QString &href : hrefs.mid(at, batch))
-            paths << QString::fromUtf8(QUrl::toPercentEncoding(href, "/"));
+        const QStringList paths = hrefs.mid(at, batch);
+        const QSet<QString> asked(paths.cbegin(), paths.cend());
         const Result<DavResponse> answer
             = m_client.send("REPORT", m_account.addressBook, multigetBody(paths), {{"Depth", "1"}});
         if (!answer)
@@ -369,9 +411,13 @@ Result<void> SyncRun::fetch(const QStringList &hrefs)
                 serverProblem(QStringLiteral("The server's answer cannot be read."),
                               m_account.addressBook, parsed.error()));
         for (const DavResource &resource : parsed->responses) {
+            // An answer for an address not asked for is none of this sync's business.
+            const std::optional<QString> path = member(resource.href);
+            if (!path || !asked.contains(*path))
+                continue;
             const QString data = resource.prop(cardNs, "address-data");
             if (resource.status == 404)
-                m_missing.insert(hrefKey(resource.href));
+                m_missing.insert(*path);
             if (resource.status == 404 || data.isEmpty())
                 continue;
             ServerCard card;
@@ -381,8 +427,7 @@ Result<void> SyncRun::fetch(const QStringList &hrefs)
             if (!text.contains("\r\n"))
                 text.replace("\n", "\r\n");
             card.vcard = text;
-            const Result<CardContent> content
-                = readCard(card.vcard, urlOf(resource.href).toString());
+            const Result<CardContent> content = readCard(card.vcard, urlOf(*path).toString());
             if (!content) {
                 m_report.notices
                     << QStringLiteral("%1: not read: %2").arg(resource.href, content.error());
@@ -390,7 +435,7 @@ Result<void> SyncRun::fetch(const QStringList &hrefs)
             }
             card.values = content->values;
             card.uid = content->uid;
-            m_fetched.insert(hrefKey(resource.href), card);
+            m_fetched.insert(*path, card);
         }
         for (qsizetype i = 0; i < paths.size(); ++i)
             step();
@@ -463,9 +508,8 @@ Result<DavResponse> SyncRun::write(const QByteArray &method,
     if (!answer)
         return answer;
     if (answer->status / 100 == 2)
-        m_written.insert(hrefKey(href), method == "DELETE"
-                                            ? std::optional<QString>()
-                                            : QString::fromUtf8(answer->header("etag")));
+        m_written.insert(href, method == "DELETE" ? std::optional<QString>()
+                                                  : QString::fromUtf8(answer->header("etag")));
     // 404 answers a conditional write only where something was there to match.
     const bool gone = answer->status == 404 && (method == "DELETE" || !etag.isEmpty());
     if (answer->status / 100 != 2 && answer->status != 412 && !gone)
@@ -492,7 +536,9 @@ void SyncRun::logConflicts(const QString &href,
         text += line.toUtf8() + '\n';
     }
     QFile log(m_options.conflictLogPath);
-    if (m_options.conflictLogPath.isEmpty() || !log.open(QIODevice::Append)
+    // Names and numbers: for its owner's eyes only, whatever the umask.
+    if (m_options.conflictLogPath.isEmpty()
+        || !log.open(QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
         || log.write(text) != text.size())
         m_report.notices << QStringLiteral("The conflict log %1 could not be written: %2")
                                 .arg(m_options.conflictLogPath, log.errorString());
@@ -509,7 +555,10 @@ Result<void> SyncRun::storePending()
         SyncedState state;
         state.rowid = rowid;
         state.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        state.href = hrefKey(m_account.addressBook.path()) + state.uid + QStringLiteral(".vcf");
+        QString book = m_account.addressBook.path(QUrl::FullyEncoded);
+        if (!book.endsWith(u'/'))
+            book += u'/';
+        state.href = book + state.uid + QStringLiteral(".vcf");
         state.vcard = newCard(m_here[rowid], state.uid);
         state.base = m_here[rowid];
         state.pending = true;
@@ -521,6 +570,89 @@ Result<void> SyncRun::storePending()
         m_known.states.insert(state.rowid, state);
         m_knownEtags.insert(state.href, QString());
     }
+    return {};
+}
+
+void SyncRun::pairEqualContacts()
+{
+    auto contentKey = [](const ContactValues &values) {
+        QStringList fields(values.begin() + 1, values.end());
+        return fields.join(QChar(0x1f));
+    };
+    QMultiHash<QString, qint64> unpaired;
+    for (qint64 rowid : std::as_const(m_hereOrder))
+        unpaired.insert(contentKey(m_here[rowid]), rowid);
+    for (auto it = m_fetched.constBegin(); it != m_fetched.constEnd(); ++it) {
+        const auto match = unpaired.find(contentKey(it->values));
+        if (match == unpaired.end())
+            continue;
+        SyncedState state;
+        state.rowid = *match;
+        state.href = it.key();
+        state.etag = it->etag;
+        state.uid = it->uid;
+        state.vcard = it->vcard;
+        state.base = m_here[*match];
+        unpaired.erase(match);
+        m_known.states.insert(state.rowid, state);
+        m_knownEtags.insert(state.href, state.etag);
+    }
+}
+
+ContactSides SyncRun::sidesOf(const SyncedState &state, bool owned) const
+{
+    ContactSides sides;
+    sides.known = state;
+    if (const auto here = m_here.constFind(state.rowid); owned && here != m_here.constEnd())
+        sides.here = *here;
+    sides.server = serverSide(state);
+    return sides;
+}
+
+Result<void> SyncRun::checkDeletions()
+{
+    if (m_options.allowMassDelete)
+        return {};
+    int synced = 0;
+    int removedHere = 0;
+    int deletedThere = 0;
+    int goneThere = 0;
+    auto count = [&](const SyncedState &state, bool owned) {
+        if (state.pending)
+            return;
+        ++synced;
+        const ContactSides sides = sidesOf(state, owned);
+        goneThere += sides.server.isThere() ? 0 : 1;
+        const SyncAction::Kind kind = planContact(sides).kind();
+        removedHere += kind == SyncAction::Kind::RemoveHere ? 1 : 0;
+        deletedThere += kind == SyncAction::Kind::Delete ? 1 : 0;
+    };
+    for (const SyncedState &state : std::as_const(m_known.states))
+        count(state, true);
+    for (const SyncedState &state : std::as_const(m_orphans))
+        count(state, false);
+    auto tooMany = [&](int deletions) {
+        return deletions >= 3 && deletions * 2 > synced;
+    };
+    const QString allow = QStringLiteral("If they are meant to go, run \"pelmora-contacts sync "
+                                         "--allow-mass-delete\".");
+    if (tooMany(removedHere))
+        return Failure::refused(
+            QStringLiteral("The sync stopped before it deleted %1 contacts here, and wrote "
+                           "nothing: the server lists %2 of the %3 contacts synced with it; the "
+                           "address book there may have been reset or replaced.\n%4")
+                .arg(removedHere)
+                .arg(synced - goneThere)
+                .arg(synced)
+                .arg(allow));
+    if (tooMany(deletedThere))
+        return Failure::refused(
+            QStringLiteral("The sync stopped before it deleted %1 of the %2 contacts synced "
+                           "with the server there, and wrote nothing: they are no longer in %3."
+                           "\n%4")
+                .arg(deletedThere)
+                .arg(synced)
+                .arg(m_state.databasePath(), allow));
     return {};
 }
 
@@ -696,19 +828,15 @@ Result<SyncReport> SyncRun::run()
         return checked.failure();
     if (Result<void> fetched = fetch(toFetch); !fetched)
         return fetched.failure();
+    if (m_known.states.isEmpty() && m_orphans.isEmpty())
+        pairEqualContacts();
+    if (Result<void> checked = checkDeletions(); !checked)
+        return checked.failure();
     if (Result<void> stored = storePending(); !stored)
         return stored.failure();
 
     // Each known contact: those whose rowid is theirs, then the orphans. Nothing below changes
     // the states, so they are walked in place rather than copied (100,000 states at most).
-    auto sidesOf = [&](const SyncedState &state, bool owned) {
-        ContactSides sides;
-        sides.known = state;
-        if (const auto here = m_here.constFind(state.rowid); owned && here != m_here.constEnd())
-            sides.here = *here;
-        sides.server = serverSide(state);
-        return sides;
-    };
     for (const SyncedState &state : std::as_const(m_known.states)) {
         if (Result<void> done = settle(sidesOf(state, true)); !done)
             return done.failure();
@@ -732,6 +860,10 @@ Result<SyncReport> SyncRun::run()
     const bool tokenFollowsWrites
         = m_written.size() > fewWrites ? confirmToken() : m_written.isEmpty();
 
+    if (m_ignored > 0)
+        m_report.notices << QStringLiteral("The server named %1 addresses outside the address "
+                                           "book; they were ignored.")
+                                .arg(m_ignored);
     SyncState::Ending ending;
     ending.syncToken = m_newToken;
     ending.summary = m_report.summary();

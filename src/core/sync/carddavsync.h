@@ -26,8 +26,8 @@ struct AddressBook
 // /.well-known/carddav, then current-user-principal and addressbook-home-set.
 Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &server);
 
-// Stores the account with the database (making the sync tables where there are none),
-// replacing an earlier one and forgetting its sync state: the new address book starts over.
+// Stores the account with the database (making the sync tables where there are none), as
+// SyncState::saveAccount does.
 // Each opens the database for the one call; a sync opens it once (SyncState::open).
 Result<void> saveAccount(const QString &databasePath, const Account &account);
 Result<std::optional<Account>> loadAccount(const QString &databasePath);
@@ -39,6 +39,10 @@ struct SyncOptions
     // Where the server's values of conflicting fields are written (appended).
     QString conflictLogPath;
     QString acceptCertificate; // a fingerprint to pin for this run and keep
+    // A sync that would delete more than half of the synced contacts on one side (and at
+    // least 3) stops before it writes anything, unless allowed: an address book reset or
+    // replaced on the server looks like that.
+    bool allowMassDelete = false;
     int timeoutMs = 60000;
     // For a listing of the whole address book, which a server makes in full before it sends
     // a byte: Radicale took 54 s for one of 100,000 contacts.

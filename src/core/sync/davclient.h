@@ -38,9 +38,11 @@ public:
     DavClient &operator=(const DavClient &) = delete;
 
     // Sends one request. Fails when no HTTP answer came (network, time-out, TLS, refused
-    // address); any HTTP status, 4xx and 5xx included, is an answer. Redirects are followed
-    // up to five times for GET, PROPFIND and REPORT. The time-out is the longest silence
-    // allowed: timeoutMs, or the client's when 0.
+    // address, an answer past the size cap); any HTTP status, 4xx and 5xx included, is an
+    // answer. Redirects within the origin are followed up to five times for GET, PROPFIND and
+    // REPORT where the client follows them; a redirect to another origin fails. The time-out
+    // is the longest silence allowed: timeoutMs, or the client's when 0; besides, no request
+    // takes longer than its deadline in all.
     Result<DavResponse> send(const QByteArray &method,
                              const QUrl &url,
                              const QByteArray &body = {},
@@ -48,6 +50,16 @@ public:
                              int timeoutMs = 0);
 
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    // The password goes only to this origin (scheme, host and port); a request elsewhere is
+    // refused before anything is sent.
+    void setOrigin(const QUrl &url) { m_origin = url; }
+    // A sync follows no redirect: its address book was found at setup, and one that moved
+    // needs setting up again.
+    void setFollowRedirects(bool follow) { m_followRedirects = follow; }
+    void setMaxAnswerBytes(qint64 bytes) { m_maxAnswerBytes = bytes; }
+    void setDeadlineMs(int ms) { m_deadlineMs = ms; }
+
+    static bool sameOrigin(const QUrl &a, const QUrl &b);
     int requestCount() const { return m_requests; }
 
     // Whether Basic authentication may be sent to url: HTTPS, or HTTP to this machine.
@@ -64,6 +76,10 @@ private:
     QString m_password;
     QString m_pinned;
     int m_timeoutMs = 60000;
+    int m_deadlineMs = 15 * 60 * 1000;
+    qint64 m_maxAnswerBytes = 64 * 1024 * 1024;
+    QUrl m_origin;
+    bool m_followRedirects = true;
     int m_requests = 0;
     QNetworkAccessManager *m_network = nullptr;
 };

@@ -73,6 +73,37 @@ void readPropstat(QXmlStreamReader &xml, DavResource &resource)
 
 } // namespace
 
+std::optional<QString> memberPath(const QUrl &addressBook, const QString &href)
+{
+    const QUrl named = QUrl::fromEncoded(href.trimmed().toUtf8(), QUrl::StrictMode);
+    if (!named.isValid() || named.hasQuery() || named.hasFragment())
+        return std::nullopt;
+    const QString namedPath = named.path(QUrl::FullyEncoded);
+    for (const QString &segment : namedPath.split(u'/')) {
+        if (segment == QLatin1String(".") || segment == QLatin1String(".."))
+            return std::nullopt;
+    }
+    const QUrl resolved = addressBook.resolved(named);
+    const int defaultPort = addressBook.scheme() == QLatin1String("https") ? 443 : 80;
+    if (resolved.scheme() != addressBook.scheme()
+        || resolved.host().compare(addressBook.host(), Qt::CaseInsensitive) != 0
+        || resolved.port(defaultPort) != addressBook.port(defaultPort))
+        return std::nullopt;
+    QString bookPath = addressBook.path(QUrl::FullyEncoded);
+    if (!bookPath.endsWith(u'/'))
+        bookPath += u'/';
+    const QString path = resolved.path(QUrl::FullyEncoded);
+    if (!path.startsWith(bookPath))
+        return std::nullopt;
+    const QString name = path.mid(bookPath.size());
+    if (name.isEmpty() || name.contains(u'/')
+        || name.contains(QLatin1String("%2f"), Qt::CaseInsensitive)
+        || name.contains(QLatin1String("%5c"), Qt::CaseInsensitive) || name == QLatin1String(".")
+        || name == QLatin1String(".."))
+        return std::nullopt;
+    return path;
+}
+
 Result<Multistatus> parseMultistatus(const QByteArray &body)
 {
     Multistatus out;

@@ -6,6 +6,9 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+
+#include <optional>
 
 // The WebDAV and CardDAV XML the sync sends and reads (RFC 4918, 6352, 6578).
 namespace carddav {
@@ -67,6 +70,13 @@ struct Multistatus
 // Parses a 207 body; the failure says why it is not a multistatus (a Server failure, with
 // the XML's reason only: the caller names the address).
 Result<Multistatus> parseMultistatus(const QByteArray &body);
+
+// The address of a contact an href names, as the path the requests send (percent-encoded as
+// the server wrote it: "a%23b.vcf" stays so), or nothing where the href is no direct member
+// of the address book: another origin, a query or fragment, a dot segment, an encoded
+// slash, a path outside the book's or deeper, or the book itself. A server's hrefs name
+// what the sync reads, writes and deletes with the user's password, so none leaves the book.
+std::optional<QString> memberPath(const QUrl &addressBook, const QString &href);
 
 // <propfind><prop>...</prop></propfind>
 QByteArray propfindBody(const QList<PropName> &props);

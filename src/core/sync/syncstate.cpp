@@ -172,6 +172,25 @@ Result<std::optional<Account>> SyncState::account()
 Result<void> SyncState::saveAccount(const Account &account)
 {
     sqlite::Transaction transaction(m_db, sqlite::Transaction::Kind::Immediate);
+    const Result<std::optional<Account>> earlier = this->account();
+    if (!earlier)
+        return earlier.failure();
+    // The same address book of the same user keeps its pairing: starting over would send
+    // every contact up again and bring every card down again, each twice.
+    if (*earlier && (*earlier)->user == account.user
+        && (*earlier)->addressBook.adjusted(QUrl::StripTrailingSlash)
+               == account.addressBook.adjusted(QUrl::StripTrailingSlash)) {
+        sqlite::Statement update(m_db, QStringLiteral("UPDATE carddav_account SET server = ?, "
+                                                      "addressbook_name = ?, certificate = ?"));
+        const bool ok = transaction.isActive() && update.isValid()
+                        && update.bindText(1, account.server.toString())
+                        && update.bindText(2, account.addressBookName)
+                        && update.bindText(3, account.certificate)
+                        && update.step() == sqlite::Statement::Step::Done;
+        if (!ok || !transaction.commit())
+            return failure();
+        return {};
+    }
     sqlite::Statement insert(
         m_db,
         QStringLiteral("INSERT OR REPLACE INTO carddav_account (id, server, username, "
@@ -199,7 +218,9 @@ Result<KnownContacts> SyncState::load()
     while (states.isValid() && (step = states.step()) == sqlite::Statement::Step::Row) {
         SyncedState state;
         state.rowid = states.columnInt64(0);
-        state.href = states.columnText(1);
+        // Kept percent-encoded as the server wrote it; older databases kept it decoded.
+        state.href = QUrl::fromEncoded(states.columnText(1).toUtf8(), QUrl::TolerantMode)
+                         .path(QUrl::FullyEncoded);
         state.etag = states.columnText(2);
         state.uid = states.columnText(3);
         const QByteArrayView card = states.columnUtf8(4);

@@ -108,8 +108,9 @@ public:
     sqlite::Connection &connection() { return m_db; }
 
     Result<std::optional<Account>> account();
-    // Stores the account, replacing an earlier one and forgetting its sync state: the new
-    // address book starts over.
+    // Stores the account. The same user's same address book keeps its pairing (only the
+    // server address, name and certificate change); another replaces the earlier one and
+    // forgets its sync state: the new address book starts over.
     Result<void> saveAccount(const Account &account);
 
     Result<KnownContacts> load();
