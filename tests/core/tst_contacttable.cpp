@@ -6,6 +6,7 @@
 #include <core/contacts/contacttable.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 using contacts::ContactTable;
