@@ -1,6 +1,7 @@
 #include <core/sync/syncstate.h>
 
 #include <core/contacts/contactdatabase.h>
+#include <core/contacts/contacttable.h>
 #include <sqlite/statement.h>
 #include <sqlite/transaction.h>
 
@@ -8,8 +9,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-
-#include <algorithm>
 
 namespace carddav {
 
@@ -128,15 +127,13 @@ Result<std::unique_ptr<SyncState>> SyncState::open(const QString &databasePath, 
     std::unique_ptr<SyncState> state(new SyncState);
     state->m_path = databasePath;
     sqlite::Connection &db = state->m_db;
-    if (!QFileInfo(databasePath).isFile())
-        return databaseFailure(databasePath, QStringLiteral("The file was not found."));
-    if (!db.open(databasePath, sqlite::Connection::Mode::ReadWrite))
+    if (Result<void> opened = contacts::ContactTable::open(
+            db, databasePath, contacts::ContactTable::Access::ReadWrite, busyTimeoutMs);
+        !opened)
+        return opened.failure();
+    if (!db.exec(QLatin1String(stateTables)))
         return databaseFailure(databasePath, db.errorMessage());
-    db.setBusyTimeout(busyTimeoutMs);
-    if (Result<void> table = cntdb::checkContactTable(db); !table)
-        return databaseFailure(databasePath, table.error());
-    if (!db.exec(cntdb::durableCommitsStatement()) || !db.exec(QLatin1String(stateTables)))
-        return databaseFailure(databasePath, db.errorMessage());
+    state->m_contacts = std::make_unique<contacts::ContactTable>(db);
     return state;
 }
 
@@ -248,21 +245,8 @@ Result<KnownContacts> SyncState::load()
 Result<void> SyncState::forEachContact(
     const std::function<void(qint64 rowid, const ContactValues &values)> &visit)
 {
-    QStringList columns;
-    for (int i = 0; i < contactFieldCount; ++i)
-        columns << quotedColumnName(fieldAt(i));
-    sqlite::Statement select(m_db, QStringLiteral("SELECT rowid, %1 FROM contactsdb ORDER BY rowid")
-                                       .arg(columns.join(QStringLiteral(", "))));
-    sqlite::Statement::Step step;
-    ContactValues values;
-    while (select.isValid() && (step = select.step()) == sqlite::Statement::Step::Row) {
-        for (int i = 0; i < contactFieldCount; ++i)
-            values[i] = select.columnText(i + 1);
-        visit(select.columnInt64(0), values);
-    }
-    if (!select.isValid() || step == sqlite::Statement::Step::Error)
-        return failure();
-    return {};
+    return m_contacts->forEachRow(
+        [&](const contacts::StoredContact &contact) { visit(contact.rowid, contact.values); });
 }
 
 Result<void> SyncState::storePending(const QList<SyncedState> &pending)
@@ -293,43 +277,19 @@ Result<void> SyncState::commit(QList<LocalChange> &changes, const Ending &ending
     if (!transaction.isActive())
         return failure();
 
-    QStringList columns;
-    QStringList placeholders;
-    QStringList assignments;
-    for (int i = 0; i < contactFieldCount; ++i) {
-        columns << quotedColumnName(fieldAt(i));
-        placeholders << QStringLiteral("?");
-        if (i > 0)
-            assignments << quotedColumnName(fieldAt(i)) + QStringLiteral(" = ?");
-    }
-    sqlite::Statement read(m_db, QStringLiteral("SELECT %1 FROM contactsdb WHERE rowid = ?")
-                                     .arg(columns.join(QStringLiteral(", "))));
-    sqlite::Statement insert(m_db, QStringLiteral("INSERT INTO contactsdb (%1) VALUES (%2)")
-                                       .arg(columns.join(QStringLiteral(", ")),
-                                            placeholders.join(QStringLiteral(", "))));
-    sqlite::Statement update(m_db, QStringLiteral("UPDATE contactsdb SET %1 WHERE rowid = ?")
-                                       .arg(assignments.join(QStringLiteral(", "))));
-    sqlite::Statement remove(m_db, QStringLiteral("DELETE FROM contactsdb WHERE rowid = ?"));
     sqlite::Statement keep(m_db, QStringLiteral("INSERT OR REPLACE INTO carddav_contact "
                                                 "(contact_rowid, href, etag, uid, vcard, base, "
                                                 "pending) VALUES (?, ?, ?, ?, ?, ?, 0)"));
     sqlite::Statement dropHref(m_db, QStringLiteral("DELETE FROM carddav_contact WHERE href = ?"));
     sqlite::Statement forget(m_db,
                              QStringLiteral("DELETE FROM carddav_deleted WHERE contact_rowid = ?"));
-    if (!read.isValid() || !insert.isValid() || !update.isValid() || !remove.isValid()
-        || !keep.isValid() || !dropHref.isValid() || !forget.isValid())
+    if (!keep.isValid() || !dropHref.isValid() || !forget.isValid())
         return failure();
-
-    // New ids by the program's rule for Add.
-    qint64 nextId = 1;
-    {
-        sqlite::Statement ids(m_db, QStringLiteral("SELECT count(*), max(CASE WHEN "
-                                                   "typeof(contactid) = 'integer' THEN contactid "
-                                                   "END) FROM contactsdb"));
-        if (!ids.isValid() || ids.step() != sqlite::Statement::Step::Row)
-            return failure();
-        nextId = std::max(ids.columnInt64(0), ids.columnInt64(1)) + 1;
-    }
+    // New contacts get ids by the program's rule for Add, counted under the write lock.
+    Result<contacts::ContactIds> readIds = m_contacts->readIds();
+    if (!readIds)
+        return readIds.failure();
+    contacts::ContactIds ids = std::move(readIds).value();
 
     QSet<qint64> dealtWith = ending.deletionsDealtWith;
     for (LocalChange &change : changes) {
@@ -337,19 +297,10 @@ Result<void> SyncState::commit(QList<LocalChange> &changes, const Ending &ending
         if (change.expected()) {
             // The program may have changed the contact while the sync ran: then it is left
             // as it is now, and its state as it was, for the next sync to merge.
-            if (!read.bindInt64(1, state.rowid))
-                return failure();
-            const sqlite::Statement::Step step = read.step();
-            if (step == sqlite::Statement::Step::Error)
-                return failure();
-            ContactValues now;
-            for (int i = 0; step == sqlite::Statement::Step::Row && i < contactFieldCount; ++i)
-                now[i] = read.columnText(i);
-            const bool unchanged
-                = step == sqlite::Statement::Step::Row && now == *change.expected();
-            if (!read.reset())
-                return failure();
-            if (!unchanged)
+            const Result<std::optional<ContactValues>> now = m_contacts->row(state.rowid);
+            if (!now)
+                return now.failure();
+            if (!*now || **now != *change.expected())
                 continue;
         }
         bool ok = true;
@@ -358,22 +309,23 @@ Result<void> SyncState::commit(QList<LocalChange> &changes, const Ending &ending
             break;
         case LocalChange::Row::Insert: {
             ContactValues values = change.values();
-            values[0] = QString::number(nextId++);
-            for (int i = 0; i < contactFieldCount && ok; ++i)
-                ok = i == 0 ? insert.bindInt64(1, values[0].toLongLong())
-                            : insert.bindText(i + 1, values[i]);
-            ok = ok && done(insert);
-            state.rowid = m_db.lastInsertRowid();
+            values[fieldIndex(ContactField::ContactId)].clear(); // always a new id here
+            const Result<contacts::ContactTable::Inserted> inserted
+                = m_contacts->insertWithId(values, ids);
+            if (!inserted)
+                return inserted.failure();
+            values[fieldIndex(ContactField::ContactId)] = QString::number(inserted->id);
+            state.rowid = inserted->rowid;
             state.base = values;
             break;
         }
         case LocalChange::Row::Update:
-            for (int i = 1; i < contactFieldCount && ok; ++i)
-                ok = update.bindText(i, change.values()[i]);
-            ok = ok && update.bindInt64(contactFieldCount, state.rowid) && done(update);
+            ok = m_contacts
+                     ->update(state.rowid, change.values(), contacts::ContactTable::fieldsButId())
+                     .ok();
             break;
         case LocalChange::Row::Remove:
-            ok = remove.bindInt64(1, state.rowid) && done(remove);
+            ok = m_contacts->remove(state.rowid).ok();
             dealtWith.insert(state.rowid);
             break;
         }

@@ -17,6 +17,10 @@
 #include <memory>
 #include <optional>
 
+namespace contacts {
+class ContactTable;
+}
+
 namespace carddav {
 
 // The one account of a database, kept in its table carddav_account. Never the password.
@@ -142,6 +146,7 @@ private:
 
     QString m_path;
     sqlite::Connection m_db;
+    std::unique_ptr<contacts::ContactTable> m_contacts; // over m_db
 };
 
 } // namespace carddav
