@@ -75,6 +75,8 @@ private slots:
     void serverOnlyPropertiesSurvive();
     void deletions_data();
     void deletions();
+    void resetOrSetUpAgain_data();
+    void resetOrSetUpAgain();
     void ownAdditionDeletedElsewhere_data();
     void ownAdditionDeletedElsewhere();
     void rowidGivenAgain_data();
@@ -425,6 +427,77 @@ void TestCardDavSync::deletions_data()
         QTest::addRow("%s: deleted here, unchanged there", name) << row << true << false << false;
         QTest::addRow("%s: deleted here, changed there", name) << row << true << true << true;
     }
+}
+
+void TestCardDavSync::resetOrSetUpAgain_data()
+{
+    addServers();
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("allow");
+    QTest::addColumn<int>("kind"); // -1: the sync succeeds
+    QTest::addColumn<int>("here");
+    QTest::addColumn<int>("there");
+    QTest::addColumn<int>("copied"); // contacts added on either side
+    for (const char *name : {"radicale", "xandikos"}) {
+        const QByteArray n(name);
+        const int refused = int(Failure::Kind::Refused);
+        QTest::newRow(n + ": the book emptied on the server")
+            << QString::fromLatin1(name) << "reset" << false << refused << 5 << 0 << 0;
+        QTest::newRow(n + ": the same, allowed")
+            << QString::fromLatin1(name) << "reset" << true << -1 << 0 << 0 << 0;
+        QTest::newRow(n + ": deleted here")
+            << QString::fromLatin1(name) << "deleted here" << false << refused << 0 << 5 << 0;
+        QTest::newRow(n + ": set up again") << QString::fromLatin1(name) << "setup again" << false
+                                            << -1 << 5 << 5 << 0;
+        QTest::newRow(n + ": a new pairing, the same contacts on both sides")
+            << QString::fromLatin1(name) << "new pairing" << false << -1 << 5 << 5 << 0;
+    }
+}
+
+// A reset server is not a mass deletion, and setting up again never doubles.
+void TestCardDavSync::resetOrSetUpAgain()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, allow);
+    QFETCH(int, kind);
+    QFETCH(int, here);
+    QFETCH(int, there);
+    QFETCH(int, copied);
+    const QList<ContactValues> five{person("Ames", "Al"), person("Bell", "Bo"),
+                                    person("Cole", "Cy"), person("Dunn", "Di"),
+                                    person("Eden", "Ed")};
+    Device a;
+    QVERIFY(setUp(a, five));
+    QVERIFY(sync(a));
+    Device b;
+    Device *target = &a;
+    const carddav::Account account = **carddav::loadAccount(a.db());
+    if (what == QLatin1String("reset")) {
+        for (const Card &card : serverCards())
+            QVERIFY(m_client.send("DELETE", server().addressBook().resolved(QUrl(card.href))));
+    } else if (what == QLatin1String("deleted here")) {
+        QVERIFY(execOn(a.db(), QStringLiteral("DELETE FROM contactsdb")));
+    } else if (what == QLatin1String("setup again")) {
+        QVERIFY(carddav::saveAccount(a.db(), account));
+    } else {
+        QVERIFY(cntdb::createDatabase(b.db()) && cntdb::insertContacts(b.db(), five));
+        QVERIFY(carddav::saveAccount(b.db(), account));
+        target = &b;
+    }
+    carddav::SyncOptions options;
+    options.databasePath = target->db();
+    options.password = QStringLiteral("secret");
+    options.conflictLogPath = target->log();
+    options.allowMassDelete = allow;
+    const Result<SyncReport> report = carddav::synchronise(options);
+    if (kind < 0) {
+        QVERIFY2(report, qPrintable(report.error()));
+        QCOMPARE(report->addedHere + report->addedThere, copied);
+    } else {
+        QCOMPARE(int(report.failure().kind), kind);
+    }
+    QCOMPARE(lastNames(*target).size(), here);
+    QCOMPARE(serverCards().size(), there);
 }
 
 void TestCardDavSync::deletions()
