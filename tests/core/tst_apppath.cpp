@@ -29,7 +29,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(bytes) == bytes.size();
 }
 
 QByteArray readFile(const QString &path)
@@ -43,9 +44,9 @@ bool writeTemplates(const QString &folder)
 {
     for (const auto &[name, bytes] : templateFiles) {
         const QString path = folder + QLatin1Char('/') + name;
-        if (!writeFile(path, bytes) || !QFile::setPermissions(path, QFileDevice::ReadOwner
-                                                                        | QFileDevice::ReadGroup
-                                                                        | QFileDevice::ReadOther))
+        if (!writeFile(path, bytes)
+            || !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup
+                                                | QFileDevice::ReadOther))
             return false;
     }
     return true;
@@ -159,16 +160,24 @@ void TestAppPath::planAppFolder_data()
     QTest::addColumn<QString>("helpers");
 
     QTest::newRow("address book beside the executable: portable")
-        << "file" << "home/.local/share" << true << "prefix/bin" << "" << "prefix/bin";
+        << "file"
+        << "home/.local/share" << true << "prefix/bin"
+        << ""
+        << "prefix/bin";
     QTest::newRow("nothing beside the executable: the user's folder")
-        << "" << "home/.local/share" << false << "home/.local/share/pelmora"
-        << "prefix/share/pelmora" << "prefix/lib/pelmora";
-    QTest::newRow("a folder named cntdb.mdb is no address book")
-        << "folder" << "home/.local/share" << false << "home/.local/share/pelmora"
-        << "prefix/share/pelmora" << "prefix/lib/pelmora";
-    QTest::newRow("data home with a trailing separator")
-        << "" << "xdg/" << false << "xdg/pelmora" << "prefix/share/pelmora"
+        << ""
+        << "home/.local/share" << false << "home/.local/share/pelmora"
+        << "prefix/share/pelmora"
         << "prefix/lib/pelmora";
+    QTest::newRow("a folder named cntdb.mdb is no address book")
+        << "folder"
+        << "home/.local/share" << false << "home/.local/share/pelmora"
+        << "prefix/share/pelmora"
+        << "prefix/lib/pelmora";
+    QTest::newRow("data home with a trailing separator") << ""
+                                                         << "xdg/" << false << "xdg/pelmora"
+                                                         << "prefix/share/pelmora"
+                                                         << "prefix/lib/pelmora";
 }
 
 void TestAppPath::planAppFolder()
@@ -188,8 +197,8 @@ void TestAppPath::planAppFolder()
         QVERIFY(QDir().mkpath(bin + QStringLiteral("/cntdb.mdb")));
 
     // The executable's folder as Qt reports it may carry "..": the plan cleans it.
-    const platform::AppFolderPlan plan
-        = platform::planAppFolder(bin + QStringLiteral("/../bin"), root + dataHome);
+    const files::AppFolderPlan plan
+        = files::planAppFolder(bin + QStringLiteral("/../bin"), root + dataHome);
     QCOMPARE(plan.portable, portable);
     QCOMPARE(plan.folder, root + folder);
     QCOMPARE(plan.templates, templates.isEmpty() ? QString() : root + templates);
@@ -201,10 +210,14 @@ void TestAppPath::userDataHome_data()
     QTest::addColumn<QString>("xdgDataHome"); // "<unset>" removes the variable
     QTest::addColumn<QString>("expected");    // relative to HOME unless absolute
 
-    QTest::newRow("unset") << "<unset>" << ".local/share";
-    QTest::newRow("empty") << "" << ".local/share";
-    QTest::newRow("absolute") << "/srv/data/" << "/srv/data";
-    QTest::newRow("relative is ignored") << "data" << ".local/share";
+    QTest::newRow("unset") << "<unset>"
+                           << ".local/share";
+    QTest::newRow("empty") << ""
+                           << ".local/share";
+    QTest::newRow("absolute") << "/srv/data/"
+                              << "/srv/data";
+    QTest::newRow("relative is ignored") << "data"
+                                         << ".local/share";
 }
 
 void TestAppPath::userDataHome()
@@ -217,7 +230,7 @@ void TestAppPath::userDataHome()
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", QFile::encodeName(xdgDataHome));
-    QCOMPARE(platform::userDataHome(),
+    QCOMPARE(files::userDataHome(),
              QDir::isAbsolutePath(expected) ? expected : home + QLatin1Char('/') + expected);
 }
 
@@ -249,30 +262,29 @@ void TestAppPath::firstStartFill()
     QFETCH(bool, folderExists);
     QFETCH(QStringList, usersFiles);
     const QString root = m_dir->path();
-    const platform::AppFolderPlan plan{root + QStringLiteral("/home/.local/share/pelmora"),
-                                       root + QStringLiteral("/prefix/share/pelmora"),
-                                       root + QStringLiteral("/prefix/lib/pelmora"),
-                                       false};
+    const files::AppFolderPlan plan{root + QStringLiteral("/home/.local/share/pelmora"),
+                                    root + QStringLiteral("/prefix/share/pelmora"),
+                                    root + QStringLiteral("/prefix/lib/pelmora"), false};
     QVERIFY(writeTemplates(plan.templates));
     if (folderExists)
         QVERIFY(QDir().mkpath(plan.folder));
     for (const QString &name : usersFiles)
         QVERIFY(writeFile(plan.folder + QLatin1Char('/') + name, "the user's " + name.toUtf8()));
 
-    const Result<void> prepared = platform::prepareAppFolder(plan);
+    const Result<void> prepared = files::prepareAppFolder(plan);
     QVERIFY2(prepared.ok(), qPrintable(prepared.error()));
 
     for (const auto &[name, bytes] : templateFiles) {
         const QString path = plan.folder + QLatin1Char('/') + name;
-        const QByteArray expected = usersFiles.contains(name) ? "the user's " + name.toUtf8()
-                                                              : bytes;
+        const QByteArray expected
+            = usersFiles.contains(name) ? "the user's " + name.toUtf8() : bytes;
         QCOMPARE(readFile(path), expected);
         // The templates are read-only; what the user has must be theirs to change.
         QVERIFY2(QFileInfo(path).permissions() & QFileDevice::WriteOwner, qPrintable(path));
     }
     // A second start finds nothing to do and changes nothing.
     QVERIFY(writeFile(plan.folder + QStringLiteral("/Program Data/settings.ini"), "changed"));
-    QVERIFY(platform::prepareAppFolder(plan).ok());
+    QVERIFY(files::prepareAppFolder(plan).ok());
     QCOMPARE(readFile(plan.folder + QStringLiteral("/Program Data/settings.ini")),
              QByteArray("changed"));
 }
@@ -285,16 +297,18 @@ void TestAppPath::folderThatCannotBeMade_data()
     QTest::addColumn<QString>("named");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("templates missing")
-        << "" << false << "prefix/share/pelmora" << "No such folder.";
+    QTest::newRow("templates missing") << "" << false << "prefix/share/pelmora"
+                                       << "No such folder.";
     QTest::newRow("a file where the data home should be")
-        << "home/.local/share" << true << "home/.local/share/pelmora" << "Not a directory";
+        << "home/.local/share" << true << "home/.local/share/pelmora"
+        << "Not a directory";
     QTest::newRow("a file where the folder should be")
         << "home/.local/share/pelmora" << true << "home/.local/share/pelmora"
         << "Not a directory";
     QTest::newRow("a file where Program Data should be")
         << "home/.local/share/pelmora/Program Data" << true
-        << "home/.local/share/pelmora/Program Data" << "Not a directory";
+        << "home/.local/share/pelmora/Program Data"
+        << "Not a directory";
 }
 
 void TestAppPath::folderThatCannotBeMade()
@@ -304,16 +318,15 @@ void TestAppPath::folderThatCannotBeMade()
     QFETCH(QString, named);
     QFETCH(QString, reason);
     const QString root = m_dir->path() + QLatin1Char('/');
-    const platform::AppFolderPlan plan{root + QStringLiteral("home/.local/share/pelmora"),
-                                       root + QStringLiteral("prefix/share/pelmora"),
-                                       root + QStringLiteral("prefix/lib/pelmora"),
-                                       false};
+    const files::AppFolderPlan plan{root + QStringLiteral("home/.local/share/pelmora"),
+                                    root + QStringLiteral("prefix/share/pelmora"),
+                                    root + QStringLiteral("prefix/lib/pelmora"), false};
     if (templatesThere)
         QVERIFY(writeTemplates(plan.templates));
     if (!fileInTheWay.isEmpty())
         QVERIFY(writeFile(root + fileInTheWay, "in the way"));
 
-    const Result<void> prepared = platform::prepareAppFolder(plan);
+    const Result<void> prepared = files::prepareAppFolder(plan);
     QVERIFY(!prepared.ok());
     const QString message = prepared.error();
     QVERIFY2(message.contains(QStringLiteral("File: ") + root + named + QLatin1Char('\n')),
@@ -342,8 +355,7 @@ void TestAppPath::deniedFolder_data()
         << false << QStringList{} << 1 << "home/.local/share/pelmora";
     QTest::newRow("read-only folder missing a file")
         << true << allButSettings << 1 << "home/.local/share/pelmora/Program Data/settings.ini";
-    QTest::newRow("read-only folder with every file: nothing to copy")
-        << true << all << 0 << "";
+    QTest::newRow("read-only folder with every file: nothing to copy") << true << all << 0 << "";
 }
 
 void TestAppPath::deniedFolder()
@@ -366,8 +378,8 @@ void TestAppPath::deniedFolder()
         QVERIFY(writeFile(folder + QLatin1Char('/') + name, "root's"));
     openToEveryone(root);
 
-    const ChildResult child = runWithHome(prefix.program(QStringLiteral(APPFOLDERCHILD_PATH)),
-                                          {}, home, {}, true);
+    const ChildResult child
+        = runWithHome(prefix.program(QStringLiteral(APPFOLDERCHILD_PATH)), {}, home, {}, true);
     QVERIFY(child.started);
     QCOMPARE(child.exitCode, exitCode);
     if (exitCode == 0) {
@@ -388,12 +400,15 @@ void TestAppPath::executableChoosesFolder_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("helpers");
 
-    QTest::newRow("installed: ~/.local/share/pelmora")
-        << false << "" << "home/.local/share/pelmora" << "prefix/lib/pelmora";
-    QTest::newRow("installed with XDG_DATA_HOME")
-        << false << "xdg" << "xdg/pelmora" << "prefix/lib/pelmora";
-    QTest::newRow("portable: the executable's folder")
-        << true << "" << "prefix/bin" << "prefix/bin";
+    QTest::newRow("installed: ~/.local/share/pelmora") << false << ""
+                                                       << "home/.local/share/pelmora"
+                                                       << "prefix/lib/pelmora";
+    QTest::newRow("installed with XDG_DATA_HOME") << false << "xdg"
+                                                  << "xdg/pelmora"
+                                                  << "prefix/lib/pelmora";
+    QTest::newRow("portable: the executable's folder") << true << ""
+                                                       << "prefix/bin"
+                                                       << "prefix/bin";
 }
 
 void TestAppPath::executableChoosesFolder()
@@ -424,7 +439,8 @@ void TestAppPath::executableChoosesFolder()
                  qPrintable(path));
     }
     // A portable copy leaves the home folder alone.
-    QCOMPARE(QFileInfo::exists(home + QStringLiteral("/.local")), !portable && xdgDataHome.isEmpty());
+    QCOMPARE(QFileInfo::exists(home + QStringLiteral("/.local")),
+             !portable && xdgDataHome.isEmpty());
     QCOMPARE(readFile(prefix.bin() + QStringLiteral("/cntdb.mdb")),
              portable ? QByteArray("portable book") : QByteArray("<unreadable>"));
 }
@@ -457,9 +473,7 @@ void TestAppPath::contactsToolDefaultDatabase()
     // The template stays empty: the import went into the user's copy.
     const ChildResult fromTemplate
         = runWithHome(tool,
-                      {QStringLiteral("export"),
-                       QStringLiteral("-"),
-                       QStringLiteral("--db"),
+                      {QStringLiteral("export"), QStringLiteral("-"), QStringLiteral("--db"),
                        prefix.templates() + QStringLiteral("/cntdb.mdb")},
                       home);
     QCOMPARE(fromTemplate.exitCode, 0);

@@ -2,9 +2,9 @@
 #include <support/testappfolder.h>
 
 #include <core/contacts/contactfields.h>
-#include <gui/report/crystalreport.h>
 #include <gui/report/reportprinting.h>
 #include <gui/report/reportviewer.h>
+#include <gui/report/viewerreportcontrol.h>
 #include <report/report.h>
 #include <report/reportdata.h>
 #include <report/reportdefinition.h>
@@ -29,6 +29,7 @@
 #include <QWheelEvent>
 
 using namespace reportengine;
+using namespace reportui;
 
 namespace {
 
@@ -832,7 +833,7 @@ void TestReportEngine::controlOpensViewerAndViewerNavigates()
     settings.reportError = [&](const QString &, const QString &text) {
         errors << text;
     };
-    CrystalReport control(settings);
+    ViewerReportControl control(settings);
     control.setReportFileName(folder.file(QStringLiteral("phonelist.rpt")));
     QVERIFY(control.run());
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
@@ -882,7 +883,7 @@ void TestReportEngine::controlReportsFailureAndOpensNothing()
         errors.append({title, text});
     };
 
-    CrystalReport control(settings);
+    ViewerReportControl control(settings);
     control.setReportFileName(folder.file(QStringLiteral("emaillist.rpt")));
     QVERIFY(!control.run());
     control.setReportFileName(folder.file(QStringLiteral("phonelist.rpt")));
@@ -902,7 +903,7 @@ void TestReportEngine::viewersCloseTogetherAndDoNotHoldTheProgram()
     TestAppFolder folder;
     QVERIFY(installReports(folder, 10));
     for (const char *name : {"phonelist.rpt", "addresslist.rpt"}) {
-        CrystalReport control;
+        ViewerReportControl control;
         control.setReportFileName(folder.file(QLatin1String(name)));
         QVERIFY(control.run());
         QVERIFY(!control.lastViewer()->testAttribute(Qt::WA_QuitOnClose));

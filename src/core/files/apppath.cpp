@@ -17,7 +17,7 @@
 #error "PELMORA_HELPERS_FROM_BIN must name the helper programs relative to the executable"
 #endif
 
-namespace platform {
+namespace files {
 
 namespace {
 
@@ -177,4 +177,4 @@ QString helperDir()
     return planAppFolder(executableDir(), userDataHome()).helpers;
 }
 
-} // namespace platform
+} // namespace files

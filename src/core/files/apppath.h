@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace platform {
+namespace files {
 
 // The application folder, without a trailing separator: the folder of the address book, the
 // report definitions and "Program Data". Never the current directory. Before openAppFolder()
@@ -52,4 +52,4 @@ Result<QString> openAppFolder();
 // <prefix>/lib/pelmora (the install rules' PELMORA_HELPER_DIR) when installed.
 QString helperDir();
 
-} // namespace platform
+} // namespace files

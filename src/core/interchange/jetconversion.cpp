@@ -65,7 +65,7 @@ Result<void> copyWhole(const QString &from, const QString &to)
     QFile::remove(partial);
     if (!QFile::copy(from, partial))
         return Failure{QStringLiteral("%1 could not be copied to %2.").arg(from, partial)};
-    Result<void> synced = platform::syncFile(partial);
+    Result<void> synced = files::syncFile(partial);
     if (synced
         && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(to).constData()) != 0)
         synced
@@ -145,7 +145,7 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
         return failed(created.error());
     if (Result<void> inserted = cntdb::insertContacts(temporary, rows); !inserted)
         return failed(inserted.error());
-    if (Result<void> synced = platform::syncFile(temporary); !synced)
+    if (Result<void> synced = files::syncFile(temporary); !synced)
         return failed(synced.error());
 
     const Result<bool> kept = keepOriginal(path, backup, options.linkBackup);
@@ -154,14 +154,14 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
     backupMade = *kept;
     // The backup's name reaches the disk before the rename can: after a power cut the
     // original must not be left without a name.
-    if (Result<void> synced = platform::syncFolder(folder); !synced)
+    if (Result<void> synced = files::syncFolder(folder); !synced)
         return failed(synced.error());
     if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData())
         != 0)
         return failed(QStringLiteral("%1 could not be renamed: %2").arg(temporary, systemReason()));
     done = true;
     // The rename is made; only its reaching the disk is left to ask for.
-    if (Result<void> synced = platform::syncFolder(folder); !synced)
+    if (Result<void> synced = files::syncFolder(folder); !synced)
         return failed(synced.error());
     return JetConversion{*report, backup};
 }
