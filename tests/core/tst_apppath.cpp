@@ -2,14 +2,19 @@
 // fill that never replaces a file, and folders that cannot be made or filled.
 #include <core/contacts/contactdatabase.h>
 #include <core/files/apppath.h>
+#include <sqlite/connection.h>
 #include <support/childprocess.h>
+#include <support/filemode.h>
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -50,6 +55,18 @@ bool writeTemplates(const QString &folder)
             return false;
     }
     return true;
+}
+
+// The mode of the journal a write to the address book makes beside it.
+QString journalModeOf(const QString &book)
+{
+    sqlite::Connection db;
+    if (!db.open(book, sqlite::Connection::Mode::ReadWrite)
+        || !db.exec(QStringLiteral("begin immediate; insert into contactsdb(contactid) values(1)")))
+        return QStringLiteral("<no write: %1>").arg(db.errorMessage());
+    const QString mode = fileMode(book + QStringLiteral("-journal"));
+    db.exec(QStringLiteral("rollback"));
+    return mode;
 }
 
 // Lets the user nobody walk every folder below root and read every file.
@@ -115,6 +132,8 @@ private slots:
     void userDataHome();
     void firstStartFill_data();
     void firstStartFill();
+    void fileModes_data();
+    void fileModes();
     void folderThatCannotBeMade_data();
     void folderThatCannotBeMade();
     void deniedFolder_data();
@@ -287,6 +306,68 @@ void TestAppPath::firstStartFill()
     QVERIFY(files::prepareAppFolder(plan).ok());
     QCOMPARE(readFile(plan.folder + QStringLiteral("/Program Data/settings.ini")),
              QByteArray("changed"));
+}
+
+void TestAppPath::fileModes_data()
+{
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<QString>("before"); // "nothing", "folder and book" or "portable"
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("bookMode"); // its journal's too
+    QTest::addColumn<int>("reportMode");
+
+    // The folder and the address book are the user's alone; what was there, or what the user
+    // set in a portable folder, keeps its mode.
+    QTest::newRow("first start, umask 022") << 022 << "nothing" << 0700 << 0600 << 0644;
+    QTest::newRow("first start, umask 077") << 077 << "nothing" << 0700 << 0600 << 0600;
+    QTest::newRow("folder and book there, umask 022")
+        << 022 << "folder and book" << 0755 << 0644 << 0644;
+    QTest::newRow("folder and book there, umask 077")
+        << 077 << "folder and book" << 0755 << 0644 << 0600;
+    QTest::newRow("portable, umask 022") << 022 << "portable" << 0775 << 0664 << 0664;
+    QTest::newRow("portable, umask 077") << 077 << "portable" << 0775 << 0664 << 0664;
+}
+
+void TestAppPath::fileModes()
+{
+    QFETCH(int, umask);
+    QFETCH(QString, before);
+    QFETCH(int, folderMode);
+    QFETCH(int, bookMode);
+    QFETCH(int, reportMode);
+    const QString root = m_dir->path();
+    const files::AppFolderPlan plan{root + QStringLiteral("/home/.local/share/pelmora"),
+                                    root + QStringLiteral("/prefix/share/pelmora"),
+                                    root + QStringLiteral("/prefix/lib/pelmora"),
+                                    before == QLatin1String("portable")};
+    QVERIFY(writeTemplates(plan.templates));
+    const QString templateBook = plan.templates + QStringLiteral("/cntdb.mdb");
+    QVERIFY(QFile::remove(templateBook));
+    QVERIFY(cntdb::createDatabase(templateBook).ok());
+    QVERIFY(QFile::setPermissions(templateBook, QFileDevice::ReadOwner | QFileDevice::ReadGroup
+                                                    | QFileDevice::ReadOther));
+    const QString book = plan.folder + QStringLiteral("/cntdb.mdb");
+    const QString report = plan.folder + QStringLiteral("/phonelist.rpt");
+    if (before != QLatin1String("nothing")) {
+        QVERIFY(QDir().mkpath(plan.folder));
+        QVERIFY(QFile::copy(templateBook, book));
+        QCOMPARE(::chmod(QFile::encodeName(book).constData(), mode_t(bookMode)), 0);
+        QCOMPARE(::chmod(QFile::encodeName(plan.folder).constData(), mode_t(folderMode)), 0);
+    }
+    if (before == QLatin1String("portable")) {
+        QVERIFY(writeFile(report, "the user's report"));
+        QCOMPARE(::chmod(QFile::encodeName(report).constData(), mode_t(reportMode)), 0);
+    }
+
+    const mode_t oldMask = ::umask(mode_t(umask));
+    const auto restoreMask = qScopeGuard([oldMask] { ::umask(oldMask); });
+    const Result<void> prepared = files::prepareAppFolder(plan);
+    QVERIFY2(prepared.ok(), qPrintable(prepared.error()));
+
+    QCOMPARE(fileMode(plan.folder), QString::number(folderMode, 8));
+    QCOMPARE(fileMode(book), QString::number(bookMode, 8));
+    QCOMPARE(journalModeOf(book), QString::number(bookMode, 8));
+    QCOMPARE(fileMode(report), QString::number(reportMode, 8));
 }
 
 void TestAppPath::folderThatCannotBeMade_data()
