@@ -171,7 +171,10 @@ void TestAppPath::cleanup()
 
 void TestAppPath::planAppFolder_data()
 {
-    QTest::addColumn<QString>("besideExecutable"); // "file", "folder" or "" : what cntdb.mdb is
+    // Beside the executable: "cntdb.mdb" (a file), "cntdb.mdb/" (a folder of that name),
+    // "Program Data/" or nothing.
+    QTest::addColumn<QString>("besideExecutable");
+    QTest::addColumn<bool>("templatesInstalled");
     QTest::addColumn<QString>("dataHome");
     QTest::addColumn<bool>("portable");
     QTest::addColumn<QString>("folder");
@@ -179,29 +182,35 @@ void TestAppPath::planAppFolder_data()
     QTest::addColumn<QString>("helpers");
 
     QTest::newRow("address book beside the executable: portable")
-        << "file"
-        << "home/.local/share" << true << "prefix/bin"
+        << "cntdb.mdb" << true << "home/.local/share" << true << "prefix/bin"
+        << ""
+        << "prefix/bin";
+    QTest::newRow("Program Data without the address book: portable")
+        << "Program Data/" << true << "home/.local/share" << true << "prefix/bin"
         << ""
         << "prefix/bin";
     QTest::newRow("nothing beside the executable: the user's folder")
+        << "" << true << "home/.local/share" << false << "home/.local/share/pelmora"
+        << "prefix/share/pelmora"
+        << "prefix/lib/pelmora";
+    QTest::newRow("nothing beside and no templates: portable")
+        << "" << false << "home/.local/share" << true << "prefix/bin"
         << ""
-        << "home/.local/share" << false << "home/.local/share/pelmora"
-        << "prefix/share/pelmora"
-        << "prefix/lib/pelmora";
+        << "prefix/bin";
     QTest::newRow("a folder named cntdb.mdb is no address book")
-        << "folder"
-        << "home/.local/share" << false << "home/.local/share/pelmora"
+        << "cntdb.mdb/" << true << "home/.local/share" << false << "home/.local/share/pelmora"
         << "prefix/share/pelmora"
         << "prefix/lib/pelmora";
-    QTest::newRow("data home with a trailing separator") << ""
-                                                         << "xdg/" << false << "xdg/pelmora"
-                                                         << "prefix/share/pelmora"
-                                                         << "prefix/lib/pelmora";
+    QTest::newRow("data home with a trailing separator")
+        << "" << true << "xdg/" << false << "xdg/pelmora"
+        << "prefix/share/pelmora"
+        << "prefix/lib/pelmora";
 }
 
 void TestAppPath::planAppFolder()
 {
     QFETCH(QString, besideExecutable);
+    QFETCH(bool, templatesInstalled);
     QFETCH(QString, dataHome);
     QFETCH(bool, portable);
     QFETCH(QString, folder);
@@ -210,10 +219,13 @@ void TestAppPath::planAppFolder()
     const QString root = m_dir->path() + QLatin1Char('/');
     const QString bin = root + QStringLiteral("prefix/bin");
     QVERIFY(QDir().mkpath(bin));
-    if (besideExecutable == QLatin1String("file"))
-        QVERIFY(writeFile(bin + QStringLiteral("/cntdb.mdb"), "db"));
-    else if (besideExecutable == QLatin1String("folder"))
-        QVERIFY(QDir().mkpath(bin + QStringLiteral("/cntdb.mdb")));
+    const QString beside = bin + QLatin1Char('/') + besideExecutable;
+    if (besideExecutable.endsWith(QLatin1Char('/')))
+        QVERIFY(QDir().mkpath(beside));
+    else if (!besideExecutable.isEmpty())
+        QVERIFY(writeFile(beside, "db"));
+    if (templatesInstalled)
+        QVERIFY(writeTemplates(root + QStringLiteral("prefix/share/pelmora")));
 
     // The executable's folder as Qt reports it may carry "..": the plan cleans it.
     const files::AppFolderPlan plan

@@ -134,13 +134,19 @@ void setAppPathForTesting(const QString &path)
 AppFolderPlan planAppFolder(const QString &executableDir, const QString &dataHome)
 {
     const QString exe = QDir::cleanPath(executableDir);
-    if (QFileInfo(exe + QLatin1Char('/') + databaseName).isFile())
-        return {exe, {}, exe, true};
     const auto fromBin = [&exe](const char *relative) {
         return QDir::cleanPath(exe + QLatin1Char('/') + QLatin1String(relative));
     };
-    return {QDir::cleanPath(dataHome + QStringLiteral("/pelmora")),
-            fromBin(PELMORA_TEMPLATES_FROM_BIN), fromBin(PELMORA_HELPERS_FROM_BIN), false};
+    const QString templates = fromBin(PELMORA_TEMPLATES_FROM_BIN);
+    // A portable folder whose address book is gone is still portable: opening the address
+    // book then names the missing file, instead of the user's folder being filled afresh.
+    const bool portable = QFileInfo(exe + QLatin1Char('/') + databaseName).isFile()
+                          || QFileInfo(exe + QStringLiteral("/Program Data")).isDir()
+                          || !QFileInfo(templates).isDir();
+    if (portable)
+        return {exe, {}, exe, true};
+    return {QDir::cleanPath(dataHome + QStringLiteral("/pelmora")), templates,
+            fromBin(PELMORA_HELPERS_FROM_BIN), false};
 }
 
 QString userDataHome()
