@@ -26,8 +26,8 @@
 #include <gui/platform/fonts.h>
 #include <gui/platform/programexit.h>
 #include <gui/platform/scriptedmessageboxes.h>
-#include <gui/report/crystalreport.h>
 #include <gui/report/reportviewer.h>
+#include <gui/report/viewerreportcontrol.h>
 #include <report/report.h>
 #include <report/reportdefinition.h>
 #include <report/reportexport.h>
@@ -124,7 +124,7 @@ public:
     {
         if (!m_folder.isValid())
             die(m_folder.error());
-        platform::setAppPathForTesting(m_folder.path());
+        files::setAppPathForTesting(m_folder.path());
     }
 
     void run()
@@ -386,7 +386,7 @@ void memory(const QString &database)
     BenchFolder folder(database);
     if (!folder.isValid())
         die(folder.error());
-    platform::setAppPathForTesting(folder.path());
+    files::setAppPathForTesting(folder.path());
     const int records = countRecords(folder.databasePath());
     platform::ScriptedMessageBoxes boxes;
 
@@ -464,7 +464,7 @@ void report(const QString &database, int runs)
     BenchFolder folder(database);
     if (!folder.isValid())
         die(folder.error());
-    platform::setAppPathForTesting(folder.path());
+    files::setAppPathForTesting(folder.path());
     const int records = countRecords(folder.databasePath());
     const QString definitionPath = folder.file(QStringLiteral("phonelist.rpt"));
     const Result<reportengine::ReportDefinition> loaded
@@ -473,7 +473,7 @@ void report(const QString &database, int runs)
         die(loaded.error());
     const reportengine::ReportDefinition &definition = *loaded;
 
-    reportengine::ReportControlSettings settings;
+    reportui::ReportControlSettings settings;
     settings.reportError = [](const QString &title, const QString &text) {
         die(title + QStringLiteral(": ") + text);
     };
@@ -481,7 +481,7 @@ void report(const QString &database, int runs)
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        reportengine::CrystalReport control(settings);
+        reportui::ViewerReportControl control(settings);
         control.setReportFileName(definitionPath);
         if (!control.run() || !control.lastViewer())
             die(QStringLiteral("the phone listing did not run"));
@@ -492,7 +492,7 @@ void report(const QString &database, int runs)
         }
         drain();
         firstPage.add(elapsedMs(timer));
-        reportengine::closeAllReportViewers();
+        reportui::closeAllReportViewers();
         drain();
     }
     printFigure(records, "phone listing: run to first page on screen", firstPage, {});

@@ -1,4 +1,4 @@
-// Fuzzes settings::ReadIniKey against a plain, whole-file reading of the same rules: any
+// Fuzzes settings::readIniKey against a plain, whole-file reading of the same rules: any
 // difference, crash, hang or change to the file is a finding.
 //
 // Input: "<section>\0<key>\0<file content>"; without two NUL bytes the whole input is the
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file.close();
 
     const Result<QString> result
-        = settings::ReadIniKey(filePath(), QString::fromUtf8(section), QString::fromUtf8(key));
+        = settings::readIniKey(filePath(), QString::fromUtf8(section), QString::fromUtf8(key));
     if (!result) {
         std::fprintf(stderr, "unexpected error: %s\n", qPrintable(result.error()));
         std::abort();
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // only ever passes ASCII names.
     const QByteArray expected = expectedValue(content, QString::fromUtf8(section).toUtf8(),
                                               QString::fromUtf8(key).toUtf8());
-    if (*result != platform::decodeText(expected)) {
+    if (*result != files::decodeText(expected)) {
         std::fprintf(stderr, "value differs: got \"%s\", expected \"%s\"\n", qPrintable(*result),
                      expected.constData());
         std::abort();

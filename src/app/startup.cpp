@@ -47,7 +47,7 @@ void offerInstaller()
                        "Crystal Reports click 'ok'."),
         platform::MessageIcon::Critical, platform::MessageButtons::OkCancel);
     if (answer == platform::MessageAnswer::Ok) {
-        const QString installer = platform::appFile(QStringLiteral("crystl32/crystl32.exe"));
+        const QString installer = files::appFile(QStringLiteral("crystl32/crystl32.exe"));
         if (const Result<void> started = platform::startProgram(installer); !started) {
             platform::showMessage(
                 {},
@@ -64,7 +64,7 @@ void offerInstaller()
 // file as it always did and ends the program with its message.
 bool offerJetConversion()
 {
-    const QString path = platform::appFile(QStringLiteral("cntdb.mdb"));
+    const QString path = files::appFile(QStringLiteral("cntdb.mdb"));
     if (!interchange::isJetFile(path))
         return true;
     const platform::MessageAnswer answer = platform::showMessage(
@@ -114,7 +114,7 @@ void handOver(SplashWindow *splash)
 // The rest of the start-up, run by the first tick of Timer1.
 void onFirstTick(SplashWindow *splash)
 {
-    const Result<QString> installed = settings::ReadIniKey(
+    const Result<QString> installed = settings::readIniKey(
         settings::crystlIniPath(), settings::settingsSection, settings::installedKey);
     if (!installed) {
         platform::showMessage({},
@@ -186,7 +186,7 @@ void startup()
 {
     // An installed program keeps the user's files in a folder of their own, made and filled
     // here; without it there is no address book to open.
-    if (const Result<QString> folder = platform::openAppFolder(); !folder) {
+    if (const Result<QString> folder = files::openAppFolder(); !folder) {
         std::fprintf(stderr, "pelmora: %s\n", qPrintable(folder.error()));
         platform::showMessage({}, folder.error(), platform::MessageIcon::Critical);
         platform::endProgram(1);

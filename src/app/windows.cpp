@@ -63,7 +63,7 @@ void wireWindowOpeners(MainWindow *window)
     // keep the program running: both close with the main window.
     QObject::connect(window, &QObject::destroyed, [] {
         searchSlot().close();
-        reportengine::closeAllReportViewers();
+        reportui::closeAllReportViewers();
     });
 }
 

@@ -1,5 +1,6 @@
 #include <report/reportexport.h>
 
+#include <core/interchange/spreadsheetcell.h>
 #include <report/report.h>
 
 #include <QPageSize>
@@ -31,12 +32,14 @@ Result<void> commit(QSaveFile &file)
     return {};
 }
 
+// A value from the address book as a cell no spreadsheet runs as a formula, quoted where it
+// must be.
 QString csvField(const QString &value)
 {
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
-        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
-        return value;
-    QString v = value;
+    QString v = interchange::toSpreadsheetCell(value);
+    if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"'))
+        && !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('\r')))
+        return v;
     v.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + v + QLatin1Char('"');
 }

@@ -23,7 +23,7 @@ Result<void> exportPdf(const Report &report, const QString &path);
 Result<void> exportHtml(const Report &report, const QString &path);
 // The captions, then one line per row of the data source with the column values as
 // shown (fields joined). UTF-8 with a byte-order mark, lines end with CR LF, values quoted
-// where they must be.
+// where they must be and kept from being spreadsheet formulas (toSpreadsheetCell).
 Result<void> exportCsv(const Report &report, const QString &path);
 
 // Paints the pages first..last (0-based) through a painter on a paged device whose pages

@@ -7,6 +7,7 @@
 #include <gui/platform/programexit.h>
 #include <gui/platform/programlauncher.h>
 #include <gui/platform/scriptedmessageboxes.h>
+#include <support/childprocess.h>
 #include <support/dbquery.h>
 #include <support/jetframes.h>
 #include <support/recordingterminator.h>
@@ -16,10 +17,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -111,6 +115,8 @@ private slots:
     void handOverKeepsTheProgramRunning();
     void jetAddressBook_data();
     void jetAddressBook();
+    void portableFolderWithoutAddressBook_data();
+    void portableFolderWithoutAddressBook();
 
 private:
     // Runs the start-up routine and the event loop until it has shown the main window or
@@ -485,6 +491,69 @@ void TstStartup::jetAddressBook()
     QVERIFY(!app::mainWindow());
     QCOMPARE(fileBytes(path), stream);
     QVERIFY(!QFileInfo::exists(path + ".jet"));
+}
+
+void TstStartup::portableFolderWithoutAddressBook_data()
+{
+    QTest::addColumn<bool>("programData"); // "Program Data/" beside the executable
+    QTest::addColumn<bool>("templatesInstalled");
+    QTest::addColumn<QString>("message"); // the one box; %1 is the executable's folder
+
+    const QString databaseMissing = QStringLiteral(
+        "The contact database could not be opened.\n\nFile: %1/cntdb.mdb\nReason: The file was "
+        "not found.");
+    QTest::newRow("Program Data without cntdb.mdb") << true << false << databaseMissing;
+    QTest::newRow("Program Data without cntdb.mdb, templates installed too")
+        << true << true << databaseMissing;
+    QTest::newRow("neither, no templates installed")
+        << false << false
+        << "Pelmora cannot start: the file that records whether Crystal Reports is installed "
+           "cannot be read.\n\n%1/Program Data/crystl32.ini: the folder %1/Program Data does "
+           "not exist";
+}
+
+// The executable's folder that holds "Program Data" is a portable application folder, with or
+// without its address book: a missing cntdb.mdb is named there, and nothing is made in the
+// user's home.
+void TstStartup::portableFolderWithoutAddressBook()
+{
+    QFETCH(bool, programData);
+    QFETCH(bool, templatesInstalled);
+    QFETCH(QString, message);
+    QTemporaryDir root;
+    const QString bin = root.filePath(QStringLiteral("prefix/bin"));
+    const QString program = bin + QStringLiteral("/pelmora");
+    QVERIFY(QDir().mkpath(bin) && QFile::copy(QStringLiteral(STARTUPCHILD_PATH), program));
+    const auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly)
+               && file.write(bytes) == bytes.size();
+    };
+    if (programData) {
+        QVERIFY(write(bin + QStringLiteral("/Program Data/crystl32.ini"),
+                      "[settings]\r\ninstalled=1\r\n"));
+        QVERIFY(write(bin + QStringLiteral("/Program Data/settings.ini"),
+                      "[settings]\r\nsorttype=lastname\r\n"));
+    }
+    if (templatesInstalled) {
+        const QString templates = root.filePath(QStringLiteral("prefix/share/pelmora"));
+        QVERIFY(write(templates + QStringLiteral("/cntdb.mdb"), "template address book"));
+        QVERIFY(write(templates + QStringLiteral("/Program Data/crystl32.ini"),
+                      "[settings]\r\ninstalled=1\r\n"));
+    }
+    const QString home = root.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(home));
+
+    const ChildResult child
+        = runChild(QStringLiteral("env"), {QStringLiteral("-u"), QStringLiteral("XDG_DATA_HOME"),
+                                           QStringLiteral("HOME=") + home,
+                                           QStringLiteral("QT_QPA_PLATFORM=offscreen"), program});
+    QVERIFY(child.started);
+    const QList<QByteArray> lines = child.output.trimmed().split('\n');
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(lines.first()).array().first().toString(), message.arg(bin));
+    QVERIFY(QDir(home).isEmpty());
+    QVERIFY(!QFileInfo::exists(bin + QStringLiteral("/cntdb.mdb")));
 }
 
 QTEST_MAIN(TstStartup)

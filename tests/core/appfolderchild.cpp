@@ -11,11 +11,11 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const Result<QString> folder = platform::openAppFolder();
+    const Result<QString> folder = files::openAppFolder();
     if (!folder) {
         std::fprintf(stderr, "%s\n", qPrintable(folder.error()));
         return 1;
     }
-    std::printf("%s\n%s\n", qPrintable(*folder), qPrintable(platform::helperDir()));
+    std::printf("%s\n%s\n", qPrintable(*folder), qPrintable(files::helperDir()));
     return 0;
 }

@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
         std::fputs("usage: inikeyreader [--headroom-mb N] <path> <section> <key>\n", stderr);
         return 2;
     }
-    const Result<QString> result = settings::ReadIniKey(QString::fromLocal8Bit(argv[first]),
+    const Result<QString> result = settings::readIniKey(QString::fromLocal8Bit(argv[first]),
                                                         QString::fromLocal8Bit(argv[first + 1]),
                                                         QString::fromLocal8Bit(argv[first + 2]));
     if (!result) {

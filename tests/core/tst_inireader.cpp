@@ -192,7 +192,7 @@ void TstIniReader::readIniKey()
     if (setup == Setup::ReadOnly)
         QVERIFY(setMode(path, 0444));
 
-    const Result<QString> result = settings::ReadIniKey(path, section, key);
+    const Result<QString> result = settings::readIniKey(path, section, key);
 
     QVERIFY2(result, qPrintable(result.error()));
     if (expected == QString::fromLatin1(longLine))
@@ -239,7 +239,7 @@ void TstIniReader::readErrors()
     const QString path = dir.filePath(relativePath);
 
     const Result<QString> result
-        = settings::ReadIniKey(path, QStringLiteral("settings"), QStringLiteral("installed"));
+        = settings::readIniKey(path, QStringLiteral("settings"), QStringLiteral("installed"));
 
     QVERIFY(!result);
     const QString expectedReason

@@ -7,6 +7,7 @@
 #include <core/interchange/jetimport.h>
 
 #include <support/dbquery.h>
+#include <support/filemode.h>
 #include <support/jetwriter.h>
 #include <support/testappfolder.h>
 
@@ -14,10 +15,12 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -86,6 +89,8 @@ private slots:
     void columnsByName();
     void badFiles_data();
     void badFiles();
+    void conversionKeepsTheMode_data();
+    void conversionKeepsTheMode();
     void conversionKilledAtRandomPoints();
 };
 
@@ -268,6 +273,43 @@ void TestJetFiles::badFiles()
              qPrintable(report.error()));
     importer = Failure{};
     QCOMPARE(fileBytes(folder.databasePath()), before);
+}
+
+void TestJetFiles::conversionKeepsTheMode_data()
+{
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<int>("mode"); // the original's
+    QTest::addColumn<bool>("linkBackup");
+
+    QTest::newRow("private original, umask 022") << 022 << 0600 << true;
+    QTest::newRow("open original, umask 077") << 077 << 0644 << true;
+    QTest::newRow("group-readable original, backup by copy") << 022 << 0640 << false;
+    QTest::newRow("read-only original, umask 077") << 077 << 0400 << false;
+}
+
+// The converted address book, and the original kept beside it, have the original's mode
+// whatever the umask.
+void TestJetFiles::conversionKeepsTheMode()
+{
+    QFETCH(int, umask);
+    QFETCH(int, mode);
+    QFETCH(bool, linkBackup);
+    TestAppFolder folder;
+    const QString path = folder.databasePath();
+    QVERIFY(writeJetFile(path, {}, {contactRow("1", "Dunn", "Al")}));
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+
+    const mode_t oldMask = ::umask(mode_t(umask));
+    const auto restoreMask = qScopeGuard([oldMask] { ::umask(oldMask); });
+    interchange::JetConversionOptions options;
+    options.linkBackup = linkBackup;
+    const Result<interchange::JetConversion> converted
+        = interchange::convertJetDatabase(path, options);
+    QVERIFY2(converted, qPrintable(converted.error()));
+    QCOMPARE(queryColumn(path, QStringLiteral("select LastName from contactsdb")),
+             QStringList{"Dunn"});
+    QCOMPARE(fileMode(path), QString::number(mode, 8));
+    QCOMPARE(fileMode(converted->backupPath), QString::number(mode, 8));
 }
 
 // Killed anywhere, the conversion leaves cntdb.mdb either the untouched original or the

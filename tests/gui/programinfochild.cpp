@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
     const QStringList arguments = QApplication::arguments();
     if (arguments.size() < 2)
         return 2;
-    platform::setAppPathForTesting(arguments.at(1));
+    files::setAppPathForTesting(arguments.at(1));
     platform::ScriptedMessageBoxes boxes;
     ProgramInfoWindow *window = info::showProgramInfo();
     auto *textBox = window->findChild<QPlainTextEdit *>(QStringLiteral("txtProgramInfo"));

@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
     if (arguments.contains(QStringLiteral("--ignore-sigxfsz")))
         std::signal(SIGXFSZ, SIG_IGN);
 
-    platform::setAppPathForTesting(arguments.at(1));
+    files::setAppPathForTesting(arguments.at(1));
     platform::ScriptedMessageBoxes boxes;
     SortOptionsDialog dialog;
     auto *option = dialog.findChild<QRadioButton *>(arguments.at(2));

@@ -252,21 +252,11 @@ void TestSearch::descriptions_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("description");
-    QTest::newRow("optLast")
-        << "optLast"
-        << "This will search the database for the last name of your search criteria.";
-    QTest::newRow("optFirst")
-        << "optFirst"
-        << "This will search the database for the first name of your search criteria.";
-    QTest::newRow("optNick")
-        << "optNick"
-        << "This will search the database for the nick name of your search criteria.";
-    QTest::newRow("optHome")
-        << "optHome"
-        << "This will search the database for the home phone number of your search criteria.";
-    QTest::newRow("optWork")
-        << "optWork"
-        << "This will search the database for the work phone number of your search criteria.";
+    QTest::newRow("optLast") << "optLast" << SearchDialog::description(ContactField::LastName);
+    QTest::newRow("optFirst") << "optFirst" << SearchDialog::description(ContactField::FirstName);
+    QTest::newRow("optNick") << "optNick" << SearchDialog::description(ContactField::NickName);
+    QTest::newRow("optHome") << "optHome" << SearchDialog::description(ContactField::HomePhone);
+    QTest::newRow("optWork") << "optWork" << SearchDialog::description(ContactField::WorkPhone);
 }
 
 void TestSearch::descriptions()
@@ -284,6 +274,7 @@ void TestSearch::descriptions()
              QStringLiteral("Select a Search Type and enter your Criteria and click 'Search'."));
     QVERIFY(dialog.findChild<QRadioButton *>("optLast")->isChecked());
     dialog.findChild<QRadioButton *>(option)->click();
+    QVERIFY(description.startsWith(QStringLiteral("This will search the database for the ")));
     QCOMPARE(label->text(), description);
     QTRY_COMPARE(QApplication::focusWidget(), dialog.findChild<QLineEdit *>("txtSearch"));
 }

@@ -132,7 +132,7 @@ int diskFull(const char *path, const char *limit, bool retrySmall)
 
 int windowEdit(const char *folder, const char *characters, const char *limit)
 {
-    platform::setAppPathForTesting(QString::fromLocal8Bit(folder));
+    files::setAppPathForTesting(QString::fromLocal8Bit(folder));
     platform::ScriptedMessageBoxes boxes;
     int result = 0;
     {

@@ -76,7 +76,7 @@ void TestInfoFaults::shownWholeWithoutMessage()
     // The raw text, so that no-break spaces from Latin-1 bytes are compared as they are.
     const QString shown
         = box->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    QString expected = platform::decodeText(bytes);
+    QString expected = files::decodeText(bytes);
     expected.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     expected.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QCOMPARE(shown.size(), expected.size());

@@ -43,30 +43,24 @@ private:
     QString m_file;
 };
 
-// The text lblDescription shows for an option ("" for the text at opening).
+// The text lblDescription shows for an option ("" for the text at opening), from the
+// window's own table of controls.
 QString description(const QString &window, const QString &option)
 {
-    static const QHash<QString, QString> texts{
-        {"sort/optLast", "Set this if you would like to sort your database by Lastname."},
-        {"sort/optFirst", "Set this if you would like to sort your database by Firstname."},
-        {"sort/optId", "Set this if you would like to sort your database by Contact ID."},
-        {"search/", "Select a Search Type and enter your Criteria and click 'Search'."},
-        {"search/optLast",
-         "This will search the database for the last name of your search criteria."},
-        {"search/optFirst",
-         "This will search the database for the first name of your search criteria."},
-        {"search/optNick",
-         "This will search the database for the nick name of your search criteria."},
-        {"search/optHome",
-         "This will search the database for the home phone number of your search criteria."},
-        {"search/optWork",
-         "This will search the database for the work phone number of your search criteria."},
-        {"reports/optPhone", ReportsWindow::phoneDescription()},
-        {"reports/optAddress", ReportsWindow::addressDescription()},
-        {"reports/optEmail", ReportsWindow::emailDescription()},
-        {"reports/optMailing", ReportsWindow::mailingDescription()},
-    };
-    return texts.value(window + QLatin1Char('/') + option, QStringLiteral("<no such text>"));
+    std::span<const platform::LayoutControl> layout;
+    if (window == QLatin1String("sort"))
+        layout = SortOptionsDialog::layout();
+    else if (window == QLatin1String("search"))
+        layout = SearchDialog::layout();
+    else if (window == QLatin1String("reports"))
+        layout = ReportsWindow::layout();
+    const QString name = option.isEmpty() ? QStringLiteral("lblDescription") : option;
+    for (const platform::LayoutControl &control : layout) {
+        if (QLatin1String(control.name) == name) {
+            return QString::fromLatin1(option.isEmpty() ? control.text : control.description);
+        }
+    }
+    return QStringLiteral("<no such text>");
 }
 
 // "Tab Backtab Up Down Left Right Space Enter Return Escape": Enter is the keypad's.

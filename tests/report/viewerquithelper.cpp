@@ -2,7 +2,7 @@
 // and exits 0 if the program then ends by itself; 3 if it kept running. Used by
 // tst_reportengine, which cannot run QApplication::exec() itself.
 
-#include <gui/report/crystalreport.h>
+#include <gui/report/viewerreportcontrol.h>
 
 #include <QApplication>
 #include <QTimer>
@@ -16,12 +16,12 @@ int main(int argc, char *argv[])
         return 2;
     QWidget mainWindow;
     mainWindow.show();
-    reportengine::CrystalReport control;
+    reportui::ViewerReportControl control;
     control.setReportFileName(QString::fromLocal8Bit(argv[1]));
     if (!control.run())
         return 1;
     QTimer::singleShot(200, &mainWindow, [&] {
-        if (reportengine::openReportViewers().size() != 1)
+        if (reportui::openReportViewers().size() != 1)
             QApplication::exit(4);
         mainWindow.close();
     });

@@ -14,13 +14,13 @@ TestAppFolder::TestAppFolder()
 {
     if (m_dir.isValid()) {
         QDir(m_dir.path()).mkdir(QStringLiteral("Program Data"));
-        platform::setAppPathForTesting(m_dir.path());
+        files::setAppPathForTesting(m_dir.path());
     }
 }
 
 TestAppFolder::~TestAppFolder()
 {
-    platform::setAppPathForTesting(QString());
+    files::setAppPathForTesting(QString());
 }
 
 QString TestAppFolder::file(const QString &relativePath) const

@@ -711,12 +711,12 @@ int main(int argc, char *argv[])
     QString db = parser.value(QStringLiteral("db"));
     if (!parser.isSet(QStringLiteral("db"))) {
         // The program's own address book: the same folder, made and filled the same way.
-        const Result<QString> folder = platform::openAppFolder();
+        const Result<QString> folder = files::openAppFolder();
         if (!folder) {
             say(folder.error());
             return DatabaseError;
         }
-        db = platform::appFile(QStringLiteral("cntdb.mdb"));
+        db = files::appFile(QStringLiteral("cntdb.mdb"));
     }
     if (command == QLatin1String("import"))
         return runImport(parser, arguments, db);

@@ -6,8 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
+
+#include <sys/stat.h>
 
 // Set by the build from the install rules, relative to the folder of the executables.
 #ifndef PELMORA_TEMPLATES_FROM_BIN
@@ -17,7 +20,7 @@
 #error "PELMORA_HELPERS_FROM_BIN must name the helper programs relative to the executable"
 #endif
 
-namespace platform {
+namespace files {
 
 namespace {
 
@@ -41,11 +44,23 @@ QString executableDir()
 
 const QString databaseName = QStringLiteral("cntdb.mdb");
 
-// std::filesystem rather than QDir::mkpath: it says why a folder could not be made.
-Result<void> makeFolder(const QString &folder)
+// The user's folder holds their address book: no one else may look into it.
+constexpr mode_t privateFolderMode = 0700;
+
+// Makes folder's missing parents as the umask says and folder itself with mode. A folder
+// already there keeps its own. std::filesystem rather than QDir::mkpath: it says why a
+// folder could not be made.
+Result<void> makeFolder(const QString &folder, mode_t mode = 0777)
 {
+    const std::filesystem::path path(QFile::encodeName(folder).toStdString());
     std::error_code error;
-    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+    if (path.has_parent_path())
+        std::filesystem::create_directories(path.parent_path(), error);
+    if (!error && ::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
+        error.assign(errno, std::generic_category());
+    // Something already there: a folder serves, anything else is named below.
+    if (!error)
+        std::filesystem::create_directories(path, error);
     if (error) {
         return Failure{fileProblem(QStringLiteral("Pelmora cannot make its folder for the address "
                                                   "book and settings."),
@@ -56,6 +71,8 @@ Result<void> makeFolder(const QString &folder)
 
 // Copies one template. NewOnly makes "never overwrite" hold even against a file that
 // appeared since the check; a copy cut short is removed so the next start copies it again.
+// The copy is the user's to change whatever the template's mode: the address book is theirs
+// alone, other files are made as the umask says.
 Result<void> copyNew(const QString &source, const QString &target)
 {
     const QString what = QStringLiteral("Pelmora cannot copy a first file into its folder.");
@@ -63,7 +80,13 @@ Result<void> copyNew(const QString &source, const QString &target)
     if (!in.open(QIODevice::ReadOnly))
         return Failure{fileProblem(what, source, in.errorString())};
     QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    const bool addressBook = QFileInfo(target).fileName() == databaseName;
+    const QFileDevice::Permissions mode
+        = addressBook
+              ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
+              : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                    | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly, mode)) {
         if (out.error() == QFileDevice::OpenError && QFileInfo::exists(target))
             return {};
         return Failure{fileProblem(what, target, out.errorString())};
@@ -79,9 +102,6 @@ Result<void> copyNew(const QString &source, const QString &target)
         return Failure{fileProblem(what, target, reason)};
     }
     out.close();
-    // The templates are read-only to the user; the copies are theirs to change.
-    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                       | QFileDevice::ReadOther);
     return {};
 }
 
@@ -114,13 +134,19 @@ void setAppPathForTesting(const QString &path)
 AppFolderPlan planAppFolder(const QString &executableDir, const QString &dataHome)
 {
     const QString exe = QDir::cleanPath(executableDir);
-    if (QFileInfo(exe + QLatin1Char('/') + databaseName).isFile())
-        return {exe, {}, exe, true};
     const auto fromBin = [&exe](const char *relative) {
         return QDir::cleanPath(exe + QLatin1Char('/') + QLatin1String(relative));
     };
-    return {QDir::cleanPath(dataHome + QStringLiteral("/pelmora")),
-            fromBin(PELMORA_TEMPLATES_FROM_BIN), fromBin(PELMORA_HELPERS_FROM_BIN), false};
+    const QString templates = fromBin(PELMORA_TEMPLATES_FROM_BIN);
+    // A portable folder whose address book is gone is still portable: opening the address
+    // book then names the missing file, instead of the user's folder being filled afresh.
+    const bool portable = QFileInfo(exe + QLatin1Char('/') + databaseName).isFile()
+                          || QFileInfo(exe + QStringLiteral("/Program Data")).isDir()
+                          || !QFileInfo(templates).isDir();
+    if (portable)
+        return {exe, {}, exe, true};
+    return {QDir::cleanPath(dataHome + QStringLiteral("/pelmora")), templates,
+            fromBin(PELMORA_HELPERS_FROM_BIN), false};
 }
 
 QString userDataHome()
@@ -143,7 +169,7 @@ Result<void> prepareAppFolder(const AppFolderPlan &plan)
                 .arg(plan.folder),
             plan.templates, QStringLiteral("No such folder."))};
     }
-    if (Result<void> made = makeFolder(plan.folder); !made)
+    if (Result<void> made = makeFolder(plan.folder, privateFolderMode); !made)
         return made;
     const QDir templates(plan.templates);
     QDirIterator it(plan.templates, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
@@ -177,4 +203,4 @@ QString helperDir()
     return planAppFolder(executableDir(), userDataHome()).helpers;
 }
 
-} // namespace platform
+} // namespace files

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace platform {
+namespace files {
 
 // The application folder, without a trailing separator: the folder of the address book, the
 // report definitions and "Program Data". Never the current directory. Before openAppFolder()
@@ -31,9 +31,12 @@ struct AppFolderPlan
     bool portable = false;
 };
 
-// Portable: the executable's folder holds cntdb.mdb, and it is the application folder.
-// Installed: the folder is <dataHome>/pelmora, filled from <executable>/../share/pelmora;
-// helpers lie in <executable>/../lib/pelmora, and beside the executable when portable.
+// Portable: the executable's folder holds cntdb.mdb or "Program Data", and it is the
+// application folder, even without its address book. Installed: the executable's folder holds
+// neither and <executable>/../share/pelmora holds the templates; the folder is
+// <dataHome>/pelmora, filled from them. A folder that is neither (no templates where they are
+// installed) is taken as portable. Helpers lie in <executable>/../lib/pelmora when
+// installed, beside the executable when portable.
 AppFolderPlan planAppFolder(const QString &executableDir, const QString &dataHome);
 
 // $XDG_DATA_HOME when it is an absolute path, else $HOME/.local/share.
@@ -52,4 +55,4 @@ Result<QString> openAppFolder();
 // <prefix>/lib/pelmora (the install rules' PELMORA_HELPER_DIR) when installed.
 QString helperDir();
 
-} // namespace platform
+} // namespace files

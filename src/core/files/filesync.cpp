@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace platform {
+namespace files {
 
 namespace {
 
@@ -43,4 +43,4 @@ Result<void> syncFolder(const QString &path)
     return syncPath(path, O_RDONLY | O_DIRECTORY);
 }
 
-} // namespace platform
+} // namespace files

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace platform {
+namespace files {
 
 // Asks the system to put what it holds of path on the disk before going on: a file's
 // content, or a folder's names (what makes a rename or a new link survive a power cut).
@@ -12,4 +12,4 @@ namespace platform {
 Result<void> syncFile(const QString &path);
 Result<void> syncFolder(const QString &path);
 
-} // namespace platform
+} // namespace files

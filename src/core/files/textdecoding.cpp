@@ -2,7 +2,7 @@
 
 #include <QStringDecoder>
 
-namespace platform {
+namespace files {
 
 QString decodeText(const QByteArray &bytes)
 {
@@ -13,4 +13,4 @@ QString decodeText(const QByteArray &bytes)
     return text;
 }
 
-} // namespace platform
+} // namespace files

@@ -1,5 +1,7 @@
 #include <core/interchange/csv.h>
 
+#include <core/interchange/spreadsheetcell.h>
+
 #include <QFile>
 #include <QHash>
 #include <QIODevice>
@@ -360,7 +362,7 @@ private:
     void endCell()
     {
         if (m_cells.size() < csvMaxColumns)
-            m_cells << m_cell;
+            m_cells << fromSpreadsheetCell(m_cell);
         else if (m_problem.isEmpty())
             m_problem = QStringLiteral("the row has more than %1 columns").arg(csvMaxColumns);
         m_cell.clear();
@@ -756,9 +758,10 @@ void splitFullName(ImportedContact &contact, const QStringList &headers, const Q
     contact.extras.removeOne(QStringLiteral("Name: ") + cells[at]);
 }
 
-QByteArray quotedCell(const QString &text)
+QByteArray quotedCell(const QString &value)
 {
     static const QString needsQuotes = QStringLiteral(",\";\t\r\n");
+    const QString text = toSpreadsheetCell(value);
     bool quote = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace());
     for (const QChar c : text) {
         if (needsQuotes.contains(c)) {

@@ -73,7 +73,8 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
                                     const std::function<void(ImportedContact &&)> &onContact);
 
 // Writing: the UTF-8 byte-order mark and the header row, then one row per contact. Rows end
-// in CR LF; a cell is quoted where it holds a comma, quote, line break or edge blank.
+// in CR LF; a cell is quoted where it holds a comma, quote, line break or edge blank, and
+// kept from being a spreadsheet formula (toSpreadsheetCell).
 QByteArray csvHeader(const CsvPreset &preset);
 QByteArray csvRow(const ContactValues &values, const CsvPreset &preset);
 

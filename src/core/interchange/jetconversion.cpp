@@ -58,6 +58,25 @@ bool isPlainFile(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// The permission bits of the file at path.
+Result<mode_t> modeOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return Failure{QStringLiteral("%1: %2").arg(path, systemReason())};
+    return mode_t(info.st_mode & 07777);
+}
+
+Result<void> setMode(const QString &path, mode_t mode)
+{
+    if (::chmod(QFile::encodeName(path).constData(), mode) != 0)
+        return Failure{
+            QStringLiteral("%1 could not be given its mode: %2").arg(path, systemReason())};
+    return {};
+}
+
 // A copy under a passing name, synced, then renamed: the backup name never holds part of it.
 Result<void> copyWhole(const QString &from, const QString &to)
 {
@@ -65,7 +84,12 @@ Result<void> copyWhole(const QString &from, const QString &to)
     QFile::remove(partial);
     if (!QFile::copy(from, partial))
         return Failure{QStringLiteral("%1 could not be copied to %2.").arg(from, partial)};
-    Result<void> synced = platform::syncFile(partial);
+    Result<void> synced = files::syncFile(partial);
+    // QFile::copy lets the owner write the copy; the backup keeps the original's mode.
+    if (synced) {
+        const Result<mode_t> mode = modeOf(from);
+        synced = mode ? setMode(partial, *mode) : mode.failure();
+    }
     if (synced
         && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(to).constData()) != 0)
         synced
@@ -141,12 +165,22 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
         options.read);
     if (!report)
         return report.failure();
+    // The converted book is as private as the original was from before any contact is in it;
+    // the owner may write it until it is synced, whatever the original allowed.
+    const Result<mode_t> mode = modeOf(path);
+    if (!mode)
+        return failed(mode.error());
     if (Result<void> created = cntdb::createDatabase(temporary); !created)
         return failed(created.error());
+    if (Result<void> writable = setMode(temporary, *mode | S_IRUSR | S_IWUSR); !writable)
+        return failed(writable.error());
     if (Result<void> inserted = cntdb::insertContacts(temporary, rows); !inserted)
         return failed(inserted.error());
-    if (Result<void> synced = platform::syncFile(temporary); !synced)
+    if (Result<void> synced = files::syncFile(temporary); !synced)
         return failed(synced.error());
+    // After the sync, which opens the file for writing.
+    if (Result<void> kept = setMode(temporary, *mode); !kept)
+        return failed(kept.error());
 
     const Result<bool> kept = keepOriginal(path, backup, options.linkBackup);
     if (!kept)
@@ -154,14 +188,14 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
     backupMade = *kept;
     // The backup's name reaches the disk before the rename can: after a power cut the
     // original must not be left without a name.
-    if (Result<void> synced = platform::syncFolder(folder); !synced)
+    if (Result<void> synced = files::syncFolder(folder); !synced)
         return failed(synced.error());
     if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData())
         != 0)
         return failed(QStringLiteral("%1 could not be renamed: %2").arg(temporary, systemReason()));
     done = true;
     // The rename is made; only its reaching the disk is left to ask for.
-    if (Result<void> synced = platform::syncFolder(folder); !synced)
+    if (Result<void> synced = files::syncFolder(folder); !synced)
         return failed(synced.error());
     return JetConversion{*report, backup};
 }

@@ -249,7 +249,7 @@ QString jetReaderPath()
         = QCoreApplication::applicationDirPath() + QStringLiteral("/pelmora-jetreader");
     if (QFileInfo::exists(beside))
         return beside;
-    return platform::helperDir() + QStringLiteral("/pelmora-jetreader");
+    return files::helperDir() + QStringLiteral("/pelmora-jetreader");
 }
 
 void setJetReaderPathForTesting(const QString &path)

@@ -97,12 +97,12 @@ Result<QString> readValue(QFile &file, const QString &path, const LineMatcher &m
     const QByteArray value = file.read(matcher.valueLength());
     if (value.size() != matcher.valueLength())
         return Failure{failure(path, QStringLiteral("the file changed while it was read"))};
-    return platform::decodeText(value);
+    return files::decodeText(value);
 }
 
 } // namespace
 
-Result<QString> ReadIniKey(const QString &path, const QString &section, const QString &key)
+Result<QString> readIniKey(const QString &path, const QString &section, const QString &key)
 {
     const QFileInfo info(path);
     if (info.isDir())

@@ -18,6 +18,6 @@ namespace settings {
 // back; when that is refused the file is read anyway. Only I/O errors are reported: the
 // path is a folder, the file cannot be created or read; the failure names the file and the
 // reason.
-Result<QString> ReadIniKey(const QString &path, const QString &section, const QString &key);
+Result<QString> readIniKey(const QString &path, const QString &section, const QString &key);
 
 } // namespace settings

@@ -6,17 +6,17 @@ namespace settings {
 
 QString settingsIniPath()
 {
-    return platform::appFile(QStringLiteral("Program Data/settings.ini"));
+    return files::appFile(QStringLiteral("Program Data/settings.ini"));
 }
 
 QString crystlIniPath()
 {
-    return platform::appFile(QStringLiteral("Program Data/crystl32.ini"));
+    return files::appFile(QStringLiteral("Program Data/crystl32.ini"));
 }
 
 QString programInfoPath()
 {
-    return platform::appFile(QStringLiteral("Program Data/ProgramInfo.txt"));
+    return files::appFile(QStringLiteral("Program Data/ProgramInfo.txt"));
 }
 
 } // namespace settings

@@ -76,7 +76,7 @@ Result<void> writeSortType(const QString &path, SortType type)
     // Makes the rename itself durable. A failure here cannot be acted upon (the file already
     // holds the new content for this and every later run unless the machine loses power at
     // this very moment), so it is not reported.
-    (void)platform::syncFolder(QFileInfo(path).absolutePath());
+    (void)files::syncFolder(QFileInfo(path).absolutePath());
     return {};
 }
 

@@ -134,7 +134,7 @@ QString ProgramInfoWindow::load()
         bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-    m_txtProgramInfo->showText(withLineFeeds(platform::decodeText(bytes)));
+    m_txtProgramInfo->showText(withLineFeeds(files::decodeText(bytes)));
     return {};
 }
 

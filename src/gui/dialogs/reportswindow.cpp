@@ -2,57 +2,45 @@
 
 #include <core/files/apppath.h>
 #include <gui/platform/centring.h>
-#include <gui/platform/commandbutton.h>
+#include <gui/platform/controltable.h>
 #include <gui/platform/fonts.h>
-#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
-#include <gui/report/crystalreport.h>
+#include <gui/report/viewerreportcontrol.h>
 
+#include <QAbstractButton>
 #include <QButtonGroup>
-#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 
 namespace {
 
 const QString reportsTitle = QStringLiteral("Pelmora - Reports");
 
-enum class Kind { Label, Frame, Option, Button };
-
-struct Control
-{
-    Kind kind;
-    const char *name;
-    const char *text; // a caption, or what a label says
-    QRect rect;       // an option's lies in the frame above it
-    ReportsWindow::ReportStyle style = ReportsWindow::ReportStyle::Phone; // an option's
-    const char *description = nullptr; // what lblDescription says once it is clicked
-};
-
+using Kind = platform::LayoutControl::Kind;
 using platform::twipsRect;
 using Style = ReportsWindow::ReportStyle;
 
-// In creation order, which is the order the controls are drawn in.
-constexpr Control controls[] = {
+constexpr platform::LayoutControl controls[] = {
     {Kind::Label, "Label1",
      "Welcome to Pelmora Reports.  Please select a report style and then click 'View Report' "
      "to display the desired report.  These reports can be exported and printed.",
      twipsRect(120, 120, 4935, 735)},
     {Kind::Frame, "Frame1", "Report Style", twipsRect(480, 1080, 2295, 2175)},
-    {Kind::Option, "optPhone", "Phone Listing", twipsRect(120, 240, 2055, 375), Style::Phone,
+    {Kind::Option, "optPhone", "Phone Listing", twipsRect(120, 240, 2055, 375), int(Style::Phone),
      "This report will display your contacts information in a phone book catalog style.  This "
      "report is common for having all work / home, cell, and fax numbers all in one report."},
-    {Kind::Option, "optAddress", "Address Listing", twipsRect(120, 720, 2055, 375), Style::Address,
+    {Kind::Option, "optAddress", "Address Listing", twipsRect(120, 720, 2055, 375),
+     int(Style::Address),
      "This report will display your contacts information in an address book catalog style.  "
      "This report is common for having all your mailing address information all in one "
      "report."},
-    {Kind::Option, "optEmail", "Email Listing", twipsRect(120, 1200, 2055, 375), Style::Email,
+    {Kind::Option, "optEmail", "Email Listing", twipsRect(120, 1200, 2055, 375), int(Style::Email),
      "This report will display your contacts email address in an address book catalog style.  "
      "This report is common for having all your email address information all in one report."},
-    {Kind::Option, "optMailing", "Mailing Labels", twipsRect(120, 1680, 2055, 375), Style::Mailing,
+    {Kind::Option, "optMailing", "Mailing Labels", twipsRect(120, 1680, 2055, 375),
+     int(Style::Mailing),
      "This report will create mailing labels of your contacts information.  This report is "
      "common for having all your address information on a label per contact record."},
     {Kind::Button, "cmdViewReport", "&View Report", twipsRect(3120, 1200, 1815, 495)},
@@ -61,35 +49,16 @@ constexpr Control controls[] = {
      twipsRect(240, 3360, 4815, 975)},
 };
 
-QString description(Style style)
-{
-    for (const Control &control : controls) {
-        if (control.kind == Kind::Option && control.style == style)
-            return QString::fromLatin1(control.description);
-    }
-    return {};
-}
-
 } // namespace
 
-QString ReportsWindow::phoneDescription()
+std::span<const platform::LayoutControl> ReportsWindow::layout()
 {
-    return description(ReportStyle::Phone);
+    return controls;
 }
 
-QString ReportsWindow::addressDescription()
+QString ReportsWindow::description(ReportStyle style)
 {
-    return description(ReportStyle::Address);
-}
-
-QString ReportsWindow::emailDescription()
-{
-    return description(ReportStyle::Email);
-}
-
-QString ReportsWindow::mailingDescription()
-{
-    return description(ReportStyle::Mailing);
+    return platform::optionDescription(controls, int(style));
 }
 
 ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
@@ -105,25 +74,7 @@ ReportsWindow::ReportsWindow(std::function<void()> showMainWindow,
     resize(platform::twipsSize(5295, 4515));
 
     m_reportStyle = new QButtonGroup(this);
-    QGroupBox *frame = nullptr;
-    for (const Control &control : controls) {
-        const QString name = QString::fromLatin1(control.name);
-        const QString text = QString::fromLatin1(control.text);
-        switch (control.kind) {
-        case Kind::Label:
-            platform::makeLabel(this, name, text, control.rect);
-            break;
-        case Kind::Frame:
-            frame = platform::makeFrame(this, name, text, control.rect);
-            break;
-        case Kind::Option:
-            platform::addOption(m_reportStyle, frame, name, text, control.rect, int(control.style));
-            break;
-        case Kind::Button:
-            platform::makeCommandButton(this, name, text, control.rect);
-            break;
-        }
-    }
+    platform::makeControls(this, m_reportStyle, controls);
     m_lblDescription = findChild<QLabel *>(QStringLiteral("lblDescription"));
     auto *cmdViewReport = findChild<QPushButton *>(QStringLiteral("cmdViewReport"));
     auto *cmdClose = findChild<QPushButton *>(QStringLiteral("cmdClose"));
@@ -153,12 +104,12 @@ ReportsWindow::~ReportsWindow() = default;
 
 std::unique_ptr<reportengine::ReportControl> ReportsWindow::storedReportControl()
 {
-    reportengine::ReportControlSettings settings;
+    reportui::ReportControlSettings settings;
     settings.reportError = [](const QString &title, const QString &text) {
         platform::showMessage(title, text, platform::MessageIcon::Critical,
                               platform::MessageButtons::Ok);
     };
-    return std::make_unique<reportengine::CrystalReport>(settings);
+    return std::make_unique<reportui::ViewerReportControl>(settings);
 }
 
 void ReportsWindow::showEvent(QShowEvent *event)
@@ -208,10 +159,10 @@ void ReportsWindow::cmdViewReportClick()
     // so nothing of an earlier run carries over, and it does not live in this window.
     const ReportControlFactory makeReportControl = m_makeReportControl;
     close();
-    std::unique_ptr<reportengine::ReportControl> crystalReport1 = makeReportControl();
-    crystalReport1->setReportFileName(platform::appFile(reportFile));
+    std::unique_ptr<reportengine::ReportControl> reportControl = makeReportControl();
+    reportControl->setReportFileName(files::appFile(reportFile));
     // A failure has gone to the control's error reporter.
-    static_cast<void>(crystalReport1->run());
+    static_cast<void>(reportControl->run());
 }
 
 void ReportsWindow::cmdCloseClick()

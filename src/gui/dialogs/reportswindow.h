@@ -1,11 +1,13 @@
 #pragma once
 
-#include <gui/report/crystalreport.h>
+#include <gui/platform/controltable.h>
+#include <gui/report/viewerreportcontrol.h>
 
 #include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <span>
 
 class QButtonGroup;
 class QLabel;
@@ -25,16 +27,16 @@ public:
                            ReportControlFactory makeReportControl = storedReportControl);
     ~ReportsWindow() override;
 
-    // CrystalReport1 as stored with the window: failures go to a message box.
+    // The report control as stored with the window: failures go to a message box.
     static std::unique_ptr<reportengine::ReportControl> storedReportControl();
-
-    static QString phoneDescription();
-    static QString addressDescription();
-    static QString emailDescription();
-    static QString mailingDescription();
 
     // The ids of the report style options in their group.
     enum class ReportStyle { Phone, Address, Email, Mailing };
+
+    // The window's controls as they are made.
+    static std::span<const platform::LayoutControl> layout();
+    // What lblDescription says once the style's option is clicked.
+    static QString description(ReportStyle style);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -2,57 +2,43 @@
 
 #include <core/contacts/contactstore.h>
 #include <gui/platform/centring.h>
-#include <gui/platform/commandbutton.h>
+#include <gui/platform/controltable.h>
 #include <gui/platform/fonts.h>
-#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
 
+#include <QAbstractButton>
 #include <QButtonGroup>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
-
-#include <limits>
 
 namespace {
 
-enum class Kind { Label, Frame, Option, Edit, Button };
-
-struct Control
-{
-    Kind kind;
-    const char *name;
-    const char *text; // a caption, or what a label says
-    QRect rect;       // an option's or the edit box's lies in the frame above it
-    ContactField field = ContactField::LastName; // an option's
-    const char *description = nullptr;           // what lblDescription says once it is clicked
-};
-
+using Kind = platform::LayoutControl::Kind;
 using platform::twipsRect;
 
-// In creation order, which is the order the controls are drawn in.
-constexpr Control controls[] = {
+constexpr platform::LayoutControl controls[] = {
     {Kind::Label, "Label1",
      "Welcome to Pelmora Search.  Please select what type of search you would like to do.  "
      "Then press 'Search' to search for your criteria.",
      twipsRect(120, 120, 5415, 495)},
     {Kind::Frame, "Frame1", "Search Type", twipsRect(120, 840, 2295, 2655)},
-    {Kind::Option, "optLast", "Last Name", twipsRect(120, 240, 2055, 375), ContactField::LastName,
+    {Kind::Option, "optLast", "Last Name", twipsRect(120, 240, 2055, 375),
+     int(ContactField::LastName),
      "This will search the database for the last name of your search criteria."},
     {Kind::Option, "optFirst", "First Name", twipsRect(120, 720, 2055, 375),
-     ContactField::FirstName,
+     int(ContactField::FirstName),
      "This will search the database for the first name of your search criteria."},
-    {Kind::Option, "optNick", "Nick Name", twipsRect(120, 1200, 2055, 375), ContactField::NickName,
+    {Kind::Option, "optNick", "Nick Name", twipsRect(120, 1200, 2055, 375),
+     int(ContactField::NickName),
      "This will search the database for the nick name of your search criteria."},
     {Kind::Option, "optHome", "Home Phone", twipsRect(120, 1680, 2055, 375),
-     ContactField::HomePhone,
+     int(ContactField::HomePhone),
      "This will search the database for the home phone number of your search criteria."},
     {Kind::Option, "optWork", "Work Phone", twipsRect(120, 2160, 2055, 375),
-     ContactField::WorkPhone,
+     int(ContactField::WorkPhone),
      "This will search the database for the work phone number of your search criteria."},
     {Kind::Frame, "Frame2", "Enter What to Search For", twipsRect(2520, 840, 3135, 855)},
     {Kind::Edit, "txtSearch", "", twipsRect(120, 360, 2895, 285)},
@@ -64,22 +50,20 @@ constexpr Control controls[] = {
      twipsRect(480, 3600, 4815, 615)},
 };
 
-// The clicked option's description; the first option's for a field no option stands for.
-QString description(ContactField field)
+} // namespace
+
+std::span<const platform::LayoutControl> SearchDialog::layout()
 {
-    const Control *found = nullptr;
-    for (const Control &control : controls) {
-        if (control.kind != Kind::Option)
-            continue;
-        if (!found || control.field == field)
-            found = &control;
-        if (control.field == field)
-            break;
-    }
-    return QString::fromLatin1(found->description);
+    return controls;
 }
 
-} // namespace
+QString SearchDialog::description(ContactField field)
+{
+    // A field no option stands for gets the first option's description.
+    const QString text = platform::optionDescription(controls, int(field));
+    return text.isNull() ? platform::optionDescription(controls, int(ContactField::LastName))
+                         : text;
+}
 
 SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
     : QWidget(nullptr,
@@ -94,32 +78,8 @@ SearchDialog::SearchDialog(ContactStore &store, FailureReporter reportFailure)
     setFont(platform::msSansSerif(8.25));
 
     m_searchType = new QButtonGroup(this);
-    QGroupBox *frame = nullptr;
-    for (const Control &control : controls) {
-        const QString name = QString::fromLatin1(control.name);
-        const QString text = QString::fromLatin1(control.text);
-        switch (control.kind) {
-        case Kind::Label:
-            platform::makeLabel(this, name, text, control.rect);
-            break;
-        case Kind::Frame:
-            frame = platform::makeFrame(this, name, text, control.rect);
-            break;
-        case Kind::Option:
-            platform::addOption(m_searchType, frame, name, text, control.rect, int(control.field));
-            break;
-        case Kind::Edit:
-            m_txtSearch = new QLineEdit(frame);
-            m_txtSearch->setObjectName(name);
-            m_txtSearch->setAccessibleName(frame->title());
-            m_txtSearch->setMaxLength(std::numeric_limits<int>::max());
-            m_txtSearch->setGeometry(control.rect);
-            break;
-        case Kind::Button:
-            platform::makeCommandButton(this, name, text, control.rect);
-            break;
-        }
-    }
+    platform::makeControls(this, m_searchType, controls);
+    m_txtSearch = findChild<QLineEdit *>(QStringLiteral("txtSearch"));
     m_lblDescription = findChild<QLabel *>(QStringLiteral("lblDescription"));
     auto *cmdSearch = findChild<QPushButton *>(QStringLiteral("cmdSearch"));
     auto *cmdClose = findChild<QPushButton *>(QStringLiteral("cmdClose"));

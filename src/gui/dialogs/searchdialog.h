@@ -1,10 +1,12 @@
 #pragma once
 
 #include <core/contacts/contactfields.h>
+#include <gui/platform/controltable.h>
 
 #include <QWidget>
 
 #include <functional>
+#include <span>
 
 class ContactStore;
 class QButtonGroup;
@@ -22,6 +24,11 @@ class SearchDialog : public QWidget
 public:
     using FailureReporter = std::function<void(const QString &whatFailed, const QString &reason)>;
     SearchDialog(ContactStore &store, FailureReporter reportFailure);
+
+    // The dialog's controls as they are made.
+    static std::span<const platform::LayoutControl> layout();
+    // What lblDescription says once the field's option is clicked.
+    static QString description(ContactField field);
 
     // The Click handler of cmdSearch.
     void search();

@@ -4,38 +4,24 @@
 #include <core/settings/settingswriter.h>
 
 #include <gui/platform/centring.h>
-#include <gui/platform/commandbutton.h>
+#include <gui/platform/controltable.h>
 #include <gui/platform/fonts.h>
-#include <gui/platform/label.h>
 #include <gui/platform/messagebox.h>
 #include <gui/platform/optiongroup.h>
 #include <gui/platform/twips.h>
 
+#include <QAbstractButton>
 #include <QButtonGroup>
-#include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
-#include <QRadioButton>
 
 namespace {
 
-enum class Kind { Label, Frame, Option, Button };
-
-struct Control
-{
-    Kind kind;
-    const char *name;
-    const char *text; // a caption, or what a label says
-    QRect rect;       // an option's lies in the frame above it
-    settings::SortType sortType = settings::SortType::LastName; // an option's
-    const char *description = nullptr;                          // what an option explains
-};
-
+using Kind = platform::LayoutControl::Kind;
 using platform::twipsRect;
 
-// In creation order, which is the order the controls are drawn in.
-constexpr Control controls[] = {
+constexpr platform::LayoutControl controls[] = {
     {Kind::Label, "Label1",
      "Welcome to Pelmora Record Sort.  Please select what type of sort you would like to "
      "saved.  This will be loaded and will automatically sort your database.  To save your "
@@ -43,12 +29,13 @@ constexpr Control controls[] = {
      twipsRect(120, 120, 5415, 735)},
     {Kind::Frame, "Frame1", "Sort Type", twipsRect(120, 960, 2295, 1695)},
     {Kind::Option, "optLast", "Last Name", twipsRect(120, 240, 2055, 375),
-     settings::SortType::LastName, "Set this if you would like to sort your database by Lastname."},
+     int(settings::SortType::LastName),
+     "Set this if you would like to sort your database by Lastname."},
     {Kind::Option, "optFirst", "First Name", twipsRect(120, 720, 2055, 375),
-     settings::SortType::FirstName,
+     int(settings::SortType::FirstName),
      "Set this if you would like to sort your database by Firstname."},
     {Kind::Option, "optId", "Contact ID", twipsRect(120, 1200, 2055, 375),
-     settings::SortType::ContactId,
+     int(settings::SortType::ContactId),
      "Set this if you would like to sort your database by Contact ID."},
     {Kind::Button, "cmdSave", "&Save", twipsRect(3120, 1320, 1815, 495)},
     {Kind::Button, "cmdClose", "&Close", twipsRect(3120, 1920, 1815, 495)},
@@ -56,16 +43,17 @@ constexpr Control controls[] = {
     {Kind::Label, "lblDescription", "", twipsRect(480, 2880, 4815, 615)},
 };
 
-QString description(settings::SortType type)
+} // namespace
+
+std::span<const platform::LayoutControl> SortOptionsDialog::layout()
 {
-    for (const Control &control : controls) {
-        if (control.kind == Kind::Option && control.sortType == type)
-            return QString::fromLatin1(control.description);
-    }
-    return {};
+    return controls;
 }
 
-} // namespace
+QString SortOptionsDialog::description(settings::SortType type)
+{
+    return platform::optionDescription(controls, int(type));
+}
 
 SortOptionsDialog::SortOptionsDialog(QWidget *parent)
     : QWidget(parent)
@@ -85,25 +73,7 @@ SortOptionsDialog::SortOptionsDialog(QWidget *parent)
     setFixedSize(platform::twipsSize(5655, 3735));
 
     m_sortType = new QButtonGroup(this);
-    for (const Control &control : controls) {
-        const QString name = QString::fromLatin1(control.name);
-        const QString text = QString::fromLatin1(control.text);
-        switch (control.kind) {
-        case Kind::Label:
-            platform::makeLabel(this, name, text, control.rect);
-            break;
-        case Kind::Frame:
-            m_frame1 = platform::makeFrame(this, name, text, control.rect);
-            break;
-        case Kind::Option:
-            platform::addOption(m_sortType, m_frame1, name, text, control.rect,
-                                int(control.sortType));
-            break;
-        case Kind::Button:
-            platform::makeCommandButton(this, name, text, control.rect);
-            break;
-        }
-    }
+    platform::makeControls(this, m_sortType, controls);
     m_cmdSave = findChild<QPushButton *>(QStringLiteral("cmdSave"));
     m_cmdClose = findChild<QPushButton *>(QStringLiteral("cmdClose"));
     m_lblDescription = findChild<QLabel *>(QStringLiteral("lblDescription"));

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <core/settings/settingswriter.h>
+#include <gui/platform/controltable.h>
+
 #include <QWidget>
 
+#include <span>
+
 class QButtonGroup;
-class QGroupBox;
 class QLabel;
 class QPushButton;
 
@@ -18,6 +22,11 @@ public:
     explicit SortOptionsDialog(QWidget *parent = nullptr);
     ~SortOptionsDialog() override;
 
+    // The dialog's controls as they are made.
+    static std::span<const platform::LayoutControl> layout();
+    // What lblDescription says while the sort type's option is selected.
+    static QString description(settings::SortType type);
+
     // The Click handler of cmdSave: replaces settings.ini with the selected sort type and says
     // whether that worked. The dialog stays open.
     void save();
@@ -25,7 +34,6 @@ public:
 private:
     void showDescription(const QString &text);
 
-    QGroupBox *m_frame1 = nullptr;
     // optLast, optFirst and optId, their ids the settings::SortType each stands for.
     QButtonGroup *m_sortType = nullptr;
     QPushButton *m_cmdSave = nullptr;

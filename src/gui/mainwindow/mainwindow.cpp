@@ -276,8 +276,8 @@ void MainWindow::buildFields()
 
 bool MainWindow::load()
 {
-    m_store.setDatabaseName(platform::appFile(QStringLiteral("cntdb.mdb")));
-    const Result<QString> sortType = settings::ReadIniKey(
+    m_store.setDatabaseName(files::appFile(QStringLiteral("cntdb.mdb")));
+    const Result<QString> sortType = settings::readIniKey(
         settings::settingsIniPath(), settings::settingsSection, settings::sortTypeKey);
     if (!sortType) {
         platform::showMessage(QString(),

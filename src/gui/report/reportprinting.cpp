@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-namespace reportengine {
+namespace reportui {
 
-Result<void> printReport(const Report &report, QPrinter &printer)
+Result<void> printReport(const reportengine::Report &report, QPrinter &printer)
 {
     printer.setDocName(report.title());
     QPainter painter;
@@ -29,7 +29,7 @@ Result<void> printReport(const Report &report, QPrinter &printer)
     }
     const QRectF pageRect = printer.pageRect(QPrinter::DevicePixel)
                                 .translated(-printer.pageRect(QPrinter::DevicePixel).topLeft());
-    const Result<void> painted = paintPages(
+    const Result<void> painted = reportengine::paintPages(
         report, painter, [&] { return printer.newPage(); }, pageRect, first, last);
     painter.end();
     if (!painted)
@@ -38,4 +38,4 @@ Result<void> printReport(const Report &report, QPrinter &printer)
     return {};
 }
 
-} // namespace reportengine
+} // namespace reportui

@@ -7,11 +7,13 @@
 class QPrinter;
 
 namespace reportengine {
-
 class Report;
+}
+
+namespace reportui {
 
 // Prints every page (or the printer's page range) with the screen's layout. A failure says
 // why.
-Result<void> printReport(const Report &report, QPrinter &printer);
+Result<void> printReport(const reportengine::Report &report, QPrinter &printer);
 
-} // namespace reportengine
+} // namespace reportui

@@ -28,7 +28,7 @@
 
 #include <algorithm>
 
-namespace reportengine {
+namespace reportui {
 
 namespace {
 
@@ -47,9 +47,9 @@ struct FormatInfo
 };
 // In the order of ReportViewer::Format.
 constexpr FormatInfo formats[]
-    = {{QT_TRANSLATE_NOOP("reportengine::ReportViewer", "PDF files (*.pdf)"), "pdf"},
-       {QT_TRANSLATE_NOOP("reportengine::ReportViewer", "HTML files (*.html)"), "html"},
-       {QT_TRANSLATE_NOOP("reportengine::ReportViewer", "CSV files (*.csv)"), "csv"}};
+    = {{QT_TRANSLATE_NOOP("reportui::ReportViewer", "PDF files (*.pdf)"), "pdf"},
+       {QT_TRANSLATE_NOOP("reportui::ReportViewer", "HTML files (*.html)"), "html"},
+       {QT_TRANSLATE_NOOP("reportui::ReportViewer", "CSV files (*.csv)"), "csv"}};
 
 // Where the next export dialog opens: the folder of the last export of this run.
 QString &lastExportFolder()
@@ -109,7 +109,7 @@ private:
     ReportViewer *m_viewer;
 };
 
-ReportViewer::ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportError)
+ReportViewer::ReportViewer(std::unique_ptr<reportengine::Report> report, ErrorReporter reportError)
     : m_report(std::move(report))
     , m_reportError(std::move(reportError))
     , m_askFile([this](const QString &suggestedPath, Format format) {
@@ -276,13 +276,13 @@ Result<void> ReportViewer::exportTo(const QString &path, Format format)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     switch (format) {
     case Format::Pdf:
-        written = exportPdf(*m_report, path);
+        written = reportengine::exportPdf(*m_report, path);
         break;
     case Format::Html:
-        written = exportHtml(*m_report, path);
+        written = reportengine::exportHtml(*m_report, path);
         break;
     case Format::Csv:
-        written = exportCsv(*m_report, path);
+        written = reportengine::exportCsv(*m_report, path);
         break;
     }
     QApplication::restoreOverrideCursor();
@@ -400,4 +400,4 @@ QList<ReportViewer *> openReportViewers()
     return list;
 }
 
-} // namespace reportengine
+} // namespace reportui

@@ -14,8 +14,11 @@ class QSpinBox;
 class QStatusBar;
 
 namespace reportengine {
-
 class Report;
+}
+
+namespace reportui {
+
 class PageView;
 
 // Tells the user about a failure: a title and a sentence that names the file and the reason.
@@ -34,10 +37,10 @@ public:
     // Asks for the file to export to, starting from suggestedPath; empty when cancelled.
     using FileAsker = std::function<QString(const QString &suggestedPath, Format format)>;
 
-    ReportViewer(std::unique_ptr<Report> report, ErrorReporter reportError);
+    ReportViewer(std::unique_ptr<reportengine::Report> report, ErrorReporter reportError);
     ~ReportViewer() override;
 
-    const Report &report() const { return *m_report; }
+    const reportengine::Report &report() const { return *m_report; }
     int currentPage() const { return m_page; } // 0-based
     void setCurrentPage(int page);
     int zoomPercent() const { return m_zoom; }
@@ -65,7 +68,7 @@ private:
     void updateControls();
     QString askFileWithDialog(const QString &suggestedPath, Format format);
 
-    std::unique_ptr<Report> m_report;
+    std::unique_ptr<reportengine::Report> m_report;
     ErrorReporter m_reportError;
     FileAsker m_askFile;
     int m_page = 0;
@@ -84,4 +87,4 @@ void closeAllReportViewers();
 // The viewers now open, oldest first.
 QList<ReportViewer *> openReportViewers();
 
-} // namespace reportengine
+} // namespace reportui

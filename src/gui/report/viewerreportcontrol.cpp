@@ -1,16 +1,16 @@
-#include <gui/report/crystalreport.h>
+#include <gui/report/viewerreportcontrol.h>
 
 #include <report/report.h>
 
 #include <QApplication>
 
-namespace reportengine {
+namespace reportui {
 
-CrystalReport::CrystalReport(ReportControlSettings settings)
+ViewerReportControl::ViewerReportControl(ReportControlSettings settings)
     : m_settings(std::move(settings))
 {}
 
-Result<void> CrystalReport::run()
+Result<void> ViewerReportControl::run()
 {
     m_lastViewer = nullptr;
     QString error;
@@ -20,11 +20,12 @@ Result<void> CrystalReport::run()
         const QDate date
             = m_settings.printDate.isValid() ? m_settings.printDate : QDate::currentDate();
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        Result<Report> report = Report::open(m_reportFileName, date);
+        Result<reportengine::Report> report = reportengine::Report::open(m_reportFileName, date);
         QApplication::restoreOverrideCursor();
         if (report) {
-            auto *viewer = new ReportViewer(std::make_unique<Report>(std::move(report).value()),
-                                            m_settings.reportError);
+            auto *viewer = new ReportViewer(
+                std::make_unique<reportengine::Report>(std::move(report).value()),
+                m_settings.reportError);
             viewer->setZoomPercent(m_settings.zoomPercent);
             viewer->show();
             viewer->raise();
@@ -41,4 +42,4 @@ Result<void> CrystalReport::run()
     return Failure{error};
 }
 
-} // namespace reportengine
+} // namespace reportui

@@ -6,7 +6,7 @@
 #include <QDate>
 #include <QString>
 
-namespace reportengine {
+namespace reportui {
 
 // The settings a report control starts from. The report file is not among them: it is
 // set before every run.
@@ -21,10 +21,10 @@ struct ReportControlSettings
 // The report control: loads the definition named by the report file, reads its data
 // source, lays the pages out and opens a viewer. The control keeps nothing of a run: the
 // viewer owns the report, so the control may be dropped as soon as run() returns.
-class CrystalReport final : public ReportControl
+class ViewerReportControl final : public reportengine::ReportControl
 {
 public:
-    explicit CrystalReport(ReportControlSettings settings = {});
+    explicit ViewerReportControl(ReportControlSettings settings = {});
 
     void setReportFileName(const QString &path) override { m_reportFileName = path; }
     QString reportFileName() const override { return m_reportFileName; }
@@ -39,4 +39,4 @@ private:
     ReportViewer *m_lastViewer = nullptr;
 };
 
-} // namespace reportengine
+} // namespace reportui
