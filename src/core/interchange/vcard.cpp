@@ -1,5 +1,7 @@
 #include "vcard.h"
 
+#include <core/interchange/vcardsyntax.h>
+
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -18,23 +20,10 @@ constexpr qsizetype maxCardBytes = 8 * 1024 * 1024;
 
 const QString crlf = QStringLiteral("\r\n");
 
-struct PhysicalLine
-{
-    QByteArray bytes;
-    int number = 0;
-};
-
-bool sameText(QByteArrayView a, const char *b)
-{
-    return a.compare(QByteArrayView(b), Qt::CaseInsensitive) == 0;
-}
-
-// One property of a card. The parts are views into the card's unfolded lines, which live
-// while the card is read: a large import parses millions of these, and copying each part
-// out cost more than all the rest of the reading.
+// One property of a card, read for its meaning. The parts are views into the card's
+// unfolded lines, which live while the card is read.
 struct Property
 {
-    QByteArrayView group;
     QByteArrayView name;
     // Bare 2.1 parameters included; a card that lists more than these is not worth reading
     // them from, and the array keeps a property a plain copy.
@@ -57,104 +46,19 @@ struct Property
     }
 };
 
-bool isLine(QByteArrayView bytes, const char *what)
+std::optional<Property> parseProperty(const UnfoldedLine &line)
 {
-    while (!bytes.isEmpty() && (bytes.back() == ' ' || bytes.back() == '\t'))
-        bytes.chop(1);
-    return bytes.compare(QByteArrayView(what), Qt::CaseInsensitive) == 0;
-}
-
-// Where the name and parameters end: the first colon outside double quotes.
-qsizetype valueStart(const QByteArray &line)
-{
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
-            quoted = !quoted;
-        else if (line[i] == ':' && !quoted)
-            return i;
-    }
-    return -1;
-}
-
-bool isQuotedPrintable(const QByteArray &line)
-{
-    const qsizetype colon = valueStart(line);
-    return colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE");
-}
-
-// Joins folded lines. A folded line starts with a space or tab, dropped; inside a
-// QUOTED-PRINTABLE value a line ending in "=" continues on the next whatever it starts with.
-QList<PhysicalLine> unfold(const QList<PhysicalLine> &lines)
-{
-    QList<PhysicalLine> logical;
-    bool softBreak = false;
-    for (const PhysicalLine &line : lines) {
-        if (!logical.isEmpty() && softBreak && !isLine(line.bytes, "END:VCARD")) {
-            logical.back().bytes.chop(1);
-            logical.back().bytes += line.bytes;
-        } else if (!logical.isEmpty() && !line.bytes.isEmpty()
-                   && (line.bytes[0] == ' ' || line.bytes[0] == '\t')) {
-            logical.back().bytes += line.bytes.mid(1);
-        } else {
-            logical.append(line);
-        }
-        const QByteArray &current = logical.back().bytes;
-        softBreak = current.endsWith('=') && isQuotedPrintable(current);
-    }
-    return logical;
-}
-
-// Calls visit with each part of text between separators that stand outside double quotes.
-template<typename Visit>
-void forEachOutsideQuotes(QByteArrayView text, char separator, Visit visit)
-{
-    qsizetype start = 0;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '"')
-            quoted = !quoted;
-        else if (text[i] == separator && !quoted) {
-            visit(text.sliced(start, i - start));
-            start = i + 1;
-        }
-    }
-    visit(text.sliced(start));
-}
-
-QByteArrayView unquoted(QByteArrayView value)
-{
-    value = value.trimmed();
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = value.sliced(1, value.size() - 2);
-    return value;
-}
-
-std::optional<Property> parseProperty(const PhysicalLine &line)
-{
-    const qsizetype colon = valueStart(line.bytes);
-    if (colon <= 0)
+    const std::optional<ContentLineParts> parts = parseContentLine(line.text);
+    if (!parts)
         return std::nullopt;
     Property property;
     property.line = line.number;
-    property.value = QByteArrayView(line.bytes).sliced(colon + 1);
-    bool first = true;
-    forEachOutsideQuotes(QByteArrayView(line.bytes).first(colon), ';', [&](QByteArrayView part) {
-        if (first) {
-            first = false;
-            const QByteArrayView name = part.trimmed();
-            const qsizetype dot = name.lastIndexOf('.');
-            property.group = dot >= 0 ? name.first(dot) : QByteArrayView();
-            property.name = name.sliced(dot + 1);
-            return;
-        }
-        const qsizetype equals = part.indexOf('=');
+    property.name = parts->name;
+    property.value = parts->value;
+    forEachParameter(parts->parameters, [&](const Parameter &parameter) {
         // A 2.1 bare parameter names a type or an encoding: TEL;HOME;VOICE.
-        const QByteArrayView key
-            = equals < 0 ? QByteArrayView("TYPE") : part.first(equals).trimmed();
-        const QByteArrayView value = unquoted(equals < 0 ? part : part.sliced(equals + 1));
-        if (sameText(key, "TYPE")) {
-            forEachOutsideQuotes(value, ',', [&](QByteArrayView type) {
+        if (parameter.name.isEmpty() || sameText(parameter.name, "TYPE")) {
+            forEachOutsideQuotes(parameter.value, ',', [&](QByteArrayView type) {
                 type = unquoted(type);
                 if (sameText(type, "quoted-printable") || sameText(type, "base64")
                     || sameText(type, "b"))
@@ -164,19 +68,19 @@ std::optional<Property> parseProperty(const PhysicalLine &line)
                 else if (!type.isEmpty() && property.typeCount < int(property.typeList.size()))
                     property.typeList[size_t(property.typeCount++)] = type;
             });
-        } else if (sameText(key, "ENCODING")) {
-            property.encoding = value;
-        } else if (sameText(key, "CHARSET")) {
-            property.charset = value;
-        } else if (sameText(key, "VALUE")) {
-            property.valueType = value;
-        } else if (sameText(key, "PREF")) {
+        } else if (sameText(parameter.name, "ENCODING")) {
+            property.encoding = parameter.value;
+        } else if (sameText(parameter.name, "CHARSET")) {
+            property.charset = parameter.value;
+        } else if (sameText(parameter.name, "VALUE")) {
+            property.valueType = parameter.value;
+        } else if (sameText(parameter.name, "PREF")) {
             bool ok = false;
-            const int pref = value.toInt(&ok);
+            const int pref = parameter.value.toInt(&ok);
             if (ok && pref >= 1 && pref <= 100)
                 property.pref = std::min(property.pref, pref);
-        } else if (sameText(key, "X-PELMORA-SLOT")) {
-            property.slot = value;
+        } else if (sameText(parameter.name, "X-PELMORA-SLOT")) {
+            property.slot = parameter.value;
         }
     });
     return property;
@@ -212,68 +116,9 @@ std::optional<QByteArray> decodeQuotedPrintable(QByteArrayView encoded)
     return decoded;
 }
 
-// Every line break as CR LF, the form the program stores.
-QString withCrLf(QString text)
-{
-    if (!text.contains(u'\r') && !text.contains(u'\n'))
-        return text;
-    text.replace(crlf, QStringLiteral("\n"));
-    text.replace(u'\r', u'\n');
-    return text.replace(u'\n', crlf);
-}
-
-QString unescape(QStringView text)
-{
-    if (!text.contains(u'\\'))
-        return withCrLf(text.toString());
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const QChar next = text[i + 1];
-        if (next == u'n' || next == u'N')
-            out += crlf;
-        else if (next == u'\\' || next == u',' || next == u';')
-            out += next;
-        else
-            out += QStringView(text).mid(i, 2); // not an escape: kept as it stands
-        ++i;
-    }
-    return withCrLf(out);
-}
-
-// A whole value as it stands, shared rather than copied, when there is nothing to undo: most
-// values of a large import are plain.
-QString unescape(const QString &text)
-{
-    const bool plain = std::none_of(text.cbegin(), text.cend(),
-                                    [](QChar c) { return c == u'\\' || c == u'\r' || c == u'\n'; });
-    return plain ? text : unescape(QStringView(text));
-}
-
-// Splits on separator where it is not escaped, leaving the escapes for unescape().
-QList<QStringView> splitUnescaped(QStringView text, QChar separator)
-{
-    QList<QStringView> parts;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\\')
-            ++i;
-        else if (text[i] == separator) {
-            parts << text.mid(start, i - start);
-            start = i + 1;
-        }
-    }
-    parts << text.mid(start);
-    return parts;
-}
-
 QString component(const QList<QStringView> &parts, qsizetype index)
 {
-    return index < parts.size() ? unescape(parts[index]) : QString();
+    return index < parts.size() ? unescapeText(parts[index]) : QString();
 }
 
 struct Address
@@ -289,7 +134,7 @@ struct Address
 
 Address readAddress(QStringView value)
 {
-    const QList<QStringView> parts = splitUnescaped(value, u';');
+    const QList<QStringView> parts = splitEscaped(value, u';');
     Address address;
     QStringList street{component(parts, 0), component(parts, 1), component(parts, 2)};
     street.removeAll(QString());
@@ -413,9 +258,9 @@ std::variant<ImportedContact, QString> CardReader::read(const QList<PhysicalLine
     m_contact.line = m_firstLine;
     QList<std::pair<Property, QString>> properties;
     // The properties look into these lines: they live until the card is placed.
-    const QList<PhysicalLine> unfolded = unfold(lines);
+    const QList<UnfoldedLine> unfolded = unfold(lines);
     properties.reserve(unfolded.size());
-    for (const PhysicalLine &line : unfolded) {
+    for (const UnfoldedLine &line : unfolded) {
         if (std::optional<Property> property = parseProperty(line)) {
             if (property->is("BEGIN") || property->is("END"))
                 continue;
@@ -449,20 +294,20 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
         if (property.is("VERSION")) {
             version4 = text.trimmed() == QStringLiteral("4.0");
         } else if (property.is("N")) {
-            const QList<QStringView> parts = splitUnescaped(text, u';');
+            const QList<QStringView> parts = splitEscaped(text, u';');
             set(ContactField::LastName, component(parts, 0));
             set(ContactField::FirstName, component(parts, 1));
             set(ContactField::Middle, component(parts, 2));
             haveName = true;
         } else if (property.is("FN")) {
-            formattedName = unescape(text);
+            formattedName = unescapeText(text);
         } else if (property.is("NICKNAME")) {
-            const QList<QStringView> nicks = splitUnescaped(text, u',');
+            const QList<QStringView> nicks = splitEscaped(text, u',');
             for (qsizetype i = 0; i < nicks.size(); ++i) {
                 if (i == 0 && values[fieldIndex(ContactField::NickName)].isEmpty())
-                    set(ContactField::NickName, unescape(nicks[i]));
+                    set(ContactField::NickName, unescapeText(nicks[i]));
                 else if (!nicks[i].isEmpty())
-                    extra(QStringLiteral("Nick name"), unescape(nicks[i]));
+                    extra(QStringLiteral("Nick name"), unescapeText(nicks[i]));
             }
         } else if (property.is("ADR")) {
             addresses.append({&property, text});
@@ -474,20 +319,20 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
                 && number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
                 number = withCrLf(number.mid(4));
             else
-                number = unescape(number);
+                number = unescapeText(number);
             phones.append({number, &property});
         } else if (property.is("EMAIL")) {
-            emails.append({&property, unescape(text)});
+            emails.append({&property, unescapeText(text)});
         } else if (property.is("NOTE")) {
-            notes << unescape(text);
+            notes << unescapeText(text);
         } else if (property.is("X-PELMORA-CONTACTID")) {
-            set(ContactField::ContactId, unescape(text));
+            set(ContactField::ContactId, unescapeText(text));
         } else if (!technicalProperty(property) && !text.contains(u';')) {
-            extra(extraLabel(property), unescape(text));
+            extra(extraLabel(property), unescapeText(text));
         } else if (!technicalProperty(property)) {
             QStringList parts;
-            for (QStringView part : splitUnescaped(text, u';'))
-                parts << unescape(part);
+            for (QStringView part : splitEscaped(text, u';'))
+                parts << unescapeText(part);
             parts.removeAll(QString());
             extra(extraLabel(property), parts.join(QStringLiteral(", ")));
         }
@@ -586,79 +431,6 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
     set(ContactField::Notes, notes.join(crlf + crlf));
 }
 
-// Reads physical lines, never more than maxLineBytes of one into memory. The buffer is made
-// once: asking the device for a line of up to a megabyte would allocate that much per line.
-class LineReader
-{
-public:
-    explicit LineReader(QIODevice &device)
-        : m_device(device)
-        , m_buffer(maxLineBytes + 3, Qt::Uninitialized)
-    {}
-
-    // False at the end of the input. tooLong says the line was cut and its rest dropped.
-    // The line lies in the reader's buffer until the next call.
-    bool next(QByteArrayView &line, bool &tooLong)
-    {
-        const qint64 size = m_device.readLine(m_buffer.data(), m_buffer.size());
-        if (size <= 0)
-            return false;
-        ++m_number;
-        tooLong = false;
-        const bool ended = m_buffer[size - 1] == '\n';
-        if (!ended && size > maxLineBytes) {
-            tooLong = true;
-            qint64 rest = 0;
-            do
-                rest = m_device.readLine(m_buffer.data(), m_buffer.size());
-            while (rest > 0 && m_buffer[rest - 1] != '\n');
-            line = {};
-            return true;
-        }
-        qint64 length = ended ? size - 1 : size;
-        if (length > 0 && m_buffer[length - 1] == '\r')
-            --length;
-        line = QByteArrayView(m_buffer.constData(), length);
-        return true;
-    }
-
-    int number() const { return m_number; }
-
-private:
-    QIODevice &m_device;
-    QByteArray m_buffer;
-    int m_number = 0;
-};
-
-void appendTo(QByteArray &out, const QByteArray &text)
-{
-    // Folds at 75 octets, each continuation line's leading space included, never inside a
-    // UTF-8 sequence.
-    qsizetype start = 0;
-    qsizetype room = 75;
-    while (text.size() - start > room) {
-        qsizetype cut = start + room;
-        while (cut > start + 1 && (uchar(text[cut]) & 0xC0) == 0x80)
-            --cut;
-        out += text.mid(start, cut - start);
-        out += "\r\n ";
-        start = cut;
-        room = 74;
-    }
-    out += text.mid(start);
-    out += "\r\n";
-}
-
-QString escaped(QString text)
-{
-    text.replace(u'\\', QStringLiteral("\\\\"));
-    text.replace(u',', QStringLiteral("\\,"));
-    text.replace(u';', QStringLiteral("\\;"));
-    text.replace(crlf, QStringLiteral("\\n"));
-    text.replace(u'\r', QStringLiteral("\\n"));
-    return text.replace(u'\n', QStringLiteral("\\n"));
-}
-
 } // namespace
 
 Result<void> readVCards(QIODevice &input,
@@ -672,7 +444,7 @@ Result<void> readVCards(QIODevice &input,
     if (!input.isReadable())
         return notVCard(QStringLiteral("The file cannot be read: %1").arg(input.errorString()));
 
-    LineReader reader(input);
+    VCardLineReader reader(input, maxLineBytes);
     // The card's lines, end to end in one buffer that is kept from card to card: a large
     // file has millions of lines, and one allocation each cost more than reading them.
     struct LineSpan
@@ -718,7 +490,7 @@ Result<void> readVCards(QIODevice &input,
                                 .arg(maxLineBytes));
         if (!sawBegin && line.contains('\0'))
             return notVCard(QStringLiteral("The file holds binary data, not vCards."));
-        if (!tooLong && isLine(line, "BEGIN:VCARD")) {
+        if (!tooLong && lineIs(line, "BEGIN:VCARD")) {
             if (inCard)
                 skip(QStringLiteral("no END:VCARD before line %1").arg(reader.number()));
             sawBegin = inCard = true;
@@ -740,7 +512,7 @@ Result<void> readVCards(QIODevice &input,
             keepLine(line, reader.number());
         else
             forgetCard(); // only the reason is kept while the rest of the card goes by
-        if (!isLine(line, "END:VCARD"))
+        if (!lineIs(line, "END:VCARD"))
             continue;
         if (!cardProblem.isEmpty()) {
             skip(cardProblem);
@@ -791,8 +563,8 @@ QByteArray writeVCard(const ContactValues &values, VCardVersion version)
         return values[fieldIndex(field)];
     };
     QByteArray out;
-    auto add = [&](const char *head, const QString &text) {
-        appendTo(out, QByteArray(head) + ':' + text.toUtf8());
+    auto add = [&](QByteArrayView head, const QString &text) {
+        appendFolded(out, head.toByteArray() + ':' + text.toUtf8());
     };
 
     out += "BEGIN:VCARD\r\n";
@@ -807,12 +579,13 @@ QByteArray writeVCard(const ContactValues &values, VCardVersion version)
         formatted = value(ContactField::Email1);
     if (formatted.isEmpty())
         formatted = value(ContactField::Email2);
-    add("FN", escaped(formatted));
+    add("FN", escapeText(formatted));
     // N always, even empty: without it a reader takes the names from FN.
-    add("N", escaped(value(ContactField::LastName)) + u';' + escaped(value(ContactField::FirstName))
-                 + u';' + escaped(value(ContactField::Middle)) + QStringLiteral(";;"));
+    add("N", escapeText(value(ContactField::LastName)) + u';'
+                 + escapeText(value(ContactField::FirstName)) + u';'
+                 + escapeText(value(ContactField::Middle)) + QStringLiteral(";;"));
     if (!value(ContactField::NickName).isEmpty())
-        add("NICKNAME", escaped(value(ContactField::NickName)));
+        add("NICKNAME", escapeText(value(ContactField::NickName)));
     const QList<ContactField> addressFields{ContactField::Address, ContactField::City,
                                             ContactField::State, ContactField::Zip,
                                             ContactField::Country};
@@ -820,31 +593,23 @@ QByteArray writeVCard(const ContactValues &values, VCardVersion version)
                     [&](ContactField f) { return !value(f).isEmpty(); })) {
         QStringList parts;
         for (ContactField field : addressFields)
-            parts << escaped(value(field));
-        add(v4 ? "ADR;TYPE=home" : "ADR;TYPE=HOME", QStringLiteral(";;") + parts.join(u';'));
+            parts << escapeText(value(field));
+        add(addressHead(v4), QStringLiteral(";;") + parts.join(u';'));
     }
-    // Phones as text, not tel: URIs, so that any text in the field comes back as it was.
-    const std::pair<ContactField, const char *> phones[]
-        = {{ContactField::HomePhone, v4 ? "TEL;VALUE=text;TYPE=home,voice" : "TEL;TYPE=HOME,VOICE"},
-           {ContactField::WorkPhone, v4 ? "TEL;VALUE=text;TYPE=work,voice" : "TEL;TYPE=WORK,VOICE"},
-           {ContactField::Cell, v4 ? "TEL;VALUE=text;TYPE=cell" : "TEL;TYPE=CELL"},
-           {ContactField::Fax, v4 ? "TEL;VALUE=text;TYPE=fax" : "TEL;TYPE=FAX"}};
-    for (const auto &[field, head] : phones) {
+    for (ContactField field : {ContactField::HomePhone, ContactField::WorkPhone, ContactField::Cell,
+                               ContactField::Fax}) {
         if (!value(field).isEmpty())
-            add(head, escaped(value(field)));
+            add(phoneHead(field, v4), escapeText(value(field)));
     }
     if (!value(ContactField::Email1).isEmpty())
-        add(v4 ? "EMAIL" : "EMAIL;TYPE=INTERNET", escaped(value(ContactField::Email1)));
-    if (!value(ContactField::Email2).isEmpty()) {
-        const bool alone = value(ContactField::Email1).isEmpty();
-        add(alone ? (v4 ? "EMAIL;X-PELMORA-SLOT=2" : "EMAIL;TYPE=INTERNET;X-PELMORA-SLOT=2")
-                  : (v4 ? "EMAIL" : "EMAIL;TYPE=INTERNET"),
-            escaped(value(ContactField::Email2)));
-    }
+        add(emailHead(false, v4), escapeText(value(ContactField::Email1)));
+    if (!value(ContactField::Email2).isEmpty())
+        add(emailHead(value(ContactField::Email1).isEmpty(), v4),
+            escapeText(value(ContactField::Email2)));
     if (!value(ContactField::Notes).isEmpty())
-        add("NOTE", escaped(value(ContactField::Notes)));
+        add("NOTE", escapeText(value(ContactField::Notes)));
     if (!value(ContactField::ContactId).isEmpty())
-        add("X-PELMORA-CONTACTID", escaped(value(ContactField::ContactId)));
+        add("X-PELMORA-CONTACTID", escapeText(value(ContactField::ContactId)));
     out += "END:VCARD\r\n";
     return out;
 }

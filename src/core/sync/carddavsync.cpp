@@ -1,6 +1,7 @@
 #include <core/sync/carddavsync.h>
 
 #include <core/contacts/contactdatabase.h>
+#include <core/sync/cardpatch.h>
 #include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
 #include <core/sync/merge.h>
