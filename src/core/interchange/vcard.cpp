@@ -33,16 +33,19 @@ struct Property
     QByteArrayView charset;
     QByteArrayView valueType;
     QByteArrayView slot; // X-PELMORA-SLOT, ours
-    int pref = 101;      // 1 is most preferred; 101 is "not preferred"
+    int pref = ImportedContactBuilder::notPreferred;
     QByteArrayView value;
     int line = 0;
 
     bool is(const char *what) const { return sameText(name, what); }
     std::span<const QByteArrayView> types() const { return {typeList.data(), size_t(typeCount)}; }
-    bool hasType(const char *type) const
+    QStringList typeNames() const
     {
-        return std::any_of(typeList.begin(), typeList.begin() + typeCount,
-                           [&](QByteArrayView t) { return sameText(t, type); });
+        QStringList names;
+        names.reserve(typeCount);
+        for (QByteArrayView type : types())
+            names << QString::fromLatin1(type).toLower();
+        return names;
     }
 };
 
@@ -121,21 +124,10 @@ QString component(const QList<QStringView> &parts, qsizetype index)
     return index < parts.size() ? unescapeText(parts[index]) : QString();
 }
 
-struct Address
-{
-    QString street, city, state, zip, country;
-    QString readable() const
-    {
-        QStringList parts{street, city, state, zip, country};
-        parts.removeAll(QString());
-        return parts.join(QStringLiteral(", "));
-    }
-};
-
-Address readAddress(QStringView value)
+PostalAddress readAddress(QStringView value)
 {
     const QList<QStringView> parts = splitEscaped(value, u';');
-    Address address;
+    PostalAddress address;
     QStringList street{component(parts, 0), component(parts, 1), component(parts, 2)};
     street.removeAll(QString());
     address.street = street.join(QStringLiteral(", "));
@@ -187,17 +179,11 @@ QString extraLabel(const Property &property)
     return QString::fromLatin1(property.name).toUpper();
 }
 
-struct Phone
-{
-    QString number;
-    const Property *property;
-};
-
 class CardReader
 {
 public:
     explicit CardReader(int firstLine)
-        : m_firstLine(firstLine)
+        : m_contact(firstLine)
     {}
 
     // The contact, or the reason the card cannot be read.
@@ -207,9 +193,8 @@ private:
     std::optional<QString> decode(const Property &property);
     void place(const QList<std::pair<Property, QString>> &properties);
 
-    int m_firstLine = 0;
     QString m_problem;
-    ImportedContact m_contact;
+    ImportedContactBuilder m_contact;
 };
 
 std::optional<QString> CardReader::decode(const Property &property)
@@ -255,7 +240,6 @@ std::optional<QString> CardReader::decode(const Property &property)
 
 std::variant<ImportedContact, QString> CardReader::read(const QList<PhysicalLine> &lines)
 {
-    m_contact.line = m_firstLine;
     QList<std::pair<Property, QString>> properties;
     // The properties look into these lines: they live until the card is placed.
     const QList<UnfoldedLine> unfolded = unfold(lines);
@@ -271,46 +255,37 @@ std::variant<ImportedContact, QString> CardReader::read(const QList<PhysicalLine
         }
     }
     place(properties);
-    return std::move(m_contact);
+    return m_contact.take();
 }
 
 void CardReader::place(const QList<std::pair<Property, QString>> &properties)
 {
-    ContactValues &values = m_contact.values;
-    auto set = [&](ContactField field, const QString &value) {
-        values[fieldIndex(field)] = value;
-    };
-    auto extra = [&](const QString &label, const QString &value) {
-        m_contact.extras << (value.isEmpty() ? label : label + QStringLiteral(": ") + value);
-    };
-
     bool version4 = false;
     bool haveName = false;
     QString formattedName;
-    QList<std::pair<const Property *, QString>> addresses, emails;
-    QList<Phone> phones;
     QStringList notes;
     for (const auto &[property, text] : properties) {
         if (property.is("VERSION")) {
             version4 = text.trimmed() == QStringLiteral("4.0");
         } else if (property.is("N")) {
             const QList<QStringView> parts = splitEscaped(text, u';');
-            set(ContactField::LastName, component(parts, 0));
-            set(ContactField::FirstName, component(parts, 1));
-            set(ContactField::Middle, component(parts, 2));
+            m_contact.setField(ContactField::LastName, component(parts, 0));
+            m_contact.setField(ContactField::FirstName, component(parts, 1));
+            m_contact.setField(ContactField::Middle, component(parts, 2));
             haveName = true;
         } else if (property.is("FN")) {
             formattedName = unescapeText(text);
         } else if (property.is("NICKNAME")) {
             const QList<QStringView> nicks = splitEscaped(text, u',');
-            for (qsizetype i = 0; i < nicks.size(); ++i) {
-                if (i == 0 && values[fieldIndex(ContactField::NickName)].isEmpty())
-                    set(ContactField::NickName, unescapeText(nicks[i]));
-                else if (!nicks[i].isEmpty())
-                    extra(QStringLiteral("Nick name"), unescapeText(nicks[i]));
+            const QString label = QStringLiteral("Nick name");
+            m_contact.addField(ContactField::NickName, unescapeText(nicks[0]), label);
+            for (qsizetype i = 1; i < nicks.size(); ++i) {
+                if (!nicks[i].isEmpty())
+                    m_contact.addExtra(label, unescapeText(nicks[i]));
             }
         } else if (property.is("ADR")) {
-            addresses.append({&property, text});
+            m_contact.addAddress(property.typeNames(), readAddress(text), QStringLiteral("Address"),
+                                 property.pref);
         } else if (property.is("TEL")) {
             QString number = text;
             // A tel: URI: the number without its scheme.
@@ -320,115 +295,34 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
                 number = withCrLf(number.mid(4));
             else
                 number = unescapeText(number);
-            phones.append({number, &property});
+            m_contact.addPhone(property.typeNames(), number, property.pref);
         } else if (property.is("EMAIL")) {
-            emails.append({&property, unescapeText(text)});
+            // Our own files mark an e-mail that stands in the second field alone.
+            m_contact.addEmail(unescapeText(text), QStringLiteral("Email"), property.pref,
+                               property.slot == "2");
         } else if (property.is("NOTE")) {
             notes << unescapeText(text);
         } else if (property.is("X-PELMORA-CONTACTID")) {
-            set(ContactField::ContactId, unescapeText(text));
+            m_contact.setField(ContactField::ContactId, unescapeText(text));
         } else if (!technicalProperty(property) && !text.contains(u';')) {
-            extra(extraLabel(property), unescapeText(text));
+            m_contact.addExtra(extraLabel(property), unescapeText(text));
         } else if (!technicalProperty(property)) {
             QStringList parts;
             for (QStringView part : splitEscaped(text, u';'))
                 parts << unescapeText(part);
             parts.removeAll(QString());
-            extra(extraLabel(property), parts.join(QStringLiteral(", ")));
+            m_contact.addExtra(extraLabel(property), parts.join(QStringLiteral(", ")));
         }
     }
 
     if (!haveName && !formattedName.isEmpty()) {
         const qsizetype space = formattedName.trimmed().lastIndexOf(u' ');
-        set(ContactField::LastName, formattedName.trimmed().mid(space + 1));
+        m_contact.setField(ContactField::LastName, formattedName.trimmed().mid(space + 1));
         if (space > 0)
-            set(ContactField::FirstName, formattedName.trimmed().left(space).trimmed());
+            m_contact.setField(ContactField::FirstName,
+                               formattedName.trimmed().left(space).trimmed());
     }
-
-    auto byPreference = [](const auto &a, const auto &b) {
-        return a.first->pref < b.first->pref;
-    };
-    std::stable_sort(addresses.begin(), addresses.end(), byPreference);
-    qsizetype chosen = -1;
-    for (qsizetype i = 0; i < addresses.size() && chosen < 0; ++i) {
-        if (addresses[i].first->pref <= 100 || addresses[i].first->hasType("home"))
-            chosen = i;
-    }
-    if (chosen < 0 && !addresses.isEmpty())
-        chosen = 0;
-    for (qsizetype i = 0; i < addresses.size(); ++i) {
-        const Address address = readAddress(addresses[i].second);
-        if (i != chosen) {
-            extra(QStringLiteral("Address"), address.readable());
-            continue;
-        }
-        set(ContactField::Address, address.street);
-        set(ContactField::City, address.city);
-        set(ContactField::State, address.state);
-        set(ContactField::Zip, address.zip);
-        set(ContactField::Country, address.country);
-    }
-
-    std::stable_sort(phones.begin(), phones.end(), [](const Phone &a, const Phone &b) {
-        return a.property->pref < b.property->pref;
-    });
-    QList<const Phone *> untyped;
-    for (const Phone &phone : phones) {
-        const Property &p = *phone.property;
-        std::optional<ContactField> slot;
-        if (p.hasType("fax"))
-            slot = ContactField::Fax;
-        else if (p.hasType("cell") || p.hasType("mobile"))
-            slot = ContactField::Cell;
-        else if (p.hasType("home"))
-            slot = ContactField::HomePhone;
-        else if (p.hasType("work"))
-            slot = ContactField::WorkPhone;
-        const bool voiceOnly
-            = std::all_of(p.types().begin(), p.types().end(), [](QByteArrayView t) {
-                  return sameText(t, "voice") || sameText(t, "internet")
-                         || sameText(t.first(std::min<qsizetype>(t.size(), 2)), "x-");
-              });
-        if (!slot && voiceOnly) {
-            untyped << &phone;
-        } else if (slot && values[fieldIndex(*slot)].isEmpty()) {
-            set(*slot, phone.number);
-        } else {
-            QStringList typeNames;
-            for (QByteArrayView type : p.types())
-                typeNames << QString::fromLatin1(type).toLower();
-            const QString types = typeNames.join(u',');
-            extra(types.isEmpty() ? QStringLiteral("Phone")
-                                  : QStringLiteral("Phone (%1)").arg(types),
-                  phone.number);
-        }
-    }
-    for (const Phone *phone : untyped) {
-        bool placed = false;
-        for (ContactField slot :
-             {ContactField::HomePhone, ContactField::WorkPhone, ContactField::Cell}) {
-            if (!placed && values[fieldIndex(slot)].isEmpty()) {
-                set(slot, phone->number);
-                placed = true;
-            }
-        }
-        if (!placed)
-            extra(QStringLiteral("Phone"), phone->number);
-    }
-
-    std::stable_sort(emails.begin(), emails.end(), byPreference);
-    for (const auto &[property, address] : emails) {
-        // Our own files mark an e-mail that stands in the second field alone.
-        if (property->slot == "2" && values[fieldIndex(ContactField::Email2)].isEmpty())
-            set(ContactField::Email2, address);
-        else if (values[fieldIndex(ContactField::Email1)].isEmpty())
-            set(ContactField::Email1, address);
-        else if (values[fieldIndex(ContactField::Email2)].isEmpty())
-            set(ContactField::Email2, address);
-        else
-            extra(QStringLiteral("Email"), address);
-    }
-    set(ContactField::Notes, notes.join(crlf + crlf));
+    m_contact.setField(ContactField::Notes, notes.join(crlf + crlf));
 }
 
 } // namespace
