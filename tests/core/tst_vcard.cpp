@@ -1,3 +1,4 @@
+#include <core/interchange/importedcontact.h>
 #include <core/interchange/vcard.h>
 
 #include <QBuffer>
@@ -80,7 +81,7 @@ void TestVCard::readsFields_data()
                    {F::FirstName, "Anna, Maria"},
                    {F::Middle, "B."},
                    {F::NickName, "Annie"},
-                   {F::Address, "PO 7, Flat 2, 3 Home St\r\nBack door"},
+                   {F::Address, "PO 7, Flat 2, 3 Home St, Back door"},
                    {F::City, "Springfield"},
                    {F::State, "IL"},
                    {F::Zip, "62704"},
@@ -234,7 +235,7 @@ void TestVCard::roundTrip_data()
 }
 
 // Random contacts with every kind of character: written, read back, the same seventeen
-// values byte for byte. PELMORA_SEED repeats a run.
+// values byte for byte, but for line breaks in one-line fields. PELMORA_SEED repeats a run.
 void TestVCard::roundTrip()
 {
     QFETCH(VCardVersion, version);
@@ -278,8 +279,13 @@ void TestVCard::roundTrip()
     QByteArray file;
     for (int i = 0; i < 300; ++i) {
         ContactValues values;
-        for (QString &value : values)
+        for (QString &value : values) {
             value = randomText();
+            // Blanks and line breaks alone read as an empty field, and an empty first
+            // e-mail would let the second take its place.
+            if (!value.isEmpty() && asOneLine(value).isEmpty())
+                value += u'x';
+        }
         const QByteArray card = interchange::writeVCard(values, version);
         for (const QByteArray &line : card.split('\n')) {
             QVERIFY(line.isEmpty() || line.endsWith('\r'));
@@ -293,8 +299,13 @@ void TestVCard::roundTrip()
     QVERIFY2(read.ok(), qPrintable(read.error()));
     QCOMPARE(read->skipped.size(), 0);
     QCOMPARE(read->contacts.size(), written.size());
-    for (qsizetype i = 0; i < written.size(); ++i)
+    for (qsizetype i = 0; i < written.size(); ++i) {
+        for (int f = 0; f < contactFieldCount; ++f) {
+            if (isOneLineField(fieldAt(f)))
+                written[i][f] = asOneLine(written[i][f]);
+        }
         QCOMPARE(asList(read->contacts[i].values), asList(written[i]));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVCard)

@@ -621,18 +621,14 @@ private:
             parts.remove(QStringLiteral("label"));
             if (parts.isEmpty())
                 continue;
-            static const QRegularExpression lineBreaks(QStringLiteral("\\s*(\\r\\n|\\r|\\n)\\s*"));
-            const auto oneLine = [](QString text) {
-                return text.replace(lineBreaks, QStringLiteral(", "));
-            };
             QStringList street;
             for (const char *part : {"po box", "extended address", "street"}) {
                 const QString text = parts.value(QString::fromLatin1(part));
                 if (!text.isEmpty())
-                    street << oneLine(text);
+                    street << text;
             }
             if (street.isEmpty())
-                street << oneLine(parts.value(QStringLiteral("formatted")));
+                street << parts.value(QStringLiteral("formatted"));
             contact.addAddress(
                 types(type),
                 {street.join(QStringLiteral(", ")), parts.value(QStringLiteral("city")),

@@ -74,6 +74,33 @@ void byPreference(List &list)
 
 } // namespace
 
+bool isOneLineField(ContactField field)
+{
+    return field != ContactField::Notes;
+}
+
+QString asOneLine(const QString &text)
+{
+    const auto lineBreak = [](QChar c) {
+        return c == u'\r' || c == u'\n';
+    };
+    if (std::none_of(text.cbegin(), text.cend(), lineBreak))
+        return text;
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !lineBreak(text[i]))
+            continue;
+        const QString line = text.sliced(start, i - start).trimmed();
+        if (!line.isEmpty())
+            lines << line;
+        if (i + 1 < text.size() && text[i] == u'\r' && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    return lines.join(QStringLiteral(", "));
+}
+
 ImportedContactBuilder::ImportedContactBuilder(int line)
 {
     m_contact.line = line;
@@ -81,7 +108,7 @@ ImportedContactBuilder::ImportedContactBuilder(int line)
 
 void ImportedContactBuilder::setField(ContactField field, const QString &text)
 {
-    value(field) = text;
+    value(field) = isOneLineField(field) ? asOneLine(text) : text;
 }
 
 void ImportedContactBuilder::addField(ContactField field, const QString &text, const QString &label)
@@ -89,12 +116,13 @@ void ImportedContactBuilder::addField(ContactField field, const QString &text, c
     if (text.isEmpty())
         return;
     QString &slot = value(field);
+    const QString line = isOneLineField(field) ? asOneLine(text) : text;
     if (slot.isEmpty())
-        slot = text;
+        slot = line;
     else if (field == ContactField::Address)
-        slot += QStringLiteral(", ") + text;
+        slot += QStringLiteral(", ") + line;
     else if (field == ContactField::Notes)
-        slot += QStringLiteral("\r\n\r\n") + text;
+        slot += QStringLiteral("\r\n\r\n") + line;
     else
         addExtra(label, text);
 }
@@ -105,14 +133,14 @@ void ImportedContactBuilder::addPhone(const QStringList &types,
                                       const QString &label)
 {
     const PhoneKind kind = phoneKind(types);
-    m_phones.append({kind.field, kind.untyped, number, types, label, preference});
+    m_phones.append({kind.field, kind.untyped, asOneLine(number), types, label, preference});
 }
 
 void ImportedContactBuilder::addPhone(ContactField field,
                                       const QString &number,
                                       const QString &label)
 {
-    m_phones.append({field, false, number, {}, label, notPreferred});
+    m_phones.append({field, false, asOneLine(number), {}, label, notPreferred});
 }
 
 void ImportedContactBuilder::addEmail(const QString &address,
@@ -120,7 +148,7 @@ void ImportedContactBuilder::addEmail(const QString &address,
                                       int preference,
                                       bool second)
 {
-    m_emails.append({address, label, preference, second});
+    m_emails.append({asOneLine(address), label, preference, second});
 }
 
 void ImportedContactBuilder::addAddress(const QStringList &types,
@@ -128,7 +156,10 @@ void ImportedContactBuilder::addAddress(const QStringList &types,
                                         const QString &label,
                                         int preference)
 {
-    m_addresses.append({address, label, preference, namesHome(types)});
+    const PostalAddress oneLine{asOneLine(address.street), asOneLine(address.city),
+                                asOneLine(address.state), asOneLine(address.zip),
+                                asOneLine(address.country)};
+    m_addresses.append({oneLine, label, preference, namesHome(types)});
 }
 
 void ImportedContactBuilder::addExtra(const QString &label, const QString &text)

@@ -32,6 +32,12 @@ struct ReadContacts
     QList<SkippedEntry> skipped;
 };
 
+// Every field but Notes holds one line: the form shows and edits it as one.
+bool isOneLineField(ContactField field);
+// A value for a one-line field: its lines, without the blanks at their ends and without the
+// empty ones, joined by ", ". A line breaks at CR LF, CR or LF.
+QString asOneLine(const QString &text);
+
 struct PostalAddress
 {
     QString street;
@@ -53,7 +59,8 @@ struct PostalAddress
 //   Email Address 2 while that is free.
 // - Of the addresses, the first preferred one, else the first whose types name home, else the
 //   first, fills the five address fields.
-// Whatever finds no free field is kept in extras under its label.
+// Whatever finds no free field is kept in extras under its label. A value for a one-line
+// field is made one line (asOneLine).
 class ImportedContactBuilder
 {
 public:
