@@ -1,5 +1,5 @@
 // Patching a server's card: only the properties behind the changed fields are rewritten,
-// every other line stays byte for byte.
+// every other line stays byte for byte, whatever the card's line ends.
 #include <core/sync/cardpatch.h>
 
 #include <QTest>
@@ -109,6 +109,21 @@ void TestCardPatch::patchKeepsTheRest_data()
         << crlf << Changes{{F::WorkPhone, ""}}
         << Replaced{{"TEL;TYPE=WORK,VOICE:+44 20 7946 0000", ""}} << QList<QByteArray>{}
         << Changes{{F::WorkPhone, "+44 20 7946 0001"}};
+    // The patch writes its lines with the card's own line end.
+    QTest::newRow("LF: last name, fax added")
+        << QByteArray("\n") << Changes{{F::LastName, "Dunne"}, {F::Fax, "1"}}
+        << Replaced{{"N:Dunn;Al;;Dr.;", "N:Dunne;Al;;Dr.;"}, {"FN:Dr. Al Dunn", "FN:Dr. Al Dunne"}}
+        << QList<QByteArray>{"TEL;TYPE=FAX:1"} << Changes{};
+    QTest::newRow("CR CR LF: cell in a group, e-mail emptied")
+        << QByteArray("\r\r\n") << Changes{{F::Cell, "2"}, {F::Email1, ""}}
+        << Replaced{{"item1.TEL;TYPE=CELL:+44 7700 900123", "item1.TEL;TYPE=CELL:2"},
+                    {"EMAIL;TYPE=INTERNET:al@example.com", ""}}
+        << QList<QByteArray>{} << Changes{};
+    QTest::newRow("CR: home city changed, note added")
+        << QByteArray("\r") << Changes{{F::City, "Bradford"}, {F::Notes, "hi"}}
+        << Replaced{{"ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK",
+                     "ADR;TYPE=HOME:;;1 High St;Bradford;;LS1 1AA;UK"}}
+        << QList<QByteArray>{"NOTE:hi"} << Changes{};
 }
 
 void TestCardPatch::patchKeepsTheRest()

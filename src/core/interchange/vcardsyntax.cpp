@@ -53,16 +53,25 @@ QList<View> splitEscapedIn(View text, Char separator)
 
 std::optional<LineEnd> findLineEnd(QByteArrayView bytes, qsizetype from, bool atEnd)
 {
-    const qsizetype at = bytes.indexOf('\n', from);
-    if (at < 0) {
-        // The last line, unended but for a CR.
-        if (atEnd && bytes.size() > from && bytes.back() == '\r')
-            return LineEnd{bytes.size() - 1, 1};
+    const char *begin = bytes.data();
+    const char *end = begin + bytes.size();
+    const char *hit
+        = std::find_if(begin + from, end, [](char c) { return c == '\n' || c == '\r'; });
+    if (hit == end)
         return std::nullopt;
-    }
-    if (at > from && bytes[at - 1] == '\r')
-        return LineEnd{at - 1, 2};
-    return LineEnd{at, 1};
+    const qsizetype at = hit - begin;
+    if (*hit == '\n')
+        return LineEnd{at, 1};
+    const qsizetype after = bytes.size() - at - 1; // bytes known after the CR
+    if (after == 0)
+        return atEnd ? std::optional(LineEnd{at, 1}) : std::nullopt;
+    if (hit[1] == '\n')
+        return LineEnd{at, 2};
+    if (hit[1] != '\r')
+        return LineEnd{at, 1};
+    if (after == 1)
+        return atEnd ? std::optional(LineEnd{at, 1}) : std::nullopt;
+    return LineEnd{at, hit[2] == '\n' ? 3 : 1};
 }
 
 VCardLineReader::VCardLineReader(QIODevice &device, qsizetype maxBytes)
@@ -88,7 +97,7 @@ bool VCardLineReader::next(QByteArrayView &line, bool &tooLong)
         }
         if (m_atEnd)
             return false;
-        // The last two bytes may be the start of the line's end.
+        // The last two bytes may be the start of the line's end: CR, or CR CR.
         if (m_end - m_start > m_maxBytes + 2) {
             tooLong = true;
             m_start = m_end - 2;
@@ -131,6 +140,10 @@ QList<UnfoldedLine> unfold(const QList<PhysicalLine> &lines)
             current.text.chop(1);
             current.text += line.text;
             ++current.lineCount;
+            if (line.text.isEmpty()) {
+                softBreak = false;
+                continue;
+            }
         } else if (!logical.isEmpty() && !line.text.isEmpty()
                    && (line.text[0] == ' ' || line.text[0] == '\t')) {
             UnfoldedLine &current = logical.back();

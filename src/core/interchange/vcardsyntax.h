@@ -19,13 +19,14 @@ namespace interchange {
 
 // ---- Lines -----------------------------------------------------------------------------
 
-// A line ends at LF or CR LF.
+// A line ends at CR LF, LF, a lone CR, or CR CR LF (as some phones end every line).
 struct LineEnd
 {
     qsizetype at = 0;     // where the line's text ends
-    qsizetype length = 0; // of the end itself: 1 or 2 bytes
+    qsizetype length = 0; // of the end itself: 1, 2 or 3 bytes
 };
-// The first line end in bytes from `from` on; none when there is none yet.
+// The first line end in bytes from `from` on; none when there is none yet, or when the bytes
+// stop just after a CR and more may follow (atEnd false), so the end's length is not known.
 std::optional<LineEnd> findLineEnd(QByteArrayView bytes, qsizetype from, bool atEnd);
 
 // Reads physical lines from a device, never holding more than maxBytes of one. The buffer is
@@ -73,7 +74,7 @@ struct UnfoldedLine
 
 // Joins folded lines into content lines. A line that starts with a space or tab continues
 // the one before, without that character. In a QUOTED-PRINTABLE value a line ending in "="
-// continues on the next line whatever that starts with.
+// continues on the next line whatever that starts with; an empty line there ends the value.
 QList<UnfoldedLine> unfold(const QList<PhysicalLine> &lines);
 
 // The parts of one unfolded content line, [group "."] name *(";" parameter) ":" value, as
