@@ -4,9 +4,9 @@
 
 #include <core/contacts/contactdatabase.h>
 #include <core/sync/carddavsync.h>
+#include <core/sync/cardpatch.h>
 #include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
-#include <core/sync/merge.h>
 #include <support/dbquery.h>
 #include <support/powerlosshistory.h>
 #include <support/powerlossvfs.h>

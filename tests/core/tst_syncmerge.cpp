@@ -1,5 +1,5 @@
-// The sync's pure parts: the three-way merge, patching a server's card, the password file's
-// mode and the multistatus reader.
+// The sync's pure parts: the three-way merge, the password file's mode and the multistatus
+// reader.
 #include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
 #include <core/sync/merge.h>
@@ -12,9 +12,6 @@
 
 using carddav::FieldConflict;
 
-using Changes = QList<std::pair<ContactField, QString>>;
-using Replaced = QList<std::pair<QByteArray, QByteArray>>;
-
 namespace {
 
 ContactValues contact(std::initializer_list<std::pair<ContactField, QString>> fields)
@@ -23,37 +20,6 @@ ContactValues contact(std::initializer_list<std::pair<ContactField, QString>> fi
     for (const auto &[field, value] : fields)
         values[fieldIndex(field)] = value;
     return values;
-}
-
-// A card as another client writes it: properties Pelmora does not show, a group, folding,
-// a second address and number, an X- property.
-const QByteArray serverCard
-    = "BEGIN:VCARD\r\n"
-      "VERSION:3.0\r\n"
-      "PRODID:-//Somewhere//Phone 1.0//EN\r\n"
-      "UID:7f3c1a52-card\r\n"
-      "N:Dunn;Al;;Dr.;\r\n"
-      "FN:Dr. Al Dunn\r\n"
-      "ORG:Dunn & Sons;Sales\r\n"
-      "TITLE:Manager\r\n"
-      "BDAY:1970-04-01\r\n"
-      "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQEASABIAAD/2wBDAP////////////////\r\n"
-      " //////////////////////////////////////////////////////////8=\r\n"
-      "item1.TEL;TYPE=CELL:+44 7700 900123\r\n"
-      "item1.X-ABLabel:mobile\r\n"
-      "TEL;TYPE=WORK,VOICE:+44 20 7946 0000\r\n"
-      "TEL;TYPE=WORK,VOICE:+44 20 7946 0001\r\n"
-      "EMAIL;TYPE=INTERNET:al@example.com\r\n"
-      "ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r\n"
-      "ADR;TYPE=WORK:;;2 Mill Rd;York;;YO1 1AA;UK\r\n"
-      "URL:https://example.com/al\r\n"
-      "CATEGORIES:Friends,Work\r\n"
-      "X-SOCIAL-PROFILE;TYPE=chat:al.dunn\r\n"
-      "END:VCARD\r\n";
-
-QList<QByteArray> lines(const QByteArray &card)
-{
-    return card.split('\n');
 }
 
 } // namespace
@@ -65,9 +31,6 @@ class TestSyncMerge : public QObject
 private slots:
     void merge_data();
     void merge();
-    void patchKeepsTheRest_data();
-    void patchKeepsTheRest();
-    void newCardCarriesUid();
     void passwordFileMode_data();
     void passwordFileMode();
     void multistatus();
@@ -127,103 +90,6 @@ void TestSyncMerge::merge()
         QCOMPARE(conflict.local, local[fieldIndex(conflict.field)]);
         QCOMPARE(conflict.server, server[fieldIndex(conflict.field)]);
     }
-}
-
-void TestSyncMerge::patchKeepsTheRest_data()
-{
-    QTest::addColumn<Changes>("changes");
-    // The card's lines that change (old line -> new line; an empty new line: removed), and
-    // lines added before END:VCARD.
-    QTest::addColumn<Replaced>("replaced");
-    QTest::addColumn<QList<QByteArray>>("added");
-    // Where the card holds the values in another layout than wanted: what it reads as.
-    QTest::addColumn<Changes>("readsAs");
-    using F = ContactField;
-    QTest::newRow("cell in a group") << Changes{{F::Cell, "+44 7700 900999"}}
-                                     << Replaced{{"item1.TEL;TYPE=CELL:+44 7700 900123\r",
-                                                  "item1.TEL;TYPE=CELL:+44 7700 900999\r"}}
-                                     << QList<QByteArray>{} << Changes{};
-    QTest::newRow("last name: N keeps its prefix, FN its form")
-        << Changes{{F::LastName, "Dunne"}}
-        << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunne;Al;;Dr.;\r"},
-                    {"FN:Dr. Al Dunn\r", "FN:Dr. Al Dunne\r"}}
-        << QList<QByteArray>{} << Changes{};
-    QTest::newRow("first name cleared: FN made anew, with the prefix")
-        << Changes{{F::FirstName, ""}}
-        << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunn;;;Dr.;\r"}, {"FN:Dr. Al Dunn\r", "FN:Dr. Dunn\r"}}
-        << QList<QByteArray>{} << Changes{};
-    QTest::newRow("middle name added: FN made anew, with the prefix")
-        << Changes{{F::Middle, "Alva"}}
-        << Replaced{{"N:Dunn;Al;;Dr.;\r", "N:Dunn;Al;Alva;Dr.;\r"},
-                    {"FN:Dr. Al Dunn\r", "FN:Dr. Al Alva Dunn\r"}}
-        << QList<QByteArray>{} << Changes{};
-    QTest::newRow("second work number of two, and a note added")
-        << Changes{{F::WorkPhone, "+44 20 7946 0002"}, {F::Notes, "line 1\r\nline; 2"}}
-        << Replaced{{"TEL;TYPE=WORK,VOICE:+44 20 7946 0000\r",
-                     "TEL;TYPE=WORK,VOICE:+44 20 7946 0002\r"}}
-        << QList<QByteArray>{"NOTE:line 1\\nline\\; 2\r"} << Changes{};
-    QTest::newRow("e-mail emptied, home city changed")
-        << Changes{{F::Email1, ""}, {F::City, "Bradford"}}
-        << Replaced{{"EMAIL;TYPE=INTERNET:al@example.com\r", ""},
-                    {"ADR;TYPE=HOME:;;1 High St;Leeds;;LS1 1AA;UK\r",
-                     "ADR;TYPE=HOME:;;1 High St;Bradford;;LS1 1AA;UK\r"}}
-        << QList<QByteArray>{} << Changes{};
-    QTest::newRow("fax added") << Changes{{F::Fax, "+44 20 7946 0099"}} << Replaced{}
-                               << QList<QByteArray>{"TEL;TYPE=FAX:+44 20 7946 0099\r"} << Changes{};
-    QTest::newRow("first of two work numbers cleared: the second comes up")
-        << Changes{{F::WorkPhone, ""}} << Replaced{{"TEL;TYPE=WORK,VOICE:+44 20 7946 0000\r", ""}}
-        << QList<QByteArray>{} << Changes{{F::WorkPhone, "+44 20 7946 0001"}};
-}
-
-void TestSyncMerge::patchKeepsTheRest()
-{
-    QFETCH(Changes, changes);
-    QFETCH(Replaced, replaced);
-    QFETCH(QList<QByteArray>, added);
-    QFETCH(Changes, readsAs);
-    const Result<carddav::CardContent> before = carddav::readCard(serverCard, "card");
-    QVERIFY2(before, qPrintable(before.error()));
-    QCOMPARE(before->uid, QStringLiteral("7f3c1a52-card"));
-    ContactValues wanted = before->values;
-    for (const auto &[field, value] : changes)
-        wanted[fieldIndex(field)] = value;
-
-    const Result<carddav::PatchedCard> patched = carddav::patchCard(serverCard, wanted);
-    QVERIFY2(patched, qPrintable(patched.error()));
-    for (const auto &[field, value] : readsAs)
-        wanted[fieldIndex(field)] = value;
-    QCOMPARE(patched->values, wanted);
-    QList<QByteArray> expected = lines(serverCard);
-    for (const auto &[oldLine, newLine] : replaced) {
-        const qsizetype at = expected.indexOf(oldLine);
-        QVERIFY2(at >= 0, oldLine.constData());
-        if (newLine.isEmpty())
-            expected.removeAt(at);
-        else
-            expected[at] = newLine;
-    }
-    const qsizetype end = expected.indexOf("END:VCARD\r");
-    for (qsizetype i = 0; i < added.size(); ++i)
-        expected.insert(end + i, added.at(i));
-    QCOMPARE(lines(patched->card), expected);
-    const Result<carddav::CardContent> after = carddav::readCard(patched->card, "patched");
-    QVERIFY(after);
-    QCOMPARE(after->values, wanted);
-}
-
-void TestSyncMerge::newCardCarriesUid()
-{
-    ContactValues values = contact({{ContactField::ContactId, "12"},
-                                    {ContactField::LastName, "Ames"},
-                                    {ContactField::Cell, "555"}});
-    const QByteArray card = carddav::newCard(values, QStringLiteral("u-1"));
-    QVERIFY(card.startsWith("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u-1\r\n"));
-    QVERIFY(!card.contains("12")); // the program's contactid stays here
-    const Result<carddav::CardContent> read = carddav::readCard(card, "new");
-    QVERIFY(read);
-    values[fieldIndex(ContactField::ContactId)].clear();
-    QCOMPARE(read->values, values);
-    QCOMPARE(read->uid, QStringLiteral("u-1"));
 }
 
 void TestSyncMerge::passwordFileMode_data()

@@ -2,7 +2,7 @@
 // server. The runner that carries the decisions out is tested against real servers in
 // tst_carddavsync.
 
-#include <core/sync/merge.h>
+#include <core/sync/cardpatch.h>
 #include <core/sync/plan.h>
 
 #include <QTest>

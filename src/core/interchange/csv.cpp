@@ -489,84 +489,57 @@ public:
 
     ImportedContact map(const QStringList &cells, int line) const
     {
-        ImportedContact contact;
-        contact.line = line;
-        m_contact = &contact;
+        ImportedContactBuilder contact(line);
         if (m_preset.kind == CsvPreset::Kind::Webmail)
-            mapWebmailGroups(cells);
+            mapWebmailGroups(cells, contact);
         for (qsizetype i = 0; i < cells.size(); ++i) {
             const QString &value = cells[i];
             if (value.isEmpty())
                 continue;
             if (i >= m_headers.size())
-                extra(QStringLiteral("Column %1").arg(i + 1), value);
+                contact.addExtra(QStringLiteral("Column %1").arg(i + 1), value);
             else if (m_groups[i])
                 continue;
             else if (m_columnOf[i] < 0)
-                extra(m_headers[i], value);
+                contact.addExtra(m_headers[i], value);
             else
-                place(m_preset.columns[m_columnOf[i]], m_headers[i], value);
+                place(m_preset.columns[m_columnOf[i]], m_headers[i], value, contact);
         }
+        ImportedContact mapped = contact.take();
         if (!m_preset.ownFormat) {
-            QString &notes = contact.values[fieldIndex(F::Notes)];
+            QString &notes = mapped.values[fieldIndex(F::Notes)];
             notes = crLfLineBreaks(notes);
         }
-        m_contact = nullptr;
-        return contact;
+        return mapped;
     }
 
 private:
-    QString &value(ContactField field) const { return m_contact->values[fieldIndex(field)]; }
-
-    void extra(const QString &label, const QString &value) const
+    void place(const CsvColumn &column,
+               const QString &header,
+               QString text,
+               ImportedContactBuilder &contact) const
     {
-        m_contact->extras << label.trimmed() + QStringLiteral(": ") + value;
-    }
-
-    // The first free of Home Phone, Work Phone and Cell.
-    bool placeAnyPhone(const QString &number) const
-    {
-        for (const ContactField f : {F::HomePhone, F::WorkPhone, F::Cell}) {
-            if (value(f).isEmpty()) {
-                value(f) = number;
-                return true;
-            }
-        }
-        return false;
-    }
-
-    void place(const CsvColumn &column, const QString &header, QString text) const
-    {
-        ContactField field = column.field;
+        const ContactField field = column.field;
         if (m_preset.kind == CsvPreset::Kind::Webmail && field == F::NickName)
             text = text.section(webmailSeparator, 0, 0);
-        if (column.anyPhone) {
-            if (!placeAnyPhone(text))
-                extra(header, text);
-            return;
-        }
-        if (field == F::ContactId && !m_preset.ownFormat) {
-            extra(header, text);
-            return;
-        }
-        if (field == F::Email1 && !value(F::Email1).isEmpty())
-            field = F::Email2;
-        QString &slot = value(field);
-        if (slot.isEmpty())
-            slot = text;
-        else if (field == F::Address)
-            slot += QStringLiteral(", ") + text;
-        else if (field == F::Notes)
-            slot += QStringLiteral("\r\n\r\n") + text;
+        if (column.anyPhone)
+            contact.addPhone(QStringList(), text, ImportedContactBuilder::notPreferred, header);
+        else if (field == F::ContactId && !m_preset.ownFormat)
+            contact.addExtra(header, text);
+        else if (field >= F::HomePhone && field <= F::Fax)
+            contact.addPhone(field, text, header);
+        else if (field == F::Email1 || field == F::Email2)
+            contact.addEmail(text, header, ImportedContactBuilder::notPreferred,
+                             field == F::Email2);
         else
-            extra(header, text);
+            contact.addField(field, text, header);
     }
 
     struct Entry
     {
         QString type; // without the primary mark
         QString value;
-        bool primary = false;
+        int preference = ImportedContactBuilder::notPreferred;
     };
 
     QString cell(const QStringList &cells, int headerIndex) const
@@ -574,8 +547,8 @@ private:
         return headerIndex >= 0 && headerIndex < cells.size() ? cells[headerIndex] : QString();
     }
 
-    // Phone and e-mail groups in number order, each value of a " ::: " list on its own;
-    // the primary ones first.
+    // Phone and e-mail groups in number order, each value of a " ::: " list on its own; a
+    // type marked "*" is the primary one.
     QList<Entry> entries(const QStringList &cells, WebmailGroupColumn::Kind kind) const
     {
         QMap<int, QHash<QString, int>> groups;
@@ -596,18 +569,21 @@ private:
             for (qsizetype k = 0; k < valueList.size(); ++k) {
                 Entry entry;
                 entry.type = typeList.size() == valueList.size() ? typeList[k] : typeList[0];
-                entry.type = entry.type.trimmed();
-                entry.primary = entry.type.startsWith(u'*');
-                if (entry.primary)
-                    entry.type = entry.type.mid(1).trimmed();
+                entry.type = primaryMarkRemoved(entry.type.trimmed(), entry.preference);
                 entry.value = valueList[k].trimmed();
                 if (!entry.value.isEmpty())
                     list << entry;
             }
         }
-        std::stable_sort(list.begin(), list.end(),
-                         [](const Entry &a, const Entry &b) { return a.primary && !b.primary; });
         return list;
+    }
+
+    static QString primaryMarkRemoved(const QString &type, int &preference)
+    {
+        if (!type.startsWith(u'*'))
+            return type;
+        preference = 1;
+        return type.mid(1).trimmed();
     }
 
     static QString labelled(const char *what, const QString &type)
@@ -616,114 +592,51 @@ private:
         return type.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, type);
     }
 
-    void mapWebmailGroups(const QStringList &cells) const
+    static QStringList types(const QString &type)
     {
-        // Typed numbers take their slot first, so an untyped one cannot take it from them.
-        QList<Entry> untyped;
-        for (const Entry &e : entries(cells, WebmailGroupColumn::Phone)) {
-            const QString type = e.type.toLower();
-            std::optional<ContactField> slot;
-            if (type.contains(u"fax"))
-                slot = F::Fax;
-            else if (type.contains(u"mobile") || type.contains(u"cell"))
-                slot = F::Cell;
-            else if (type.contains(u"home"))
-                slot = F::HomePhone;
-            else if (type.contains(u"work"))
-                slot = F::WorkPhone;
-            else if (type.isEmpty() || type == u"voice" || type == u"other" || type == u"main") {
-                untyped << e;
-                continue;
-            }
-            if (slot && value(*slot).isEmpty())
-                value(*slot) = e.value;
-            else
-                extra(labelled("Phone", e.type), e.value);
-        }
-        for (const Entry &e : std::as_const(untyped)) {
-            if (!placeAnyPhone(e.value))
-                extra(labelled("Phone", e.type), e.value);
-        }
-
-        for (const Entry &e : entries(cells, WebmailGroupColumn::Email)) {
-            if (value(F::Email1).isEmpty())
-                value(F::Email1) = e.value;
-            else if (value(F::Email2).isEmpty())
-                value(F::Email2) = e.value;
-            else
-                extra(labelled("E-mail", e.type), e.value);
-        }
-
-        mapWebmailAddresses(cells);
+        return type.isEmpty() ? QStringList() : QStringList{type};
     }
 
-    void mapWebmailAddresses(const QStringList &cells) const
+    void mapWebmailGroups(const QStringList &cells, ImportedContactBuilder &contact) const
     {
-        struct Address
-        {
-            QHash<QString, QString> parts;
-            QString type;
-            bool primary = false;
-        };
-        QMap<int, Address> groups;
+        for (const Entry &e : entries(cells, WebmailGroupColumn::Phone))
+            contact.addPhone(types(e.type), e.value, e.preference);
+        for (const Entry &e : entries(cells, WebmailGroupColumn::Email))
+            contact.addEmail(e.value, labelled("E-mail", e.type), e.preference);
+        mapWebmailAddresses(cells, contact);
+    }
+
+    void mapWebmailAddresses(const QStringList &cells, ImportedContactBuilder &contact) const
+    {
+        QMap<int, QHash<QString, QString>> groups;
         for (qsizetype i = 0; i < m_groups.size(); ++i) {
             const auto &g = m_groups[i];
             if (g && g->kind == WebmailGroupColumn::Address && !cells.value(i).trimmed().isEmpty())
-                groups[g->number].parts.insert(g->part, cells.value(i).trimmed());
+                groups[g->number].insert(g->part, cells.value(i).trimmed());
         }
-        QList<Address> list;
-        for (Address a : std::as_const(groups)) {
-            a.type = a.parts.value(QStringLiteral("type"), a.parts.value(QStringLiteral("label")));
-            a.primary = a.type.startsWith(u'*');
-            if (a.primary)
-                a.type = a.type.mid(1).trimmed();
-            a.parts.remove(QStringLiteral("type"));
-            a.parts.remove(QStringLiteral("label"));
-            if (!a.parts.isEmpty())
-                list << a;
-        }
-        if (list.isEmpty())
-            return;
-        qsizetype chosen = 0;
-        const auto primary
-            = std::find_if(list.cbegin(), list.cend(), [](const Address &a) { return a.primary; });
-        const auto home = std::find_if(list.cbegin(), list.cend(), [](const Address &a) {
-            return a.type.contains(u"home", Qt::CaseInsensitive);
-        });
-        if (primary != list.cend())
-            chosen = primary - list.cbegin();
-        else if (home != list.cend())
-            chosen = home - list.cbegin();
-
-        static const QRegularExpression lineBreaks(QStringLiteral("\\s*(\\r\\n|\\r|\\n)\\s*"));
-        const auto oneLine = [](QString text) {
-            return text.replace(lineBreaks, QStringLiteral(", "));
-        };
-        for (qsizetype i = 0; i < list.size(); ++i) {
-            const auto &parts = list[i].parts;
+        for (QHash<QString, QString> parts : std::as_const(groups)) {
+            int preference = ImportedContactBuilder::notPreferred;
+            const QString type = primaryMarkRemoved(
+                parts.value(QStringLiteral("type"), parts.value(QStringLiteral("label"))),
+                preference);
+            parts.remove(QStringLiteral("type"));
+            parts.remove(QStringLiteral("label"));
+            if (parts.isEmpty())
+                continue;
             QStringList street;
             for (const char *part : {"po box", "extended address", "street"}) {
                 const QString text = parts.value(QString::fromLatin1(part));
                 if (!text.isEmpty())
-                    street << oneLine(text);
+                    street << text;
             }
-            if (street.isEmpty() && parts.contains(QStringLiteral("formatted")))
-                street << oneLine(parts.value(QStringLiteral("formatted")));
-            if (i == chosen) {
-                value(F::Address) = street.join(QStringLiteral(", "));
-                value(F::City) = parts.value(QStringLiteral("city"));
-                value(F::State) = parts.value(QStringLiteral("region"));
-                value(F::Zip) = parts.value(QStringLiteral("postal code"));
-                value(F::Country) = parts.value(QStringLiteral("country"));
-                continue;
-            }
-            QStringList all = street;
-            for (const char *part : {"city", "region", "postal code", "country"}) {
-                const QString text = parts.value(QString::fromLatin1(part));
-                if (!text.isEmpty())
-                    all << text;
-            }
-            extra(labelled("Address", list[i].type), all.join(QStringLiteral(", ")));
+            if (street.isEmpty())
+                street << parts.value(QStringLiteral("formatted"));
+            contact.addAddress(
+                types(type),
+                {street.join(QStringLiteral(", ")), parts.value(QStringLiteral("city")),
+                 parts.value(QStringLiteral("region")), parts.value(QStringLiteral("postal code")),
+                 parts.value(QStringLiteral("country"))},
+                labelled("Address", type), preference);
         }
     }
 
@@ -731,7 +644,6 @@ private:
     QStringList m_headers;
     QList<int> m_columnOf;
     QList<std::optional<WebmailGroupColumn>> m_groups;
-    mutable ImportedContact *m_contact = nullptr;
 };
 
 bool hasAnyValue(const ContactValues &values)

@@ -37,7 +37,7 @@ struct CsvPreset
     // Read: every column that names a field. Write: these columns, in this order.
     QList<CsvColumn> columns;
     // The program's own format: its contactid is read, and the cells are kept byte for byte
-    // (elsewhere line breaks in Notes become CR LF).
+    // but for line breaks in one-line fields (elsewhere line breaks in Notes become CR LF).
     bool ownFormat = false;
 };
 

@@ -1,5 +1,7 @@
 #include "vcard.h"
 
+#include <core/interchange/vcardsyntax.h>
+
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -18,23 +20,10 @@ constexpr qsizetype maxCardBytes = 8 * 1024 * 1024;
 
 const QString crlf = QStringLiteral("\r\n");
 
-struct PhysicalLine
-{
-    QByteArray bytes;
-    int number = 0;
-};
-
-bool sameText(QByteArrayView a, const char *b)
-{
-    return a.compare(QByteArrayView(b), Qt::CaseInsensitive) == 0;
-}
-
-// One property of a card. The parts are views into the card's unfolded lines, which live
-// while the card is read: a large import parses millions of these, and copying each part
-// out cost more than all the rest of the reading.
+// One property of a card, read for its meaning. The parts are views into the card's
+// unfolded lines, which live while the card is read.
 struct Property
 {
-    QByteArrayView group;
     QByteArrayView name;
     // Bare 2.1 parameters included; a card that lists more than these is not worth reading
     // them from, and the array keeps a property a plain copy.
@@ -44,117 +33,35 @@ struct Property
     QByteArrayView charset;
     QByteArrayView valueType;
     QByteArrayView slot; // X-PELMORA-SLOT, ours
-    int pref = 101;      // 1 is most preferred; 101 is "not preferred"
+    int pref = ImportedContactBuilder::notPreferred;
     QByteArrayView value;
     int line = 0;
 
     bool is(const char *what) const { return sameText(name, what); }
     std::span<const QByteArrayView> types() const { return {typeList.data(), size_t(typeCount)}; }
-    bool hasType(const char *type) const
+    QStringList typeNames() const
     {
-        return std::any_of(typeList.begin(), typeList.begin() + typeCount,
-                           [&](QByteArrayView t) { return sameText(t, type); });
+        QStringList names;
+        names.reserve(typeCount);
+        for (QByteArrayView type : types())
+            names << QString::fromLatin1(type).toLower();
+        return names;
     }
 };
 
-bool isLine(QByteArrayView bytes, const char *what)
+std::optional<Property> parseProperty(const UnfoldedLine &line)
 {
-    while (!bytes.isEmpty() && (bytes.back() == ' ' || bytes.back() == '\t'))
-        bytes.chop(1);
-    return bytes.compare(QByteArrayView(what), Qt::CaseInsensitive) == 0;
-}
-
-// Where the name and parameters end: the first colon outside double quotes.
-qsizetype valueStart(const QByteArray &line)
-{
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
-            quoted = !quoted;
-        else if (line[i] == ':' && !quoted)
-            return i;
-    }
-    return -1;
-}
-
-bool isQuotedPrintable(const QByteArray &line)
-{
-    const qsizetype colon = valueStart(line);
-    return colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE");
-}
-
-// Joins folded lines. A folded line starts with a space or tab, dropped; inside a
-// QUOTED-PRINTABLE value a line ending in "=" continues on the next whatever it starts with.
-QList<PhysicalLine> unfold(const QList<PhysicalLine> &lines)
-{
-    QList<PhysicalLine> logical;
-    bool softBreak = false;
-    for (const PhysicalLine &line : lines) {
-        if (!logical.isEmpty() && softBreak && !isLine(line.bytes, "END:VCARD")) {
-            logical.back().bytes.chop(1);
-            logical.back().bytes += line.bytes;
-        } else if (!logical.isEmpty() && !line.bytes.isEmpty()
-                   && (line.bytes[0] == ' ' || line.bytes[0] == '\t')) {
-            logical.back().bytes += line.bytes.mid(1);
-        } else {
-            logical.append(line);
-        }
-        const QByteArray &current = logical.back().bytes;
-        softBreak = current.endsWith('=') && isQuotedPrintable(current);
-    }
-    return logical;
-}
-
-// Calls visit with each part of text between separators that stand outside double quotes.
-template<typename Visit>
-void forEachOutsideQuotes(QByteArrayView text, char separator, Visit visit)
-{
-    qsizetype start = 0;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '"')
-            quoted = !quoted;
-        else if (text[i] == separator && !quoted) {
-            visit(text.sliced(start, i - start));
-            start = i + 1;
-        }
-    }
-    visit(text.sliced(start));
-}
-
-QByteArrayView unquoted(QByteArrayView value)
-{
-    value = value.trimmed();
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = value.sliced(1, value.size() - 2);
-    return value;
-}
-
-std::optional<Property> parseProperty(const PhysicalLine &line)
-{
-    const qsizetype colon = valueStart(line.bytes);
-    if (colon <= 0)
+    const std::optional<ContentLineParts> parts = parseContentLine(line.text);
+    if (!parts)
         return std::nullopt;
     Property property;
     property.line = line.number;
-    property.value = QByteArrayView(line.bytes).sliced(colon + 1);
-    bool first = true;
-    forEachOutsideQuotes(QByteArrayView(line.bytes).first(colon), ';', [&](QByteArrayView part) {
-        if (first) {
-            first = false;
-            const QByteArrayView name = part.trimmed();
-            const qsizetype dot = name.lastIndexOf('.');
-            property.group = dot >= 0 ? name.first(dot) : QByteArrayView();
-            property.name = name.sliced(dot + 1);
-            return;
-        }
-        const qsizetype equals = part.indexOf('=');
+    property.name = parts->name;
+    property.value = parts->value;
+    forEachParameter(parts->parameters, [&](const Parameter &parameter) {
         // A 2.1 bare parameter names a type or an encoding: TEL;HOME;VOICE.
-        const QByteArrayView key
-            = equals < 0 ? QByteArrayView("TYPE") : part.first(equals).trimmed();
-        const QByteArrayView value = unquoted(equals < 0 ? part : part.sliced(equals + 1));
-        if (sameText(key, "TYPE")) {
-            forEachOutsideQuotes(value, ',', [&](QByteArrayView type) {
+        if (parameter.name.isEmpty() || sameText(parameter.name, "TYPE")) {
+            forEachOutsideQuotes(parameter.value, ',', [&](QByteArrayView type) {
                 type = unquoted(type);
                 if (sameText(type, "quoted-printable") || sameText(type, "base64")
                     || sameText(type, "b"))
@@ -164,19 +71,19 @@ std::optional<Property> parseProperty(const PhysicalLine &line)
                 else if (!type.isEmpty() && property.typeCount < int(property.typeList.size()))
                     property.typeList[size_t(property.typeCount++)] = type;
             });
-        } else if (sameText(key, "ENCODING")) {
-            property.encoding = value;
-        } else if (sameText(key, "CHARSET")) {
-            property.charset = value;
-        } else if (sameText(key, "VALUE")) {
-            property.valueType = value;
-        } else if (sameText(key, "PREF")) {
+        } else if (sameText(parameter.name, "ENCODING")) {
+            property.encoding = parameter.value;
+        } else if (sameText(parameter.name, "CHARSET")) {
+            property.charset = parameter.value;
+        } else if (sameText(parameter.name, "VALUE")) {
+            property.valueType = parameter.value;
+        } else if (sameText(parameter.name, "PREF")) {
             bool ok = false;
-            const int pref = value.toInt(&ok);
+            const int pref = parameter.value.toInt(&ok);
             if (ok && pref >= 1 && pref <= 100)
                 property.pref = std::min(property.pref, pref);
-        } else if (sameText(key, "X-PELMORA-SLOT")) {
-            property.slot = value;
+        } else if (sameText(parameter.name, "X-PELMORA-SLOT")) {
+            property.slot = parameter.value;
         }
     });
     return property;
@@ -212,85 +119,15 @@ std::optional<QByteArray> decodeQuotedPrintable(QByteArrayView encoded)
     return decoded;
 }
 
-// Every line break as CR LF, the form the program stores.
-QString withCrLf(QString text)
-{
-    if (!text.contains(u'\r') && !text.contains(u'\n'))
-        return text;
-    text.replace(crlf, QStringLiteral("\n"));
-    text.replace(u'\r', u'\n');
-    return text.replace(u'\n', crlf);
-}
-
-QString unescape(QStringView text)
-{
-    if (!text.contains(u'\\'))
-        return withCrLf(text.toString());
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const QChar next = text[i + 1];
-        if (next == u'n' || next == u'N')
-            out += crlf;
-        else if (next == u'\\' || next == u',' || next == u';')
-            out += next;
-        else
-            out += QStringView(text).mid(i, 2); // not an escape: kept as it stands
-        ++i;
-    }
-    return withCrLf(out);
-}
-
-// A whole value as it stands, shared rather than copied, when there is nothing to undo: most
-// values of a large import are plain.
-QString unescape(const QString &text)
-{
-    const bool plain = std::none_of(text.cbegin(), text.cend(),
-                                    [](QChar c) { return c == u'\\' || c == u'\r' || c == u'\n'; });
-    return plain ? text : unescape(QStringView(text));
-}
-
-// Splits on separator where it is not escaped, leaving the escapes for unescape().
-QList<QStringView> splitUnescaped(QStringView text, QChar separator)
-{
-    QList<QStringView> parts;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\\')
-            ++i;
-        else if (text[i] == separator) {
-            parts << text.mid(start, i - start);
-            start = i + 1;
-        }
-    }
-    parts << text.mid(start);
-    return parts;
-}
-
 QString component(const QList<QStringView> &parts, qsizetype index)
 {
-    return index < parts.size() ? unescape(parts[index]) : QString();
+    return index < parts.size() ? unescapeText(parts[index]) : QString();
 }
 
-struct Address
+PostalAddress readAddress(QStringView value)
 {
-    QString street, city, state, zip, country;
-    QString readable() const
-    {
-        QStringList parts{street, city, state, zip, country};
-        parts.removeAll(QString());
-        return parts.join(QStringLiteral(", "));
-    }
-};
-
-Address readAddress(QStringView value)
-{
-    const QList<QStringView> parts = splitUnescaped(value, u';');
-    Address address;
+    const QList<QStringView> parts = splitEscaped(value, u';');
+    PostalAddress address;
     QStringList street{component(parts, 0), component(parts, 1), component(parts, 2)};
     street.removeAll(QString());
     address.street = street.join(QStringLiteral(", "));
@@ -342,17 +179,11 @@ QString extraLabel(const Property &property)
     return QString::fromLatin1(property.name).toUpper();
 }
 
-struct Phone
-{
-    QString number;
-    const Property *property;
-};
-
 class CardReader
 {
 public:
     explicit CardReader(int firstLine)
-        : m_firstLine(firstLine)
+        : m_contact(firstLine)
     {}
 
     // The contact, or the reason the card cannot be read.
@@ -362,9 +193,8 @@ private:
     std::optional<QString> decode(const Property &property);
     void place(const QList<std::pair<Property, QString>> &properties);
 
-    int m_firstLine = 0;
     QString m_problem;
-    ImportedContact m_contact;
+    ImportedContactBuilder m_contact;
 };
 
 std::optional<QString> CardReader::decode(const Property &property)
@@ -410,12 +240,11 @@ std::optional<QString> CardReader::decode(const Property &property)
 
 std::variant<ImportedContact, QString> CardReader::read(const QList<PhysicalLine> &lines)
 {
-    m_contact.line = m_firstLine;
     QList<std::pair<Property, QString>> properties;
     // The properties look into these lines: they live until the card is placed.
-    const QList<PhysicalLine> unfolded = unfold(lines);
+    const QList<UnfoldedLine> unfolded = unfold(lines);
     properties.reserve(unfolded.size());
-    for (const PhysicalLine &line : unfolded) {
+    for (const UnfoldedLine &line : unfolded) {
         if (std::optional<Property> property = parseProperty(line)) {
             if (property->is("BEGIN") || property->is("END"))
                 continue;
@@ -426,46 +255,37 @@ std::variant<ImportedContact, QString> CardReader::read(const QList<PhysicalLine
         }
     }
     place(properties);
-    return std::move(m_contact);
+    return m_contact.take();
 }
 
 void CardReader::place(const QList<std::pair<Property, QString>> &properties)
 {
-    ContactValues &values = m_contact.values;
-    auto set = [&](ContactField field, const QString &value) {
-        values[fieldIndex(field)] = value;
-    };
-    auto extra = [&](const QString &label, const QString &value) {
-        m_contact.extras << (value.isEmpty() ? label : label + QStringLiteral(": ") + value);
-    };
-
     bool version4 = false;
     bool haveName = false;
     QString formattedName;
-    QList<std::pair<const Property *, QString>> addresses, emails;
-    QList<Phone> phones;
     QStringList notes;
     for (const auto &[property, text] : properties) {
         if (property.is("VERSION")) {
             version4 = text.trimmed() == QStringLiteral("4.0");
         } else if (property.is("N")) {
-            const QList<QStringView> parts = splitUnescaped(text, u';');
-            set(ContactField::LastName, component(parts, 0));
-            set(ContactField::FirstName, component(parts, 1));
-            set(ContactField::Middle, component(parts, 2));
+            const QList<QStringView> parts = splitEscaped(text, u';');
+            m_contact.setField(ContactField::LastName, component(parts, 0));
+            m_contact.setField(ContactField::FirstName, component(parts, 1));
+            m_contact.setField(ContactField::Middle, component(parts, 2));
             haveName = true;
         } else if (property.is("FN")) {
-            formattedName = unescape(text);
+            formattedName = unescapeText(text);
         } else if (property.is("NICKNAME")) {
-            const QList<QStringView> nicks = splitUnescaped(text, u',');
-            for (qsizetype i = 0; i < nicks.size(); ++i) {
-                if (i == 0 && values[fieldIndex(ContactField::NickName)].isEmpty())
-                    set(ContactField::NickName, unescape(nicks[i]));
-                else if (!nicks[i].isEmpty())
-                    extra(QStringLiteral("Nick name"), unescape(nicks[i]));
+            const QList<QStringView> nicks = splitEscaped(text, u',');
+            const QString label = QStringLiteral("Nick name");
+            m_contact.addField(ContactField::NickName, unescapeText(nicks[0]), label);
+            for (qsizetype i = 1; i < nicks.size(); ++i) {
+                if (!nicks[i].isEmpty())
+                    m_contact.addExtra(label, unescapeText(nicks[i]));
             }
         } else if (property.is("ADR")) {
-            addresses.append({&property, text});
+            m_contact.addAddress(property.typeNames(), readAddress(text), QStringLiteral("Address"),
+                                 property.pref);
         } else if (property.is("TEL")) {
             QString number = text;
             // A tel: URI: the number without its scheme.
@@ -474,189 +294,35 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
                 && number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
                 number = withCrLf(number.mid(4));
             else
-                number = unescape(number);
-            phones.append({number, &property});
+                number = unescapeText(number);
+            m_contact.addPhone(property.typeNames(), number, property.pref);
         } else if (property.is("EMAIL")) {
-            emails.append({&property, unescape(text)});
+            // Our own files mark an e-mail that stands in the second field alone.
+            m_contact.addEmail(unescapeText(text), QStringLiteral("Email"), property.pref,
+                               property.slot == "2");
         } else if (property.is("NOTE")) {
-            notes << unescape(text);
+            notes << unescapeText(text);
         } else if (property.is("X-PELMORA-CONTACTID")) {
-            set(ContactField::ContactId, unescape(text));
+            m_contact.setField(ContactField::ContactId, unescapeText(text));
         } else if (!technicalProperty(property) && !text.contains(u';')) {
-            extra(extraLabel(property), unescape(text));
+            m_contact.addExtra(extraLabel(property), unescapeText(text));
         } else if (!technicalProperty(property)) {
             QStringList parts;
-            for (QStringView part : splitUnescaped(text, u';'))
-                parts << unescape(part);
+            for (QStringView part : splitEscaped(text, u';'))
+                parts << unescapeText(part);
             parts.removeAll(QString());
-            extra(extraLabel(property), parts.join(QStringLiteral(", ")));
+            m_contact.addExtra(extraLabel(property), parts.join(QStringLiteral(", ")));
         }
     }
 
     if (!haveName && !formattedName.isEmpty()) {
         const qsizetype space = formattedName.trimmed().lastIndexOf(u' ');
-        set(ContactField::LastName, formattedName.trimmed().mid(space + 1));
+        m_contact.setField(ContactField::LastName, formattedName.trimmed().mid(space + 1));
         if (space > 0)
-            set(ContactField::FirstName, formattedName.trimmed().left(space).trimmed());
+            m_contact.setField(ContactField::FirstName,
+                               formattedName.trimmed().left(space).trimmed());
     }
-
-    auto byPreference = [](const auto &a, const auto &b) {
-        return a.first->pref < b.first->pref;
-    };
-    std::stable_sort(addresses.begin(), addresses.end(), byPreference);
-    qsizetype chosen = -1;
-    for (qsizetype i = 0; i < addresses.size() && chosen < 0; ++i) {
-        if (addresses[i].first->pref <= 100 || addresses[i].first->hasType("home"))
-            chosen = i;
-    }
-    if (chosen < 0 && !addresses.isEmpty())
-        chosen = 0;
-    for (qsizetype i = 0; i < addresses.size(); ++i) {
-        const Address address = readAddress(addresses[i].second);
-        if (i != chosen) {
-            extra(QStringLiteral("Address"), address.readable());
-            continue;
-        }
-        set(ContactField::Address, address.street);
-        set(ContactField::City, address.city);
-        set(ContactField::State, address.state);
-        set(ContactField::Zip, address.zip);
-        set(ContactField::Country, address.country);
-    }
-
-    std::stable_sort(phones.begin(), phones.end(), [](const Phone &a, const Phone &b) {
-        return a.property->pref < b.property->pref;
-    });
-    QList<const Phone *> untyped;
-    for (const Phone &phone : phones) {
-        const Property &p = *phone.property;
-        std::optional<ContactField> slot;
-        if (p.hasType("fax"))
-            slot = ContactField::Fax;
-        else if (p.hasType("cell") || p.hasType("mobile"))
-            slot = ContactField::Cell;
-        else if (p.hasType("home"))
-            slot = ContactField::HomePhone;
-        else if (p.hasType("work"))
-            slot = ContactField::WorkPhone;
-        const bool voiceOnly
-            = std::all_of(p.types().begin(), p.types().end(), [](QByteArrayView t) {
-                  return sameText(t, "voice") || sameText(t, "internet")
-                         || sameText(t.first(std::min<qsizetype>(t.size(), 2)), "x-");
-              });
-        if (!slot && voiceOnly) {
-            untyped << &phone;
-        } else if (slot && values[fieldIndex(*slot)].isEmpty()) {
-            set(*slot, phone.number);
-        } else {
-            QStringList typeNames;
-            for (QByteArrayView type : p.types())
-                typeNames << QString::fromLatin1(type).toLower();
-            const QString types = typeNames.join(u',');
-            extra(types.isEmpty() ? QStringLiteral("Phone")
-                                  : QStringLiteral("Phone (%1)").arg(types),
-                  phone.number);
-        }
-    }
-    for (const Phone *phone : untyped) {
-        bool placed = false;
-        for (ContactField slot :
-             {ContactField::HomePhone, ContactField::WorkPhone, ContactField::Cell}) {
-            if (!placed && values[fieldIndex(slot)].isEmpty()) {
-                set(slot, phone->number);
-                placed = true;
-            }
-        }
-        if (!placed)
-            extra(QStringLiteral("Phone"), phone->number);
-    }
-
-    std::stable_sort(emails.begin(), emails.end(), byPreference);
-    for (const auto &[property, address] : emails) {
-        // Our own files mark an e-mail that stands in the second field alone.
-        if (property->slot == "2" && values[fieldIndex(ContactField::Email2)].isEmpty())
-            set(ContactField::Email2, address);
-        else if (values[fieldIndex(ContactField::Email1)].isEmpty())
-            set(ContactField::Email1, address);
-        else if (values[fieldIndex(ContactField::Email2)].isEmpty())
-            set(ContactField::Email2, address);
-        else
-            extra(QStringLiteral("Email"), address);
-    }
-    set(ContactField::Notes, notes.join(crlf + crlf));
-}
-
-// Reads physical lines, never more than maxLineBytes of one into memory. The buffer is made
-// once: asking the device for a line of up to a megabyte would allocate that much per line.
-class LineReader
-{
-public:
-    explicit LineReader(QIODevice &device)
-        : m_device(device)
-        , m_buffer(maxLineBytes + 3, Qt::Uninitialized)
-    {}
-
-    // False at the end of the input. tooLong says the line was cut and its rest dropped.
-    // The line lies in the reader's buffer until the next call.
-    bool next(QByteArrayView &line, bool &tooLong)
-    {
-        const qint64 size = m_device.readLine(m_buffer.data(), m_buffer.size());
-        if (size <= 0)
-            return false;
-        ++m_number;
-        tooLong = false;
-        const bool ended = m_buffer[size - 1] == '\n';
-        if (!ended && size > maxLineBytes) {
-            tooLong = true;
-            qint64 rest = 0;
-            do
-                rest = m_device.readLine(m_buffer.data(), m_buffer.size());
-            while (rest > 0 && m_buffer[rest - 1] != '\n');
-            line = {};
-            return true;
-        }
-        qint64 length = ended ? size - 1 : size;
-        if (length > 0 && m_buffer[length - 1] == '\r')
-            --length;
-        line = QByteArrayView(m_buffer.constData(), length);
-        return true;
-    }
-
-    int number() const { return m_number; }
-
-private:
-    QIODevice &m_device;
-    QByteArray m_buffer;
-    int m_number = 0;
-};
-
-void appendTo(QByteArray &out, const QByteArray &text)
-{
-    // Folds at 75 octets, each continuation line's leading space included, never inside a
-    // UTF-8 sequence.
-    qsizetype start = 0;
-    qsizetype room = 75;
-    while (text.size() - start > room) {
-        qsizetype cut = start + room;
-        while (cut > start + 1 && (uchar(text[cut]) & 0xC0) == 0x80)
-            --cut;
-        out += text.mid(start, cut - start);
-        out += "\r\n ";
-        start = cut;
-        room = 74;
-    }
-    out += text.mid(start);
-    out += "\r\n";
-}
-
-QString escaped(QString text)
-{
-    text.replace(u'\\', QStringLiteral("\\\\"));
-    text.replace(u',', QStringLiteral("\\,"));
-    text.replace(u';', QStringLiteral("\\;"));
-    text.replace(crlf, QStringLiteral("\\n"));
-    text.replace(u'\r', QStringLiteral("\\n"));
-    return text.replace(u'\n', QStringLiteral("\\n"));
+    m_contact.setField(ContactField::Notes, notes.join(crlf + crlf));
 }
 
 } // namespace
@@ -672,7 +338,7 @@ Result<void> readVCards(QIODevice &input,
     if (!input.isReadable())
         return notVCard(QStringLiteral("The file cannot be read: %1").arg(input.errorString()));
 
-    LineReader reader(input);
+    VCardLineReader reader(input, maxLineBytes);
     // The card's lines, end to end in one buffer that is kept from card to card: a large
     // file has millions of lines, and one allocation each cost more than reading them.
     struct LineSpan
@@ -718,7 +384,7 @@ Result<void> readVCards(QIODevice &input,
                                 .arg(maxLineBytes));
         if (!sawBegin && line.contains('\0'))
             return notVCard(QStringLiteral("The file holds binary data, not vCards."));
-        if (!tooLong && isLine(line, "BEGIN:VCARD")) {
+        if (!tooLong && lineIs(line, "BEGIN:VCARD")) {
             if (inCard)
                 skip(QStringLiteral("no END:VCARD before line %1").arg(reader.number()));
             sawBegin = inCard = true;
@@ -740,7 +406,7 @@ Result<void> readVCards(QIODevice &input,
             keepLine(line, reader.number());
         else
             forgetCard(); // only the reason is kept while the rest of the card goes by
-        if (!isLine(line, "END:VCARD"))
+        if (!lineIs(line, "END:VCARD"))
             continue;
         if (!cardProblem.isEmpty()) {
             skip(cardProblem);
@@ -791,8 +457,8 @@ QByteArray writeVCard(const ContactValues &values, VCardVersion version)
         return values[fieldIndex(field)];
     };
     QByteArray out;
-    auto add = [&](const char *head, const QString &text) {
-        appendTo(out, QByteArray(head) + ':' + text.toUtf8());
+    auto add = [&](QByteArrayView head, const QString &text) {
+        appendFolded(out, head.toByteArray() + ':' + text.toUtf8());
     };
 
     out += "BEGIN:VCARD\r\n";
@@ -807,12 +473,13 @@ QByteArray writeVCard(const ContactValues &values, VCardVersion version)
         formatted = value(ContactField::Email1);
     if (formatted.isEmpty())
         formatted = value(ContactField::Email2);
-    add("FN", escaped(formatted));
+    add("FN", escapeText(formatted));
     // N always, even empty: without it a reader takes the names from FN.
-    add("N", escaped(value(ContactField::LastName)) + u';' + escaped(value(ContactField::FirstName))
-                 + u';' + escaped(value(ContactField::Middle)) + QStringLiteral(";;"));
+    add("N", escapeText(value(ContactField::LastName)) + u';'
+                 + escapeText(value(ContactField::FirstName)) + u';'
+                 + escapeText(value(ContactField::Middle)) + QStringLiteral(";;"));
     if (!value(ContactField::NickName).isEmpty())
-        add("NICKNAME", escaped(value(ContactField::NickName)));
+        add("NICKNAME", escapeText(value(ContactField::NickName)));
     const QList<ContactField> addressFields{ContactField::Address, ContactField::City,
                                             ContactField::State, ContactField::Zip,
                                             ContactField::Country};
@@ -820,31 +487,23 @@ QByteArray writeVCard(const ContactValues &values, VCardVersion version)
                     [&](ContactField f) { return !value(f).isEmpty(); })) {
         QStringList parts;
         for (ContactField field : addressFields)
-            parts << escaped(value(field));
-        add(v4 ? "ADR;TYPE=home" : "ADR;TYPE=HOME", QStringLiteral(";;") + parts.join(u';'));
+            parts << escapeText(value(field));
+        add(addressHead(v4), QStringLiteral(";;") + parts.join(u';'));
     }
-    // Phones as text, not tel: URIs, so that any text in the field comes back as it was.
-    const std::pair<ContactField, const char *> phones[]
-        = {{ContactField::HomePhone, v4 ? "TEL;VALUE=text;TYPE=home,voice" : "TEL;TYPE=HOME,VOICE"},
-           {ContactField::WorkPhone, v4 ? "TEL;VALUE=text;TYPE=work,voice" : "TEL;TYPE=WORK,VOICE"},
-           {ContactField::Cell, v4 ? "TEL;VALUE=text;TYPE=cell" : "TEL;TYPE=CELL"},
-           {ContactField::Fax, v4 ? "TEL;VALUE=text;TYPE=fax" : "TEL;TYPE=FAX"}};
-    for (const auto &[field, head] : phones) {
+    for (ContactField field : {ContactField::HomePhone, ContactField::WorkPhone, ContactField::Cell,
+                               ContactField::Fax}) {
         if (!value(field).isEmpty())
-            add(head, escaped(value(field)));
+            add(phoneHead(field, v4), escapeText(value(field)));
     }
     if (!value(ContactField::Email1).isEmpty())
-        add(v4 ? "EMAIL" : "EMAIL;TYPE=INTERNET", escaped(value(ContactField::Email1)));
-    if (!value(ContactField::Email2).isEmpty()) {
-        const bool alone = value(ContactField::Email1).isEmpty();
-        add(alone ? (v4 ? "EMAIL;X-PELMORA-SLOT=2" : "EMAIL;TYPE=INTERNET;X-PELMORA-SLOT=2")
-                  : (v4 ? "EMAIL" : "EMAIL;TYPE=INTERNET"),
-            escaped(value(ContactField::Email2)));
-    }
+        add(emailHead(false, v4), escapeText(value(ContactField::Email1)));
+    if (!value(ContactField::Email2).isEmpty())
+        add(emailHead(value(ContactField::Email1).isEmpty(), v4),
+            escapeText(value(ContactField::Email2)));
     if (!value(ContactField::Notes).isEmpty())
-        add("NOTE", escaped(value(ContactField::Notes)));
+        add("NOTE", escapeText(value(ContactField::Notes)));
     if (!value(ContactField::ContactId).isEmpty())
-        add("X-PELMORA-CONTACTID", escaped(value(ContactField::ContactId)));
+        add("X-PELMORA-CONTACTID", escapeText(value(ContactField::ContactId)));
     out += "END:VCARD\r\n";
     return out;
 }

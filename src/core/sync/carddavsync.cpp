@@ -1,5 +1,6 @@
 #include <core/sync/carddavsync.h>
 
+#include <core/sync/cardpatch.h>
 #include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
 #include <core/sync/merge.h>

@@ -1,5 +1,6 @@
 #include <core/sync/plan.h>
 
+#include <core/sync/cardpatch.h>
 #include <core/sync/merge.h>
 
 #include <algorithm>
