@@ -661,10 +661,7 @@ QString escaped(QString text)
 
 } // namespace
 
-Result<void> readVCards(QIODevice &input,
-                        const QString &fileName,
-                        const std::function<void(ImportedContact &&)> &contactRead,
-                        const std::function<void(SkippedEntry &&)> &cardSkipped)
+Result<void> readVCards(QIODevice &input, const QString &fileName, const ReadSink &sink)
 {
     auto notVCard = [&](const QString &reason) {
         return Failure{fileProblem(QStringLiteral("Cannot read the contacts."), fileName, reason)};
@@ -699,7 +696,7 @@ Result<void> readVCards(QIODevice &input,
     bool sawAnything = false;
 
     auto skip = [&](const QString &reason) {
-        cardSkipped({cardLine, reason});
+        sink.skipped({cardLine, reason});
         forgetCard();
         cardBytes = 0;
         inCard = false;
@@ -755,10 +752,12 @@ Result<void> readVCards(QIODevice &input,
         CardReader cardReader(cardLine);
         auto read = cardReader.read(lines);
         lines.clear();
-        if (auto *contact = std::get_if<ImportedContact>(&read))
-            contactRead(std::move(*contact));
-        else
-            cardSkipped({cardLine, std::get<QString>(read)});
+        if (auto *contact = std::get_if<ImportedContact>(&read)) {
+            if (Result<void> taken = sink.contact(std::move(*contact)); !taken)
+                return taken;
+        } else {
+            sink.skipped({cardLine, std::get<QString>(read)});
+        }
         forgetCard();
         cardBytes = 0;
         inCard = false;
@@ -772,16 +771,17 @@ Result<void> readVCards(QIODevice &input,
     return {};
 }
 
-Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
+Result<void> readVCards(QIODevice &input,
+                        const QString &fileName,
+                        const std::function<void(ImportedContact &&)> &contactRead,
+                        const std::function<void(SkippedEntry &&)> &cardSkipped)
 {
-    ReadContacts read;
-    const Result<void> done = readVCards(
-        input, fileName,
-        [&](ImportedContact &&contact) { read.contacts.append(std::move(contact)); },
-        [&](SkippedEntry &&entry) { read.skipped.append(std::move(entry)); });
-    if (!done)
-        return done.failure();
-    return read;
+    return readVCards(input, fileName,
+                      {[&](ImportedContact &&contact) -> Result<void> {
+                           contactRead(std::move(contact));
+                           return {};
+                       },
+                       cardSkipped});
 }
 
 QByteArray writeVCard(const ContactValues &values, VCardVersion version)
