@@ -23,3 +23,10 @@ runAsNobody(const QString &program, const QStringList &arguments, int timeoutMs 
 
 // Runs program with arguments as the current user.
 ChildResult runChild(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
+
+// The same with the child's address space capped at bytes from its start (RLIMIT_AS): an
+// allocation past it fails, so a program that needs more ends, mostly by abort.
+ChildResult runChildCapped(const QString &program,
+                           const QStringList &arguments,
+                           qint64 addressSpaceBytes,
+                           int timeoutMs = 60000);
