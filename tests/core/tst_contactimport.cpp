@@ -47,8 +47,25 @@ void TestContactImport::idsByTheProgramsRule_data()
         << QStringList{"1", "2", "5", "6", "7"} << QStringList{"2->6"};
     QTest::newRow("an id brought twice")
         << QStringList{} << QStringList{"3", "3"} << QStringList{"3", "4"} << QStringList{"3->4"};
-    QTest::newRow("text ids are ids too") << QStringList{"A1"} << QStringList{"A1", "B2"}
-                                          << QStringList{"A1", "2", "B2"} << QStringList{"A1->2"};
+    // An id is kept only when it is a whole number from 1 to 2^31 - 1 that no contact has.
+    QTest::newRow("text is no id") << QStringList{"A1"} << QStringList{"A1", "B2"}
+                                   << QStringList{"A1", "2", "3"} << QStringList{"A1->2", "B2->3"};
+    QTest::newRow("0 and -5 are no ids")
+        << QStringList{"1"} << QStringList{"0", "-5"} << QStringList{"1", "2", "3"}
+        << QStringList{"0->2", "-5->3"};
+    QTest::newRow("2^31 - 1 kept, then the lowest free")
+        << QStringList{"1", "2"} << QStringList{"2147483647", ""}
+        << QStringList{"1", "2", "2147483647", "3"} << QStringList{};
+    QTest::newRow("2^31 and 2^63 - 1 are no ids, and never wrap")
+        << QStringList{"1"} << QStringList{"2147483648", "9223372036854775807", ""}
+        << QStringList{"1", "2", "3", "4"}
+        << QStringList{"2147483648->2", "9223372036854775807->3"};
+    QTest::newRow("a database at 2^31 - 1: the lowest free, around brought ids")
+        << QStringList{"2147483647", "1", "3"} << QStringList{"5", "", "", "2"}
+        << QStringList{"2147483647", "1", "3", "5", "2", "4", "6"} << QStringList{"2->6"};
+    QTest::newRow("zero, negative and huge ids stored: counted, never given")
+        << QStringList{"0", "-5", "9223372036854775807"} << QStringList{"", "1"}
+        << QStringList{"0", "-5", "9223372036854775807", "1", "2"} << QStringList{"1->2"};
 }
 
 void TestContactImport::idsByTheProgramsRule()

@@ -405,7 +405,14 @@ void TestContactStore::nextContactId_data()
     QTest::newRow("second add while one pending")
         << QStringList{"1", "2"} << "pending" << qint64(4);
     QTest::newRow("last free id") << QStringList{"2147483646"} << "" << qint64(2147483647);
-    QTest::newRow("no id left") << QStringList{"2147483647"} << "" << qint64(-1);
+    // Past 2^31 - 1 the rule takes the lowest free id instead of refusing.
+    QTest::newRow("at 2^31 - 1: the lowest free")
+        << QStringList{"1", "2147483647", "3"} << "" << qint64(2);
+    QTest::newRow("at 2^31 - 1: the lowest free, not the pending one")
+        << QStringList{"2147483647"} << "pending 1" << qint64(2);
+    QTest::newRow("2^63 - 1 stored: the lowest free, no wrap")
+        << QStringList{"9223372036854775807", "2"} << "" << qint64(1);
+    QTest::newRow("zero and negative ids stored") << QStringList{"0", "-5"} << "" << qint64(3);
 }
 
 void TestContactStore::nextContactId()
@@ -422,9 +429,11 @@ void TestContactStore::nextContactId()
         QVERIFY(execOn(folder.databasePath(), "delete from contactsdb where contactid = 2"));
     auto open = openStore(folder, QStringLiteral("contactid"));
     QVERIFY(open);
-    if (action == "pending") {
+    if (action.startsWith("pending")) {
         QVERIFY(open->store.addNew());
-        type(*open, ContactField::ContactId, QString::number(open->store.recordCount() + 1));
+        const QString typed = action.section(QLatin1Char(' '), 1);
+        type(*open, ContactField::ContactId,
+             typed.isEmpty() ? QString::number(open->store.recordCount() + 1) : typed);
     }
     QCOMPARE(open->store.nextContactId().valueOr(-1), expected);
 }

@@ -2,21 +2,21 @@
 #include <support/dbquery.h>
 #include <support/testappfolder.h>
 
-#include <core/interchange/duplicates.h>
+#include <core/contacts/duplicates.h>
 
 #include <QScopeGuard>
 #include <QTest>
 
-using interchange::DuplicateGroup;
+using contacts::DuplicateGroup;
 using Reason = DuplicateGroup::Reason;
 
 namespace {
 
 // "id:last:first:home:email" -> a stored contact whose rowid is its id.
-interchange::StoredContact person(const QString &description)
+contacts::StoredContact person(const QString &description)
 {
     const QStringList parts = description.split(QLatin1Char(':'));
-    interchange::StoredContact contact;
+    contacts::StoredContact contact;
     contact.rowid = parts.value(0).toLongLong();
     contact.values = makeContact(parts.value(0), parts.value(1), parts.value(2));
     contact.values[fieldIndex(ContactField::HomePhone)] = parts.value(3);
@@ -33,6 +33,7 @@ class TestDuplicates : public QObject
 private slots:
     void groups_data();
     void groups();
+    void merge_data();
     void merge();
 };
 
@@ -76,11 +77,11 @@ void TestDuplicates::groups()
     const QByteArray before = qgetenv("LC_ALL");
     qputenv("LC_ALL", locale);
     const auto restore = qScopeGuard([&before] { qputenv("LC_ALL", before); });
-    QList<interchange::StoredContact> stored;
+    QList<contacts::StoredContact> stored;
     for (const QString &line : contacts)
         stored << person(line);
     QStringList actual;
-    for (const DuplicateGroup &group : interchange::findDuplicates(stored)) {
+    for (const DuplicateGroup &group : contacts::findDuplicates(stored)) {
         QStringList ids;
         QStringList reasons;
         for (qint64 rowid : group.rowids)
@@ -92,26 +93,49 @@ void TestDuplicates::groups()
     QCOMPARE(actual, expected);
 }
 
+void TestDuplicates::merge_data()
+{
+    // Ids the program would not give, as older databases and other programs hold them.
+    QTest::addColumn<QString>("keepId");
+    QTest::addColumn<QString>("otherId");
+    QTest::newRow("ids 1 and 2") << "1"
+                                 << "2";
+    QTest::newRow("ids 0 and -5") << "0"
+                                  << "-5";
+    QTest::newRow("ids 2^31 - 1 and 2^63 - 1") << "2147483647"
+                                               << "9223372036854775807";
+    QTest::newRow("a text id and a repeated one") << "A1"
+                                                  << "3";
+}
+
 void TestDuplicates::merge()
 {
+    QFETCH(QString, keepId);
+    QFETCH(QString, otherId);
     TestAppFolder folder;
-    ContactValues keep = makeContact("1", "Lee", "Ann");
+    ContactValues keep = makeContact(keepId, "Lee", "Ann");
     keep[fieldIndex(ContactField::City)] = QStringLiteral("Oslo");
     keep[fieldIndex(ContactField::Notes)] = QStringLiteral("met 2020");
-    ContactValues other = makeContact("2", "Lee", "Anne");
+    ContactValues other = makeContact(otherId, "Lee", "Anne");
     other[fieldIndex(ContactField::City)] = QStringLiteral("Oslo");
     other[fieldIndex(ContactField::Cell)] = QStringLiteral("555 1234");
     other[fieldIndex(ContactField::Notes)] = QStringLiteral("plays chess");
     QVERIFY(folder.createDatabase({keep, other, makeContact("3", "Kim", "Bo")}));
     const QByteArray before = fileBytes(folder.databasePath());
+    const Result<QList<contacts::StoredContact>> stored
+        = contacts::readStoredContacts(folder.databasePath());
+    QVERIFY2(stored, qPrintable(stored.error()));
+    QStringList read;
+    for (const contacts::StoredContact &contact : *stored)
+        read << QStringLiteral("%1:%2").arg(contact.rowid).arg(contact.values[0]);
+    QCOMPARE(read, (QStringList{"1:" + keepId, "2:" + otherId, "3:3"}));
 
-    Result<interchange::MergeOutcome> dry
-        = interchange::mergeContacts(folder.databasePath(), 1, 2, true);
+    Result<contacts::MergeOutcome> dry = contacts::mergeContacts(folder.databasePath(), 1, 2, true);
     QVERIFY2(dry, qPrintable(dry.error()));
     QCOMPARE(fileBytes(folder.databasePath()), before);
 
-    const Result<interchange::MergeOutcome> done
-        = interchange::mergeContacts(folder.databasePath(), 1, 2, false);
+    const Result<contacts::MergeOutcome> done
+        = contacts::mergeContacts(folder.databasePath(), 1, 2, false);
     QVERIFY2(done, qPrintable(done.error()));
     QCOMPARE(done->filled, QStringList{"Cell"});
     QCOMPARE(done->conflicting, QStringList{"firstname"});
@@ -119,8 +143,8 @@ void TestDuplicates::merge()
     QCOMPARE(queryColumn(folder.databasePath(),
                          "select contactid || '|' || firstname || '|' || City || '|' || Cell || "
                          "'|' || Notes from contactsdb order by rowid"),
-             (QStringList{"1|Ann|Oslo|555 1234|met 2020\r\n\r\nplays chess", "3|Bo|||"}));
-    QVERIFY(!interchange::mergeContacts(folder.databasePath(), 1, 2, false));
+             (QStringList{keepId + "|Ann|Oslo|555 1234|met 2020\r\n\r\nplays chess", "3|Bo|||"}));
+    QVERIFY(!contacts::mergeContacts(folder.databasePath(), 1, 2, false));
 }
 
 QTEST_GUILESS_MAIN(TestDuplicates)

@@ -9,9 +9,9 @@
 #include <support/testappfolder.h>
 
 #include <core/contacts/contactstore.h>
+#include <core/contacts/duplicates.h>
 #include <core/contacts/recordsource.h>
 #include <core/interchange/contactimport.h>
-#include <core/interchange/duplicates.h>
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -291,8 +291,7 @@ void TestPowerLoss::interchangeAllOrNothing()
         QVERIFY2(done, qPrintable(done.error()));
     }
     const Result<void> merged = history.run(QStringLiteral("merge"), [&]() -> Result<void> {
-        const Result<interchange::MergeOutcome> outcome
-            = interchange::mergeContacts(path, 1, 9, false);
+        const Result<contacts::MergeOutcome> outcome = contacts::mergeContacts(path, 1, 9, false);
         if (!outcome)
             return Failure{outcome.error()};
         return {};

@@ -13,10 +13,10 @@
 //   pelmora-contacts sync status [--db PATH]
 // It links the core only: no window, no message box.
 #include <core/contacts/contactfields.h>
+#include <core/contacts/duplicates.h>
 #include <core/files/apppath.h>
 #include <core/interchange/contactimport.h>
 #include <core/interchange/csv.h>
-#include <core/interchange/duplicates.h>
 #include <core/interchange/fileimport.h>
 #include <core/interchange/vcard.h>
 #include <core/sync/carddavsync.h>
@@ -302,7 +302,7 @@ int runExport(const QCommandLineParser &parser, const QStringList &files, const 
     return Done;
 }
 
-QString describe(const interchange::StoredContact &contact)
+QString describe(const contacts::StoredContact &contact)
 {
     const ContactValues &v = contact.values;
     QStringList parts{v[fieldIndex(ContactField::LastName)] + QStringLiteral(", ")
@@ -319,19 +319,19 @@ QString describe(const interchange::StoredContact &contact)
 
 int runDuplicates(const QString &db)
 {
-    const Result<QList<interchange::StoredContact>> contacts = interchange::readStoredContacts(db);
-    if (!contacts) {
-        say(contacts.error());
+    const Result<QList<contacts::StoredContact>> stored = contacts::readStoredContacts(db);
+    if (!stored) {
+        say(stored.error());
         return DatabaseError;
     }
-    QHash<qint64, const interchange::StoredContact *> byRowid;
-    for (const interchange::StoredContact &contact : *contacts)
+    QHash<qint64, const contacts::StoredContact *> byRowid;
+    for (const contacts::StoredContact &contact : *stored)
         byRowid.insert(contact.rowid, &contact);
-    const QList<interchange::DuplicateGroup> groups = interchange::findDuplicates(*contacts);
-    for (const interchange::DuplicateGroup &group : groups) {
+    const QList<contacts::DuplicateGroup> groups = contacts::findDuplicates(*stored);
+    for (const contacts::DuplicateGroup &group : groups) {
         QStringList reasons;
-        for (interchange::DuplicateGroup::Reason reason : group.reasons)
-            reasons << interchange::reasonText(reason);
+        for (contacts::DuplicateGroup::Reason reason : group.reasons)
+            reasons << contacts::reasonText(reason);
         std::printf("%s\n", qPrintable(reasons.join(QStringLiteral(", "))));
         for (qint64 rowid : group.rowids)
             std::printf("%s\n", qPrintable(describe(*byRowid.value(rowid))));
@@ -342,10 +342,10 @@ int runDuplicates(const QString &db)
 
 // The rowid of the contact an id names; ids may repeat, rowids never do.
 Result<qint64>
-rowidOf(const QList<interchange::StoredContact> &contacts, const QString &id, bool isRowid)
+rowidOf(const QList<contacts::StoredContact> &stored, const QString &id, bool isRowid)
 {
     QList<qint64> found;
-    for (const interchange::StoredContact &contact : contacts) {
+    for (const contacts::StoredContact &contact : stored) {
         if (isRowid ? QString::number(contact.rowid) == id
                     : contact.values[fieldIndex(ContactField::ContactId)] == id)
             found << contact.rowid;
@@ -368,14 +368,14 @@ int runMerge(const QCommandLineParser &parser, const QStringList &ids, const QSt
 {
     if (ids.size() != 2)
         return usage(parser, QStringLiteral("merge: name the contact to keep and the other."));
-    const Result<QList<interchange::StoredContact>> contacts = interchange::readStoredContacts(db);
-    if (!contacts) {
-        say(contacts.error());
+    const Result<QList<contacts::StoredContact>> stored = contacts::readStoredContacts(db);
+    if (!stored) {
+        say(stored.error());
         return DatabaseError;
     }
     const bool byRowid = parser.isSet(QStringLiteral("rowid"));
-    const Result<qint64> keep = rowidOf(*contacts, ids.at(0), byRowid);
-    const Result<qint64> other = rowidOf(*contacts, ids.at(1), byRowid);
+    const Result<qint64> keep = rowidOf(*stored, ids.at(0), byRowid);
+    const Result<qint64> other = rowidOf(*stored, ids.at(1), byRowid);
     for (const Result<qint64> *found : {&keep, &other}) {
         if (!*found) {
             say(found->error());
@@ -383,8 +383,8 @@ int runMerge(const QCommandLineParser &parser, const QStringList &ids, const QSt
         }
     }
     const bool dryRun = parser.isSet(QStringLiteral("dry-run"));
-    const Result<interchange::MergeOutcome> merged
-        = interchange::mergeContacts(db, *keep, *other, dryRun);
+    const Result<contacts::MergeOutcome> merged
+        = contacts::mergeContacts(db, *keep, *other, dryRun);
     if (!merged) {
         say(merged.error());
         return DatabaseError;
@@ -507,7 +507,13 @@ int runSyncStatus(const QString &db)
 
 int runSync(const QCommandLineParser &parser, const QString &db)
 {
-    const Result<std::optional<carddav::Account>> account = carddav::loadAccount(db);
+    // One connection serves the whole run, from the account to the last commit.
+    Result<std::unique_ptr<carddav::SyncState>> state = carddav::SyncState::open(db);
+    if (!state) {
+        say(state.error());
+        return exitStatusOf(state.failure());
+    }
+    const Result<std::optional<carddav::Account>> account = (*state)->account();
     if (!account) {
         say(account.error());
         return DatabaseError;
@@ -535,7 +541,7 @@ int runSync(const QCommandLineParser &parser, const QString &db)
             progress.emplace("Syncing", "contacts", total);
         progress->update(done);
     };
-    const Result<carddav::SyncReport> report = carddav::synchronise(options);
+    const Result<carddav::SyncReport> report = carddav::synchronise(**state, options);
     progress.reset();
     if (!report) {
         say(report.error());

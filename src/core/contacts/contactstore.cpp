@@ -1,16 +1,13 @@
 #include <core/contacts/contactstore.h>
 
-#include <core/contacts/contactdatabase.h>
 #include <core/contacts/recordsource.h>
 
 #include <sqlite/statement.h>
 #include <sqlite/transaction.h>
 
-#include <QFileInfo>
-#include <QStringList>
-
-#include <limits>
 #include <numeric>
+
+using contacts::ContactTable;
 
 namespace {
 
@@ -57,15 +54,13 @@ void ContactStore::setBusyTimeout(int milliseconds)
 Result<void> ContactStore::open()
 {
     close();
-    const QFileInfo file(m_databaseName);
-    if (!file.exists())
-        return Failure{QStringLiteral("The file was not found.")};
-    if (file.isDir())
-        return Failure{QStringLiteral("The path is a folder, not a database file.")};
-    if (!m_db.open(m_databaseName, sqlite::Connection::Mode::ReadWrite))
-        return databaseFailure();
-    m_db.setBusyTimeout(m_busyTimeout);
-    Result<void> usable = readyForUse();
+    // The window names the file in its own words: the table's failures give the reason alone.
+    Result<void> usable = ContactTable::open(m_db, m_databaseName, ContactTable::Access::ReadWrite,
+                                             m_busyTimeout, ContactTable::Failures::ReasonOnly);
+    if (usable) {
+        m_table.emplace(m_db, ContactTable::Failures::ReasonOnly);
+        usable = readRecordset();
+    }
     if (!usable) {
         close();
         return usable;
@@ -80,17 +75,8 @@ Result<void> ContactStore::open()
 
 void ContactStore::close()
 {
+    m_table.reset();
     m_db.close();
-}
-
-Result<void> ContactStore::readyForUse()
-{
-    // Each commit reaches the disk before it is acknowledged.
-    if (!m_db.exec(cntdb::durableCommitsStatement()))
-        return databaseFailure();
-    if (Result<void> table = cntdb::checkContactTable(m_db); !table)
-        return table;
-    return readRecordset();
 }
 
 Result<void> ContactStore::readRecordset()
@@ -181,10 +167,15 @@ Result<void> ContactStore::deleteCurrent()
         return Failure{QStringLiteral("A new contact is being entered and is not stored yet.")};
     if (!hasCurrentRecord())
         return Failure{QStringLiteral("There is no current record.")};
+    const Result<ContactTable *> table = this->table();
+    if (!table)
+        return table.failure();
     sqlite::Transaction transaction(m_db, sqlite::Transaction::Kind::Immediate);
-    sqlite::Statement remove(m_db, QStringLiteral("DELETE FROM contactsdb WHERE rowid = ?"));
-    if (!transaction.isActive() || !remove.isValid() || !remove.bindInt64(1, m_rows[m_row].rowid)
-        || remove.step() != sqlite::Statement::Step::Done || !transaction.commit())
+    if (!transaction.isActive())
+        return databaseFailure();
+    if (const Result<bool> removed = (*table)->remove(m_rows[m_row].rowid); !removed)
+        return removed.failure();
+    if (!transaction.commit())
         return databaseFailure();
     m_rows.erase(m_rows.begin() + m_row);
     m_position = Position::BeforeFirst;
@@ -278,31 +269,23 @@ QString ContactStore::value(int row, ContactField field) const
 
 Result<void> ContactStore::writeChanges()
 {
+    const Result<ContactTable *> table = this->table();
+    if (!table)
+        return table.failure();
     Row &row = m_rows[m_row];
     ContactValues values = row.values.values();
-    QStringList assignments;
     for (int i = 0; i < contactFieldCount; ++i) {
-        if (!m_changed.test(i))
-            continue;
-        assignments << quotedColumnName(fieldAt(i)) + QStringLiteral(" = ?");
-        values[i] = withLineBreaksOf(values[i], fieldText(fieldAt(i)));
+        if (m_changed.test(i))
+            values[i] = withLineBreaksOf(values[i], fieldText(fieldAt(i)));
     }
 
     sqlite::Transaction transaction(m_db, sqlite::Transaction::Kind::Immediate);
-    sqlite::Statement update(m_db, QStringLiteral("UPDATE contactsdb SET %1 WHERE rowid = ?")
-                                       .arg(assignments.join(QStringLiteral(", "))));
-    if (!transaction.isActive() || !update.isValid())
+    if (!transaction.isActive())
         return databaseFailure();
-    int parameter = 1;
-    bool bound = true;
-    for (int i = 0; i < contactFieldCount; ++i) {
-        if (m_changed.test(i))
-            bound = bound && update.bindText(parameter++, values[i]);
-    }
-    bound = bound && update.bindInt64(parameter, row.rowid);
-    if (!bound || update.step() != sqlite::Statement::Step::Done)
-        return databaseFailure();
-    if (m_db.changes() != 1)
+    const Result<bool> updated = (*table)->update(row.rowid, values, m_changed);
+    if (!updated)
+        return updated.failure();
+    if (!*updated)
         return Failure{QStringLiteral("The contact is no longer in the database; another program "
                                       "may have deleted it.")};
     if (!transaction.commit())
@@ -316,31 +299,21 @@ Result<void> ContactStore::writeChanges()
 
 Result<void> ContactStore::insertPending()
 {
-    ContactValues values;
-    QStringList columns;
-    QStringList placeholders;
-    for (int i = 0; i < contactFieldCount; ++i) {
-        values[i] = fieldText(fieldAt(i));
-        columns << quotedColumnName(fieldAt(i));
-        placeholders << QStringLiteral("?");
-    }
+    const Result<ContactTable *> table = this->table();
+    if (!table)
+        return table.failure();
+    const ContactValues values = m_shown;
     sqlite::Transaction transaction(m_db, sqlite::Transaction::Kind::Immediate);
-    sqlite::Statement insert(m_db, QStringLiteral("INSERT INTO contactsdb (%1) VALUES (%2)")
-                                       .arg(columns.join(QStringLiteral(", ")),
-                                            placeholders.join(QStringLiteral(", "))));
-    if (!transaction.isActive() || !insert.isValid())
+    if (!transaction.isActive())
         return databaseFailure();
-    bool bound = true;
-    for (int i = 0; i < contactFieldCount; ++i)
-        bound = bound && insert.bindText(i + 1, values[i]);
-    if (!bound || insert.step() != sqlite::Statement::Step::Done)
-        return databaseFailure();
-    const qint64 rowid = m_db.lastInsertRowid();
+    const Result<qint64> rowid = (*table)->insert(values);
+    if (!rowid)
+        return rowid.failure();
     if (!transaction.commit())
         return databaseFailure();
 
     // A new contact joins the end of the recordset until the records are read again.
-    m_rows.push_back({rowid, PackedRecord::fromValues(values)});
+    m_rows.push_back({*rowid, PackedRecord::fromValues(values)});
     m_pendingNew = false;
     m_changed.reset();
     emit rowAppended(recordCount() - 1);
@@ -349,21 +322,17 @@ Result<void> ContactStore::insertPending()
 
 Result<qint64> ContactStore::nextContactId()
 {
-    sqlite::Statement query(m_db, QStringLiteral("SELECT max(contactid) FROM contactsdb "
-                                                 "WHERE typeof(contactid) = 'integer'"));
-    if (!query.isValid() || query.step() != sqlite::Statement::Step::Row)
-        return databaseFailure();
-    qint64 largest = std::max<qint64>(recordCount(), query.columnInt64(0));
+    const Result<ContactTable *> table = this->table();
+    if (!table)
+        return table.failure();
+    std::optional<qint64> pendingId;
     if (m_pendingNew) {
         bool isNumber = false;
-        const qint64 pendingId = fieldText(ContactField::ContactId).toLongLong(&isNumber);
+        const qint64 id = fieldText(ContactField::ContactId).toLongLong(&isNumber);
         if (isNumber)
-            largest = std::max(largest, pendingId);
+            pendingId = id;
     }
-    if (largest >= std::numeric_limits<qint32>::max())
-        return Failure{QStringLiteral("Contact ids have reached %1, the largest id there can be.")
-                           .arg(std::numeric_limits<qint32>::max())};
-    return largest + 1;
+    return (*table)->nextId(pendingId);
 }
 
 Result<bool>
@@ -412,4 +381,11 @@ void ContactStore::showCurrent()
 Failure ContactStore::databaseFailure() const
 {
     return Failure::database(m_db.errorMessage());
+}
+
+Result<ContactTable *> ContactStore::table()
+{
+    if (!m_table)
+        return Failure::database(QStringLiteral("The contact database is not open."));
+    return &*m_table;
 }

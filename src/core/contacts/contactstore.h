@@ -2,6 +2,7 @@
 
 #include <core/base/result.h>
 #include <core/contacts/contactfields.h>
+#include <core/contacts/contacttable.h>
 #include <core/contacts/packedrecord.h>
 #include <core/text/collation.h>
 
@@ -11,6 +12,7 @@
 #include <QString>
 
 #include <bitset>
+#include <optional>
 #include <vector>
 
 // The data control over contactsdb: an ordered recordset read from the record source, a
@@ -86,9 +88,8 @@ public:
     // The stored value of a row in the recordset (what was last read or committed).
     QString value(int row, ContactField field) const;
 
-    // One more than the largest of the record count and the whole-number contact ids in the
-    // table (and a pending new record's id). Fails when that would not fit in 32 bits, or
-    // when the table cannot be read.
+    // The id for Add by the program's rule (contacts::ContactIds), a pending new record's id
+    // counted as taken. Fails only when every id is taken, or when the table cannot be read.
     Result<qint64> nextContactId();
 
     // The search walk: from the current record, at most maxSteps steps; each step compares the
@@ -116,7 +117,6 @@ private:
         PackedRecord values;
     };
 
-    Result<void> readyForUse();
     Result<void> readRecordset();
     void sortByName(std::vector<Row> &rows, ContactField field) const;
     void advance();
@@ -124,11 +124,13 @@ private:
     Result<void> insertPending();
     void showCurrent();
     Failure databaseFailure() const;
+    Result<contacts::ContactTable *> table();
 
     QString m_databaseName;
     QString m_recordSource;
     int m_busyTimeout = 5000;
     sqlite::Connection m_db;
+    std::optional<contacts::ContactTable> m_table; // while m_db is open
     NameCollator m_collator;
     std::vector<Row> m_rows;
     Position m_position = Position::BeforeFirst;

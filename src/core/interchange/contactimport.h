@@ -25,16 +25,16 @@ struct ImportOptions
 struct ImportSummary
 {
     int imported = 0;
-    // Ids a contact brought that were already taken, and the id it got instead.
+    // Ids a contact brought that could not be kept, and the id it got instead.
     QList<QPair<QString, QString>> renumbered;
 };
 
 // Adds contacts to contactsdb of an existing database in one transaction: all of them or,
 // on any failure or when the importer goes away unfinished, none. The database is never
-// created. A contact without an id, or whose id is taken, gets the next id by the program's
-// rule for Add: one more than the largest of the record count and the whole-number ids,
-// never equal to an existing one. Contacts go in as they are read, so a large file is never
-// held whole.
+// created. A contact keeps the id it brings when that is a whole number from 1 to
+// 2,147,483,647 that no contact has; any other gets the next id by the program's rule for
+// Add (contacts::ContactIds). Contacts go in as they are read, so a large file is never held
+// whole.
 class ContactImporter
 {
 public:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <core/base/result.h>
+#include <core/sync/syncstate.h>
 
 #include <QByteArray>
 #include <QList>
@@ -15,19 +16,6 @@ namespace carddav {
 
 class DavClient;
 
-// The one account of a database, kept in its table carddav_account. Never the password.
-struct Account
-{
-    QUrl server;
-    QString user;
-    QUrl addressBook;
-    QString addressBookName;
-    QString certificate; // the pinned SHA-256 fingerprint, if any
-    QString syncToken;
-    QString lastSync;   // when the last sync ended (UTC, ISO 8601), empty before the first
-    QString lastResult; // what it did, in the words it printed
-};
-
 struct AddressBook
 {
     QUrl url;
@@ -40,6 +28,7 @@ Result<QList<AddressBook>> discoverAddressBooks(DavClient &client, const QUrl &s
 
 // Stores the account with the database (making the sync tables where there are none),
 // replacing an earlier one and forgetting its sync state: the new address book starts over.
+// Each opens the database for the one call; a sync opens it once (SyncState::open).
 Result<void> saveAccount(const QString &databasePath, const Account &account);
 Result<std::optional<Account>> loadAccount(const QString &databasePath);
 
@@ -78,9 +67,12 @@ struct SyncReport
     QString summary() const;
 };
 
-// One two-way sync of the database's account. Local changes are written in one transaction
-// at the end; every write to the server is conditional. A sync that fails on the way leaves
-// both sides consistent and the next one converges.
+// One two-way sync of the database's account, over the database's one connection. Local
+// changes are written in one transaction at the end; every write to the server is
+// conditional. A sync that fails on the way leaves both sides consistent and the next one
+// converges: state -> plan -> actions -> state.
+Result<SyncReport> synchronise(SyncState &state, const SyncOptions &options);
+// The same, opening options.databasePath.
 Result<SyncReport> synchronise(const SyncOptions &options);
 
 } // namespace carddav

@@ -1,20 +1,13 @@
 #pragma once
 
 #include <core/base/result.h>
-#include <core/contacts/contactfields.h>
+#include <core/contacts/contacttable.h>
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-namespace interchange {
-
-// A contact as stored, told apart by its rowid (contact ids may repeat).
-struct StoredContact
-{
-    qint64 rowid = 0;
-    ContactValues values;
-};
+namespace contacts {
 
 // Contacts that are likely one person, and why, the surest reason first.
 struct DuplicateGroup
@@ -46,4 +39,4 @@ struct MergeOutcome
 Result<MergeOutcome>
 mergeContacts(const QString &databasePath, qint64 keepRowid, qint64 otherRowid, bool dryRun);
 
-} // namespace interchange
+} // namespace contacts

@@ -1,19 +1,16 @@
-#include <core/interchange/duplicates.h>
+#include <core/contacts/duplicates.h>
 
-#include <core/contacts/contactdatabase.h>
 #include <core/text/collation.h>
 #include <sqlite/connection.h>
-#include <sqlite/statement.h>
 #include <sqlite/transaction.h>
 
-#include <QFileInfo>
 #include <QHash>
 #include <QMap>
 
 #include <algorithm>
 #include <numeric>
 
-namespace interchange {
+namespace contacts {
 
 namespace {
 
@@ -59,41 +56,8 @@ QString digitsOf(const QString &number)
     return digits;
 }
 
-Failure databaseFailure(const QString &path, const QString &reason)
-{
-    return Failure::database(
-        fileProblem(QStringLiteral("The contact database could not be used."), path, reason));
-}
-
-Result<void> openExisting(sqlite::Connection &db, const QString &path, bool writable)
-{
-    if (!QFileInfo::exists(path))
-        return databaseFailure(path, QStringLiteral("The file was not found."));
-    if (!db.open(path, writable ? sqlite::Connection::Mode::ReadWrite
-                                : sqlite::Connection::Mode::ReadOnly))
-        return databaseFailure(path, db.errorMessage());
-    db.setBusyTimeout(10000);
-    if (Result<void> table = cntdb::checkContactTable(db); !table)
-        return databaseFailure(path, table.error());
-    return {};
-}
-
-QString selectAll()
-{
-    QStringList columns{QStringLiteral("rowid")};
-    for (int i = 0; i < contactFieldCount; ++i)
-        columns << quotedColumnName(fieldAt(i));
-    return QStringLiteral("SELECT %1 FROM contactsdb").arg(columns.join(QStringLiteral(", ")));
-}
-
-StoredContact contactAt(sqlite::Statement &select)
-{
-    StoredContact contact;
-    contact.rowid = select.columnInt64(0);
-    for (int i = 0; i < contactFieldCount; ++i)
-        contact.values[i] = select.columnText(i + 1);
-    return contact;
-}
+// How long to wait for another program's lock (the program itself while it commits).
+constexpr int busyTimeoutMs = 10000;
 
 } // namespace
 
@@ -187,15 +151,15 @@ QList<DuplicateGroup> findDuplicates(const QList<StoredContact> &contacts)
 Result<QList<StoredContact>> readStoredContacts(const QString &databasePath)
 {
     sqlite::Connection db;
-    if (Result<void> opened = openExisting(db, databasePath, false); !opened)
+    if (Result<void> opened
+        = ContactTable::open(db, databasePath, ContactTable::Access::ReadOnly, busyTimeoutMs);
+        !opened)
         return opened.failure();
-    sqlite::Statement select(db, selectAll() + QStringLiteral(" ORDER BY rowid"));
     QList<StoredContact> contacts;
-    sqlite::Statement::Step step;
-    while ((step = select.step()) == sqlite::Statement::Step::Row)
-        contacts.append(contactAt(select));
-    if (step == sqlite::Statement::Step::Error)
-        return databaseFailure(databasePath, db.errorMessage());
+    if (Result<void> read = ContactTable(db).forEachRow(
+            [&contacts](const StoredContact &contact) { contacts.append(contact); });
+        !read)
+        return read.failure();
     return contacts;
 }
 
@@ -205,26 +169,24 @@ mergeContacts(const QString &databasePath, qint64 keepRowid, qint64 otherRowid, 
     if (keepRowid == otherRowid)
         return Failure{QStringLiteral("A contact cannot be merged with itself.")};
     sqlite::Connection db;
-    if (Result<void> opened = openExisting(db, databasePath, true); !opened)
+    if (Result<void> opened
+        = ContactTable::open(db, databasePath, ContactTable::Access::ReadWrite, busyTimeoutMs);
+        !opened)
         return opened.failure();
-    if (!db.exec(cntdb::durableCommitsStatement()))
-        return databaseFailure(databasePath, db.errorMessage());
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::Immediate);
+    ContactTable table(db);
     if (!transaction.isActive())
-        return databaseFailure(databasePath, db.errorMessage());
+        return table.failure();
 
     StoredContact keep;
     StoredContact other;
     for (auto &[rowid, contact] : {std::pair{keepRowid, &keep}, std::pair{otherRowid, &other}}) {
-        sqlite::Statement select(db, selectAll() + QStringLiteral(" WHERE rowid = ?"));
-        if (!select.bindInt64(1, rowid))
-            return databaseFailure(databasePath, db.errorMessage());
-        const sqlite::Statement::Step step = select.step();
-        if (step == sqlite::Statement::Step::Error)
-            return databaseFailure(databasePath, db.errorMessage());
-        if (step != sqlite::Statement::Step::Row)
+        const Result<std::optional<ContactValues>> values = table.row(rowid);
+        if (!values)
+            return values.failure();
+        if (!*values)
             return Failure{QStringLiteral("There is no contact with rowid %1.").arg(rowid)};
-        *contact = contactAt(select);
+        *contact = {rowid, **values};
     }
 
     MergeOutcome outcome;
@@ -247,24 +209,14 @@ mergeContacts(const QString &databasePath, qint64 keepRowid, qint64 otherRowid, 
         }
     }
 
-    QStringList assignments;
-    for (int i = 1; i < contactFieldCount; ++i)
-        assignments << quotedColumnName(fieldAt(i)) + QStringLiteral(" = ?");
-    sqlite::Statement update(db, QStringLiteral("UPDATE contactsdb SET %1 WHERE rowid = ?")
-                                     .arg(assignments.join(QStringLiteral(", "))));
-    bool ok = update.isValid();
-    for (int i = 1; i < contactFieldCount && ok; ++i)
-        ok = update.bindText(i, merged[i]);
-    ok = ok && update.bindInt64(contactFieldCount, keepRowid)
-         && update.step() == sqlite::Statement::Step::Done;
-    sqlite::Statement remove(db, QStringLiteral("DELETE FROM contactsdb WHERE rowid = ?"));
-    ok = ok && remove.isValid() && remove.bindInt64(1, otherRowid)
-         && remove.step() == sqlite::Statement::Step::Done;
-    if (!ok)
-        return databaseFailure(databasePath, db.errorMessage());
+    if (const Result<bool> updated = table.update(keepRowid, merged, ContactTable::fieldsButId());
+        !updated)
+        return updated.failure();
+    if (const Result<bool> removed = table.remove(otherRowid); !removed)
+        return removed.failure();
     if (!dryRun && !transaction.commit())
-        return databaseFailure(databasePath, db.errorMessage());
+        return table.failure();
     return outcome;
 }
 
-} // namespace interchange
+} // namespace contacts
