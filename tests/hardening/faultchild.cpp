@@ -33,6 +33,7 @@
 #include <core/files/apppath.h>
 #include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
+#include <support/childprocess.h>
 #include <support/commands.h>
 
 #include <QApplication>
@@ -42,7 +43,6 @@
 #include <cstdio>
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -135,20 +135,6 @@ int diskFull(const char *path, const char *limit, bool retrySmall)
     const Result<void> retried = open.store.commit();
     std::printf("after: %s\n", retried ? "ok" : qPrintable(retried.error()));
     return 0;
-}
-
-bool capAddressSpace(long headroomMb)
-{
-    std::FILE *statm = std::fopen("/proc/self/statm", "r");
-    if (!statm)
-        return false;
-    unsigned long pages = 0;
-    const bool read = std::fscanf(statm, "%lu", &pages) == 1;
-    std::fclose(statm);
-    const rlim_t limit
-        = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(headroomMb) * 1024 * 1024;
-    const rlimit cap{limit, limit};
-    return read && ::setrlimit(RLIMIT_AS, &cap) == 0;
 }
 
 void printBoxes(const platform::ScriptedMessageBoxes &boxes)

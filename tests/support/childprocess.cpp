@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cstdio>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -37,6 +39,22 @@ ChildResult runChild(const QString &program, const QStringList &arguments, int t
 {
     QProcess process;
     return run(process, program, arguments, timeoutMs);
+}
+
+bool capAddressSpace(long headroomMb)
+{
+    std::FILE *statm = std::fopen("/proc/self/statm", "r");
+    if (!statm)
+        return false;
+    unsigned long pages = 0;
+    const bool read = std::fscanf(statm, "%lu", &pages) == 1;
+    std::fclose(statm);
+    if (!read)
+        return false;
+    const rlim_t limit
+        = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(headroomMb) * 1024 * 1024;
+    const rlimit cap{limit, limit};
+    return ::setrlimit(RLIMIT_AS, &cap) == 0;
 }
 
 ChildResult runChildCapped(const QString &program,
