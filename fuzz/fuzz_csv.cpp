@@ -12,6 +12,16 @@
 
 namespace {
 
+Result<ReadContacts> readBytes(QBuffer &buffer, const QString &name)
+{
+    ReadContacts read;
+    const Result<void> done
+        = interchange::readCsv(buffer, name, nullptr, interchange::keepingIn(read));
+    if (!done)
+        return done.failure();
+    return read;
+}
+
 void fail(const char *what, const QString &detail)
 {
     std::fprintf(stderr, "%s: %s\n", what, qPrintable(detail));
@@ -25,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
     QBuffer buffer(&input);
     buffer.open(QIODevice::ReadOnly);
-    const Result<ReadContacts> read
-        = interchange::readCsv(buffer, QStringLiteral("fuzz.csv"), nullptr);
+    const Result<ReadContacts> read = readBytes(buffer, QStringLiteral("fuzz.csv"));
     if (!read) {
         if (read.error().isEmpty())
             fail("a failure without a message", {});
@@ -43,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         written += interchange::csvRow(contact.values, own);
     QBuffer again(&written);
     again.open(QIODevice::ReadOnly);
-    const Result<ReadContacts> reread
-        = interchange::readCsv(again, QStringLiteral("again.csv"), nullptr);
+    const Result<ReadContacts> reread = readBytes(again, QStringLiteral("again.csv"));
     if (read->contacts.isEmpty()) {
         // Only a header: the written file is one too, and says so.
         if (reread)

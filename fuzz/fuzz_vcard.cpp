@@ -14,7 +14,12 @@ Result<ReadContacts> readBytes(QByteArray bytes)
 {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    return interchange::readVCards(buffer, QStringLiteral("fuzz.vcf"));
+    ReadContacts read;
+    const Result<void> done
+        = interchange::readVCards(buffer, QStringLiteral("fuzz.vcf"), interchange::keepingIn(read));
+    if (!done)
+        return done.failure();
+    return read;
 }
 
 void checkRoundTrip(const ContactValues &values, interchange::VCardVersion version)

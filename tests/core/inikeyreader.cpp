@@ -5,33 +5,11 @@
 // uses before the read plus N MiB, so a reader that held a long line whole would fail.
 
 #include <core/settings/inireader.h>
+#include <support/childprocess.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/resource.h>
-#include <unistd.h>
-
-namespace {
-
-bool capAddressSpace(long headroomMb)
-{
-    std::FILE *statm = std::fopen("/proc/self/statm", "r");
-    if (!statm)
-        return false;
-    unsigned long pages = 0;
-    const bool read = std::fscanf(statm, "%lu", &pages) == 1;
-    std::fclose(statm);
-    if (!read)
-        return false;
-    const rlim_t limit
-        = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(headroomMb) * 1024 * 1024;
-    const rlimit cap{limit, limit};
-    return ::setrlimit(RLIMIT_AS, &cap) == 0;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

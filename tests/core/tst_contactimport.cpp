@@ -3,9 +3,7 @@
 #include <support/testappfolder.h>
 
 #include <core/interchange/contactimport.h>
-#include <core/interchange/readahead.h>
 
-#include <QBuffer>
 #include <QTest>
 
 namespace {
@@ -30,8 +28,6 @@ private slots:
     void nothingWrittenOnDryRunOrFailure_data();
     void nothingWrittenOnDryRunOrFailure();
     void extrasToNotes();
-    void readAheadKeepsFileOrder_data();
-    void readAheadKeepsFileOrder();
 };
 
 void TestContactImport::idsByTheProgramsRule_data()
@@ -147,58 +143,6 @@ void TestContactImport::extrasToNotes()
                                         {withNotes, imported("", "Kim", {"Org: ACME"})}, options));
     QCOMPARE(queryColumn(folder.databasePath(), "select Notes from contactsdb order by rowid"),
              (QStringList{"Met in Oslo\r\n\r\nBirthday: 1990-01-02\r\nTitle: Dr", "Org: ACME"}));
-}
-
-void TestContactImport::readAheadKeepsFileOrder_data()
-{
-    QTest::addColumn<int>("entries");
-    QTest::addColumn<bool>("readFails");
-    // Around the batch size the reader hands over, and many batches with the reader waiting.
-    QTest::newRow("none") << 0 << false;
-    QTest::newRow("one batch and one more") << 257 << false;
-    QTest::newRow("many batches") << 5000 << false;
-    QTest::newRow("read fails after many") << 3000 << true;
-}
-
-void TestContactImport::readAheadKeepsFileOrder()
-{
-    QFETCH(int, entries);
-    QFETCH(bool, readFails);
-    QBuffer input;
-    input.setData(QByteArray(entries, 'x'));
-    QVERIFY(input.open(QIODevice::ReadOnly));
-    QStringList delivered;
-    qint64 lastPosition = -1;
-    const Result<void> result = interchange::readAhead(
-        input,
-        [&](const interchange::ReadSink &sink) -> Result<void> {
-            for (int line = 1; line <= entries; ++line) {
-                input.getChar(nullptr);
-                if (line % 7 == 0)
-                    sink.skipped({line, QStringLiteral("unreadable")});
-                else
-                    sink.contact(imported("", QString::number(line)));
-            }
-            if (readFails)
-                return Failure{QStringLiteral("broken at the end")};
-            return {};
-        },
-        {[&](ImportedContact &&contact) {
-             delivered << contact.values[fieldIndex(ContactField::LastName)];
-         },
-         [&](SkippedEntry &&skip) {
-             delivered << QStringLiteral("skip %1").arg(skip.line);
-         }},
-        [&](qint64 position) {
-            QVERIFY(position >= lastPosition);
-            lastPosition = position;
-        });
-    QStringList expected;
-    for (int line = 1; line <= entries; ++line)
-        expected << (line % 7 == 0 ? QStringLiteral("skip %1").arg(line) : QString::number(line));
-    QCOMPARE(delivered, expected);
-    QCOMPARE(lastPosition, qint64(entries));
-    QCOMPARE(result.ok(), !readFails);
 }
 
 QTEST_GUILESS_MAIN(TestContactImport)

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -49,6 +50,8 @@ class TestContactsTool : public QObject
 private slots:
     void import_data();
     void import();
+    void importReport_data();
+    void importReport();
     void exportAndBack();
     void jetImport_data();
     void jetImport();
@@ -104,6 +107,53 @@ void TestContactsTool::import()
             stored);
     else
         QVERIFY(!QFile::exists(folder.databasePath()));
+}
+
+void TestContactsTool::importReport_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<int>("reportLines"); // "FILE:LINE: not stored: ..." and "... skipped: ..."
+    QTest::newRow("vCards named .txt: known by their contents")
+        << "cards.txt" << twoCards << QStringList{"Imported 2"} << 0;
+    const QByteArray hostile = "BEGIN:VCARD\r\nN:Red\r\nORG:\x1b[31mRed\x07\r\nEND:VCARD\r\n"
+                               "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=x\x1b[2J;ENCODING="
+                               "QUOTED-PRINTABLE:Ames\r\nEND:VCARD\r\n";
+    QTest::newRow("control characters written out")
+        << "cards.vcf" << hostile
+        << QStringList{":1: not stored: Organisation: \\x1b[31mRed\\x07",
+                       ":5: skipped: unknown character set \"x\\x1b[2J\" on line 7"}
+        << 2;
+    QByteArray many;
+    for (int i = 0; i < 150; ++i)
+        many += "BEGIN:VCARD\r\nN:Lee\r\nORG:Acme\r\nEND:VCARD\r\n";
+    QTest::newRow("a hundred lines a file")
+        << "cards.vcf" << many << QStringList{"cards.vcf: 50 more lines not shown.", "Imported 150"}
+        << 100;
+}
+
+// What the tool says of a file: what it is known as by its contents, the values it could not
+// store written so that no terminal acts on them, and no more than a hundred such lines.
+void TestContactsTool::importReport()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, says);
+    QFETCH(int, reportLines);
+    TestAppFolder folder;
+    QVERIFY(folder.createDatabase({}));
+    QVERIFY(folder.writeFile(name, content));
+    const QString path = folder.file(name);
+    const Run run = runTool({"import", path, "--db", folder.databasePath()});
+    for (const QString &text : says)
+        QVERIFY2(run.output.contains(text), qPrintable(run.output));
+    const QStringList lines = run.output.split(QLatin1Char('\n'));
+    const QRegularExpression report(QRegularExpression::escape(path)
+                                    + QStringLiteral(":\\d+: (not stored|skipped): "));
+    QCOMPARE(lines.filter(report).size(), reportLines);
+    QVERIFY(std::none_of(run.output.cbegin(), run.output.cend(),
+                         [](QChar c) { return c == u'\x1b' || c == u'\x07'; }));
 }
 
 void TestContactsTool::exportAndBack()

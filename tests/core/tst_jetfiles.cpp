@@ -26,6 +26,13 @@
 
 namespace {
 
+interchange::ReadSink intoImporter(interchange::ContactImporter &importer)
+{
+    return {[&importer](ImportedContact &&contact) { return importer.add(contact); },
+            [](SkippedEntry &&) {
+            }};
+}
+
 JetRow contactRow(const QString &id,
                   const QString &last,
                   const QString &first,
@@ -152,25 +159,23 @@ void TestJetFiles::readsWhatWasWritten()
     QVERIFY2(written, qPrintable(written.error()));
     QVERIFY(interchange::isJetFile(path));
 
-    QList<ContactValues> read;
+    ReadContacts read;
     const Result<interchange::JetReadReport> report
-        = interchange::readJetFile(path, [&read](const ImportedContact &contact) -> Result<void> {
-              read << contact.values;
-              return {};
-          });
+        = interchange::readJetFile(path, interchange::keepingIn(read));
     QVERIFY2(report, qPrintable(report.error()));
     QCOMPARE(report->rows, rows.size());
     QVERIFY(report->missingFields.isEmpty() && report->extraColumns.isEmpty());
-    QCOMPARE(read.size(), rows.size());
+    QCOMPARE(read.contacts.size(), rows.size());
     for (int r = 0; r < rows.size(); ++r) {
+        const ContactValues &got = read.contacts[r].values;
         for (int f = 0; f < contactFieldCount; ++f) {
             const QString expected = rows[r][f].value_or(QString());
-            if (read[r][f] != expected)
+            if (got[f] != expected)
                 QFAIL(qPrintable(QStringLiteral("row %1, %2: read \"%3\" (%4 chars), wrote \"%5\" "
                                                 "(%6 chars)")
                                      .arg(r + 1)
-                                     .arg(columnName(fieldAt(f)), read[r][f].left(40))
-                                     .arg(read[r][f].size())
+                                     .arg(columnName(fieldAt(f)), got[f].left(40))
+                                     .arg(got[f].size())
                                      .arg(expected.left(40))
                                      .arg(expected.size())));
         }
@@ -194,8 +199,8 @@ void TestJetFiles::columnsByName()
     Result<std::unique_ptr<interchange::ContactImporter>> importer
         = interchange::ContactImporter::begin(target.databasePath(), {});
     QVERIFY(importer);
-    const Result<interchange::JetReadReport> report = interchange::readJetFile(
-        path, [&](const ImportedContact &contact) { return (*importer)->add(contact); });
+    const Result<interchange::JetReadReport> report
+        = interchange::readJetFile(path, intoImporter(**importer));
     QVERIFY2(report, qPrintable(report.error()));
     const Result<interchange::ImportSummary> summary = (*importer)->finish();
     QVERIFY(summary);
@@ -265,9 +270,8 @@ void TestJetFiles::badFiles()
     Result<std::unique_ptr<interchange::ContactImporter>> importer
         = interchange::ContactImporter::begin(folder.databasePath(), {});
     QVERIFY(importer);
-    const Result<interchange::JetReadReport> report = interchange::readJetFile(
-        path, [&](const ImportedContact &contact) { return (*importer)->add(contact); },
-        {5000, 20000});
+    const Result<interchange::JetReadReport> report
+        = interchange::readJetFile(path, intoImporter(**importer), {5000, 20000});
     QVERIFY2(!report, qPrintable(QStringLiteral("%1 rows read").arg(report ? report->rows : 0)));
     QVERIFY2(report.error().contains(path) && report.error().contains(reason),
              qPrintable(report.error()));

@@ -18,6 +18,13 @@
 
 namespace {
 
+interchange::ReadSink intoImporter(interchange::ContactImporter &importer)
+{
+    return {[&importer](ImportedContact &&contact) { return importer.add(contact); },
+            [](SkippedEntry &&) {
+            }};
+}
+
 const QList<QByteArray> threeColumns{"LastName", "contactid", "Hobby"};
 const QByteArray twoRows
     = header(threeColumns) + row({"Dunn", "7", "chess"}) + row({"Ames", "8", std::nullopt});
@@ -63,19 +70,15 @@ void TestJetImport::rowsByName()
                               + row({"x\xc3\xa9y", "Zo\xc3\xab", "12.0", std::nullopt, "Li"})
                               + row({std::nullopt, "", "13", "raw", std::nullopt}) + end(2);
     QVERIFY(folder.writeFile(QStringLiteral("old.mdb"), script("exit 0", stream)));
-    QList<ImportedContact> got;
-    const Result<interchange::JetReadReport> read = interchange::readJetFile(
-        folder.file(QStringLiteral("old.mdb")),
-        [&got](const ImportedContact &contact) -> Result<void> {
-            got << contact;
-            return {};
-        },
-        m_quick);
-    QVERIFY2(read, qPrintable(read.error()));
-    QCOMPARE(read->rows, 2);
-    QCOMPARE(read->extraColumns, QStringList{"Photo"});
-    QCOMPARE(read->missingFields.size(), contactFieldCount - 4);
-    QVERIFY(read->missingFields.contains(QStringLiteral("Zip\\Postal Code")));
+    ReadContacts read;
+    const Result<interchange::JetReadReport> report = interchange::readJetFile(
+        folder.file(QStringLiteral("old.mdb")), interchange::keepingIn(read), m_quick);
+    const QList<ImportedContact> &got = read.contacts;
+    QVERIFY2(report, qPrintable(report.error()));
+    QCOMPARE(report->rows, 2);
+    QCOMPARE(report->extraColumns, QStringList{"Photo"});
+    QCOMPARE(report->missingFields.size(), contactFieldCount - 4);
+    QVERIFY(report->missingFields.contains(QStringLiteral("Zip\\Postal Code")));
     QCOMPARE(got.size(), 2);
     const auto at = [&got](int row, ContactField field) {
         return got[row].values[fieldIndex(field)];
@@ -144,8 +147,8 @@ void TestJetImport::readerFaults()
     Result<std::unique_ptr<interchange::ContactImporter>> importer
         = interchange::ContactImporter::begin(folder.databasePath(), {});
     QVERIFY2(importer, qPrintable(importer.error()));
-    const Result<interchange::JetReadReport> read = interchange::readJetFile(
-        path, [&](const ImportedContact &contact) { return (*importer)->add(contact); }, m_quick);
+    const Result<interchange::JetReadReport> read
+        = interchange::readJetFile(path, intoImporter(**importer), m_quick);
     QVERIFY(!read);
     QVERIFY2(read.error().contains(path) && read.error().contains(reason),
              qPrintable(read.error()));

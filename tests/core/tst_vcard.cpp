@@ -24,7 +24,12 @@ Result<ReadContacts> readBytes(QByteArray bytes)
 {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    return interchange::readVCards(buffer, QStringLiteral("test.vcf"));
+    ReadContacts read;
+    const Result<void> done
+        = interchange::readVCards(buffer, QStringLiteral("test.vcf"), interchange::keepingIn(read));
+    if (!done)
+        return done.failure();
+    return read;
 }
 
 // All seventeen values, the ones not named empty.

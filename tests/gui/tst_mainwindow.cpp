@@ -741,23 +741,38 @@ void TestMainWindow::droppedFilesAreOfferedForImport_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("answer"); // MessageAnswer to the question
+    QTest::addColumn<int>("offered"); // N of "Import N contacts"
+    QTest::addColumn<int>("answer");  // MessageAnswer to the question
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("summary"); // the box after the import, if any
     const QByteArray cards = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Dunn;Al;;;\r\nFN:Al Dunn\r\n"
                              "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:Ames;Bo;;;\r\n"
                              "FN:Bo Ames\r\nEND:VCARD\r\n";
     const QStringList abcNames{"Adams", "Baker", "Carter"};
-    QTest::newRow("vCard, yes") << "two.vcf" << cards << int(MessageAnswer::Yes)
-                                << abcNames + QStringList{"Dunn", "Ames"};
-    QTest::newRow("vCard, no") << "two.vcf" << cards << int(MessageAnswer::No) << abcNames;
+    QTest::newRow("vCard, yes") << "two.vcf" << cards << 2 << int(MessageAnswer::Yes)
+                                << abcNames + QStringList{"Dunn", "Ames"} << QString();
+    QTest::newRow("vCard, no") << "two.vcf" << cards << 2 << int(MessageAnswer::No) << abcNames
+                               << QString();
+    QTest::newRow("vCards named .txt") << "two.txt" << cards << 2 << int(MessageAnswer::Yes)
+                                       << abcNames + QStringList{"Dunn", "Ames"} << QString();
+    // The reason names the file's own character set: its escape is written out.
+    const QByteArray skipped = cards.left(cards.indexOf("BEGIN:VCARD", 1))
+                               + "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=x\x1b[2J;ENCODING="
+                                 "QUOTED-PRINTABLE:Ames\r\nEND:VCARD\r\n";
+    QTest::newRow("a skip, its reason escaped")
+        << "two.vcf" << skipped << 1 << int(MessageAnswer::Yes) << abcNames + QStringList{"Dunn"}
+        << "1 contacts were imported; these were skipped:\n\n"
+           "two.vcf, line 6: unknown character set \"x\\x1b[2J\" on line 8";
 }
 
 void TestMainWindow::droppedFilesAreOfferedForImport()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, content);
+    QFETCH(int, offered);
     QFETCH(int, answer);
     QFETCH(QStringList, expected);
+    QFETCH(QString, summary);
     QVERIFY(openWindow(abc()));
     QVERIFY(m_folder->writeFile(file, content));
     const QString path = m_folder->file(file);
@@ -772,10 +787,14 @@ void TestMainWindow::droppedFilesAreOfferedForImport()
     QDropEvent drop(QPointF(inside), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(m_window.get(), &drop);
 
-    QTRY_COMPARE(m_boxes->count(), 1);
-    QCOMPARE(m_boxes->last().text,
-             QStringLiteral("Import 2 contacts from %1?").arg(QDir::toNativeSeparators(path)));
-    QCOMPARE(m_boxes->last().buttons, platform::MessageButtons::YesNo);
+    QTRY_COMPARE(m_boxes->count(), summary.isEmpty() ? 1 : 2);
+    const platform::MessageRequest question = m_boxes->shown().first();
+    QCOMPARE(question.text, QStringLiteral("Import %1 contacts from %2?")
+                                .arg(offered)
+                                .arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(question.buttons, platform::MessageButtons::YesNo);
+    if (!summary.isEmpty())
+        QCOMPARE(m_boxes->last().text, summary);
     QCOMPARE(stored("select lastname from contactsdb order by rowid"), expected);
     QCOMPARE(grid()->model()->rowCount(), expected.size());
 }

@@ -19,6 +19,12 @@
 //                                         to <bytes> if given. Prints each box as "box: <text>"
 //                                         (line breaks as " | ") and "kept: yes" or "kept: no"
 //                                         for the typed text still being in the field.
+//   faultchild window-import <app folder> <file> <headroom MiB>
+//                                         the main window over the folder's database, its
+//                                         address space then capped at what the process holds
+//                                         plus the headroom: the file is offered for import as
+//                                         a drop offers it, the question answered Yes. Prints
+//                                         each box as "box: <text>" and "records: <count>".
 //
 // Exit code 0 when the commands ran (whatever their outcome), 2 when the database could not
 // be opened, 3 on bad arguments.
@@ -27,6 +33,7 @@
 #include <core/files/apppath.h>
 #include <gui/mainwindow/mainwindow.h>
 #include <gui/platform/scriptedmessageboxes.h>
+#include <support/childprocess.h>
 #include <support/commands.h>
 
 #include <QApplication>
@@ -130,6 +137,35 @@ int diskFull(const char *path, const char *limit, bool retrySmall)
     return 0;
 }
 
+void printBoxes(const platform::ScriptedMessageBoxes &boxes)
+{
+    for (const platform::MessageRequest &box : boxes.shown())
+        std::printf("box: %s\n",
+                    qPrintable(QString(box.text).replace(QLatin1Char('\n'), QLatin1String(" | "))));
+}
+
+int windowImport(const char *folder, const char *file, const char *headroomMb)
+{
+    platform::setAppPathForTesting(QString::fromLocal8Bit(folder));
+    platform::ScriptedMessageBoxes boxes;
+    int result = 0;
+    {
+        MainWindow window;
+        if (!window.load()) {
+            result = 2;
+        } else if (!capAddressSpace(std::atol(headroomMb))) {
+            std::printf("cannot cap the address space\n");
+            result = 3;
+        } else {
+            window.offerImport({QString::fromLocal8Bit(file)});
+            std::printf("records: %d\n", window.dbData1().recordCount());
+        }
+        window.dbData1().close();
+    }
+    printBoxes(boxes);
+    return result;
+}
+
 int windowEdit(const char *folder, const char *characters, const char *limit)
 {
     files::setAppPathForTesting(QString::fromLocal8Bit(folder));
@@ -152,9 +188,7 @@ int windowEdit(const char *folder, const char *characters, const char *limit)
         // Gone without closing: closing would commit again and ask whether to give up.
         window.dbData1().close();
     }
-    for (const platform::MessageRequest &box : boxes.shown())
-        std::printf("box: %s\n",
-                    qPrintable(QString(box.text).replace(QLatin1Char('\n'), QLatin1String(" | "))));
+    printBoxes(boxes);
     return result;
 }
 
@@ -166,6 +200,10 @@ int main(int argc, char *argv[])
     if (mode == "window-edit" && (argc == 4 || argc == 5)) {
         QApplication app(argc, argv);
         return windowEdit(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    }
+    if (mode == "window-import" && argc == 5) {
+        QApplication app(argc, argv);
+        return windowImport(argv[2], argv[3], argv[4]);
     }
     QCoreApplication app(argc, argv);
     if (mode == "commit-loop" && argc == 3)

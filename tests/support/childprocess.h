@@ -23,3 +23,14 @@ runAsNobody(const QString &program, const QStringList &arguments, int timeoutMs 
 
 // Runs program with arguments as the current user.
 ChildResult runChild(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
+
+// Caps this process's address space (RLIMIT_AS) at what it maps now plus headroomMb MiB: a
+// child that must show it holds nothing whole calls it before the work.
+bool capAddressSpace(long headroomMb);
+
+// Runs program with arguments, its address space capped at addressSpaceBytes from its first
+// instruction: an allocation past it fails, so a program that needs more ends, mostly by abort.
+ChildResult runChildCapped(const QString &program,
+                           const QStringList &arguments,
+                           qint64 addressSpaceBytes,
+                           int timeoutMs = 60000);

@@ -1,6 +1,7 @@
 // pelmora-contacts: contacts in and out of the address book from the command line.
 //   pelmora-contacts import FILE... [--db PATH] [--format vcard|csv] [--preset NAME]
-//                    (an Access .mdb file is known by its contents and read whole)
+//                    (what a file holds is known by its contents: vCard, CSV or an
+//                    Access .mdb file; --format reads a vCard or CSV file as that)
 //                    [--map FILE] [--extras-to-notes] [--dry-run] [--strict]
 //   pelmora-contacts export FILE [--db PATH] [--format vcard3|vcard4|csv] [--preset NAME]
 //                    [--where FIELD=TEXT]
@@ -17,12 +18,12 @@
 #include <core/files/apppath.h>
 #include <core/interchange/contactimport.h>
 #include <core/interchange/csv.h>
-#include <core/interchange/jetimport.h>
-#include <core/interchange/readahead.h>
+#include <core/interchange/fileimport.h>
 #include <core/interchange/vcard.h>
 #include <core/sync/carddavsync.h>
 #include <core/sync/davclient.h>
 #include <core/sync/passwordfile.h>
+#include <core/text/printable.h>
 
 #include "keyring.h"
 
@@ -60,11 +61,13 @@ const char *const exitHelp = "Exit status: 0 all done; 1 done, but some cards or
                              "3 the database could not be used, nothing written; 4 sync: the "
                              "server could not be used, nothing written here.";
 
+// Every message may carry values from a file or a server: their control characters are
+// written out, never sent to the terminal.
 void say(const QString &text)
 {
     if (ProgressLine *progress = ProgressLine::active())
         progress->clear();
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fprintf(stderr, "%s\n", qPrintable(printableLines(text)));
 }
 
 // The exit status of a failure, by its kind.
@@ -120,6 +123,24 @@ QString formatOf(const QString &file, const QString &given)
     return {};
 }
 
+// One line of a file's report: "cards.vcf:12: skipped: no END:VCARD before line 20".
+QString reportText(const QString &path, const interchange::ReportLine &line)
+{
+    QString text = line.line > 0 ? QStringLiteral("%1:%2: ").arg(path).arg(line.line)
+                                 : path + QStringLiteral(": ");
+    switch (line.kind) {
+    case interchange::ReportLine::Kind::NotStored:
+        text += QStringLiteral("not stored: ");
+        break;
+    case interchange::ReportLine::Kind::Skipped:
+        text += QStringLiteral("skipped: ");
+        break;
+    case interchange::ReportLine::Kind::Remark:
+        break;
+    }
+    return text + line.text;
+}
+
 int runImport(const QCommandLineParser &parser, const QStringList &files, const QString &db)
 {
     if (files.isEmpty())
@@ -139,10 +160,22 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
             return usage(parser, QStringLiteral("There is no preset \"%1\"; there are: %2.")
                                      .arg(parser.value(QStringLiteral("preset")), presetNames()));
     }
+    interchange::FileReadOptions reading;
+    reading.csvPreset = preset ? &*preset : nullptr;
+    if (parser.isSet(QStringLiteral("format"))) {
+        const QString format = parser.value(QStringLiteral("format")).toLower();
+        if (format == QLatin1String("vcard"))
+            reading.format = interchange::FileFormat::VCard;
+        else if (format == QLatin1String("csv"))
+            reading.format = interchange::FileFormat::Csv;
+        else
+            return usage(parser, QStringLiteral("import: say --format vcard or --format csv."));
+    }
 
     interchange::ImportOptions options;
     options.extrasToNotes = parser.isSet(QStringLiteral("extras-to-notes"));
     options.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    reading.reportNotStored = !options.extrasToNotes;
     const bool strict = parser.isSet(QStringLiteral("strict"));
     // One transaction for every file: contacts go in as they are read, and an unreadable
     // file, a skip under --strict or a failed write leaves the database as it was.
@@ -150,116 +183,40 @@ int runImport(const QCommandLineParser &parser, const QStringList &files, const 
         = interchange::ContactImporter::begin(db, options);
     if (!importer) {
         say(importer.error());
-        return DatabaseError;
+        return exitStatusOf(importer.failure());
     }
     int skipped = 0;
-    std::optional<QString> writeFailure;
     qint64 totalBytes = 0;
     for (const QString &path : files)
         totalBytes += QFileInfo(path).size();
     qint64 bytesBefore = 0; // of the files read already
     ProgressLine progress("Importing", "", totalBytes);
-    // A failed write is the database's, whatever the reader made of it; otherwise the file's.
-    const auto readFailed = [&writeFailure](const auto &read) -> std::optional<Exit> {
-        if (writeFailure) {
-            say(*writeFailure);
-            return DatabaseError;
-        }
+    for (const QString &path : files) {
+        reading.report = [&path](const interchange::ReportLine &line) {
+            say(reportText(path, line));
+        };
+        reading.progress = [&](qint64 position) {
+            progress.update(bytesBefore + position);
+        };
+        const Result<interchange::FileReadSummary> read
+            = interchange::importFile(path, **importer, reading);
         if (!read) {
             say(read.error());
-            return BadInput;
+            return exitStatusOf(read.failure());
         }
-        return std::nullopt;
-    };
-    for (const QString &path : files) {
-        if (interchange::isJetFile(path)) {
-            const Result<interchange::JetReadReport> read = interchange::readJetFile(
-                path, [&](const ImportedContact &contact) -> Result<void> {
-                    Result<void> added = (*importer)->add(contact);
-                    if (!added)
-                        writeFailure = added.error();
-                    return added;
-                });
-            if (const std::optional<Exit> failed = readFailed(read))
-                return *failed;
-            if (read->rows == 0)
-                say(QStringLiteral("%1: the table contactsdb has no rows.").arg(path));
-            for (const QString &field : read->missingFields)
-                say(QStringLiteral("%1: no column \"%2\": left empty").arg(path, field));
-            for (const QString &column : read->extraColumns)
-                say(QStringLiteral("%1: not stored: column \"%2\"").arg(path, column));
-            bytesBefore += QFileInfo(path).size();
-            continue;
-        }
-        const QString format = formatOf(path, parser.value(QStringLiteral("format")));
-        if (QFileInfo(path).suffix().compare(QLatin1String("mdb"), Qt::CaseInsensitive) == 0
-            && format.isEmpty()) {
-            say(QStringLiteral("%1: not an Access (Jet) file: it does not start as one.")
-                    .arg(path));
-            return BadInput;
-        }
-        if (format != QLatin1String("vcard") && format != QLatin1String("csv"))
-            return usage(parser,
-                         QStringLiteral("%1: say --format vcard or --format csv.").arg(path));
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            say(QStringLiteral("%1: %2").arg(path, file.errorString()));
-            return BadInput;
-        }
-        // A large import can list hundreds of thousands of these: written without a
-        // formatted QString each.
-        const QByteArray notStored = path.toLocal8Bit() + ':';
-        const auto contactRead = [&](ImportedContact &&contact) {
-            if (writeFailure)
-                return;
-            if (!options.extrasToNotes && !contact.extras.isEmpty()) {
-                progress.clear();
-                const QByteArray where
-                    = notStored + QByteArray::number(contact.line) + ": not stored: ";
-                for (const QString &extra : contact.extras) {
-                    std::fwrite(where.constData(), 1, size_t(where.size()), stderr);
-                    const QByteArray text = extra.toLocal8Bit() + '\n';
-                    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-                }
-            }
-            if (Result<void> added = (*importer)->add(contact); !added)
-                writeFailure = added.error();
-        };
-        const auto entrySkipped = [&](const SkippedEntry &skip) {
-            say(QStringLiteral("%1:%2: skipped: %3").arg(path).arg(skip.line).arg(skip.reason));
-            ++skipped;
-        };
-        // Parsing on a second thread while this one writes: the two take about as long.
-        const Result<void> read = interchange::readAhead(
-            file,
-            [&](const interchange::ReadSink &sink) -> Result<void> {
-                if (format == QLatin1String("vcard"))
-                    return interchange::readVCards(file, path, sink.contact, sink.skipped);
-                Result<QList<SkippedEntry>> rows
-                    = interchange::readCsv(file, path, preset ? &*preset : nullptr, sink.contact);
-                if (!rows)
-                    return rows.failure();
-                for (SkippedEntry skip : *rows)
-                    sink.skipped(std::move(skip));
-                return {};
-            },
-            {contactRead,
-             [&](SkippedEntry &&skip) {
-                 entrySkipped(skip);
-             }},
-            [&](qint64 position) { progress.update(bytesBefore + position); });
-        if (const std::optional<Exit> failed = readFailed(read))
-            return *failed;
+        if (read->linesLeftOut > 0)
+            say(QStringLiteral("%1: %2 more lines not shown.").arg(path).arg(read->linesLeftOut));
+        skipped += read->skipped;
         if (skipped > 0 && strict) {
             say(QStringLiteral("%1 skipped; nothing imported (--strict).").arg(skipped));
             return BadInput;
         }
-        bytesBefore += file.size();
+        bytesBefore += QFileInfo(path).size();
     }
     const Result<interchange::ImportSummary> summary = (*importer)->finish();
     if (!summary) {
         say(summary.error());
-        return DatabaseError;
+        return exitStatusOf(summary.failure());
     }
     for (const auto &[brought, given] : summary->renumbered)
         say(QStringLiteral("id %1 was taken: given %2").arg(brought, given));
@@ -664,8 +621,9 @@ int main(int argc, char *argv[])
                         "this tool when it lies there, else in ~/.local/share/pelmora)."),
          QStringLiteral("path")},
         {QStringLiteral("format"),
-         QStringLiteral("import: vcard or csv; export: vcard3 (default), vcard4 or csv. Taken "
-                        "from the file's extension when not given."),
+         QStringLiteral("import: vcard or csv, else known from the file's contents; export: "
+                        "vcard3 (default), vcard4 or csv, else taken from the file's "
+                        "extension."),
          QStringLiteral("format")},
         {QStringLiteral("preset"), QStringLiteral("The CSV columns by name: ") + presetNames(),
          QStringLiteral("name")},

@@ -749,10 +749,8 @@ Result<CsvPreset> loadCsvMapping(const QString &path)
     return preset;
 }
 
-Result<QList<SkippedEntry>> readCsv(QIODevice &input,
-                                    const QString &fileName,
-                                    const CsvPreset *preset,
-                                    const std::function<void(ImportedContact &&)> &onContact)
+Result<void>
+readCsv(QIODevice &input, const QString &fileName, const CsvPreset *preset, const ReadSink &sink)
 {
     const auto failure = [&](const QString &reason) {
         return Failure{readProblem(fileName, reason)};
@@ -797,7 +795,14 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
     const QString firstText = decode(QByteArrayView(first).sliced(skip));
     RecordParser parser(detectDelimiter(firstText));
 
-    QList<SkippedEntry> skipped;
+    // The skips go to the sink as they come; the count and the last are kept for the limit.
+    int skipped = 0;
+    SkippedEntry lastSkip;
+    const auto skipRow = [&](SkippedEntry &&entry) {
+        ++skipped;
+        lastSkip = entry;
+        sink.skipped(std::move(entry));
+    };
     qsizetype contacts = 0;
     QStringList headers;
     std::optional<RowMapper> mapper;
@@ -807,12 +812,12 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
     bool sawRecord = false;
 
     const auto checkSkips = [&] {
-        if (!failed && skipped.size() > csvMaxSkipped)
+        if (!failed && skipped > csvMaxSkipped)
             failed = failure(
                 QStringLiteral("more than %1 rows cannot be read; the last on line %2: %3")
                     .arg(csvMaxSkipped)
-                    .arg(skipped.last().line)
-                    .arg(skipped.last().reason));
+                    .arg(lastSkip.line)
+                    .arg(lastSkip.reason));
     };
     const auto takeRecords = [&] {
         for (Record &record : records) {
@@ -858,11 +863,11 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
                 continue;
             }
             if (!record.problem.isEmpty()) {
-                skipped << SkippedEntry{record.line, record.problem};
+                skipRow({record.line, record.problem});
                 continue;
             }
             if (hasNul) {
-                skipped << SkippedEntry{record.line, QStringLiteral("a NUL character")};
+                skipRow({record.line, QStringLiteral("a NUL character")});
                 continue;
             }
             if (std::all_of(record.cells.cbegin(), record.cells.cend(),
@@ -872,12 +877,15 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
             if (chosen->kind == CsvPreset::Kind::Webmail)
                 splitFullName(contact, headers, record.cells);
             if (!hasAnyValue(contact.values)) {
-                skipped << SkippedEntry{
-                    record.line, QStringLiteral("no column of the row holds one of the fields")};
+                skipRow(
+                    {record.line, QStringLiteral("no column of the row holds one of the fields")});
                 continue;
             }
             ++contacts;
-            onContact(std::move(contact));
+            if (Result<void> taken = sink.contact(std::move(contact)); !taken) {
+                failed = taken.failure();
+                break;
+            }
         }
         records.clear();
     };
@@ -902,21 +910,9 @@ Result<QList<SkippedEntry>> readCsv(QIODevice &input,
         return *failed;
     if (!sawRecord)
         return failure(QStringLiteral("the file is empty"));
-    if (contacts == 0 && skipped.isEmpty())
+    if (contacts == 0 && skipped == 0)
         return failure(QStringLiteral("the file holds only a header, no contacts"));
-    return skipped;
-}
-
-Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const CsvPreset *preset)
-{
-    ReadContacts result;
-    Result<QList<SkippedEntry>> skipped
-        = readCsv(input, fileName, preset,
-                  [&](ImportedContact &&contact) { result.contacts << std::move(contact); });
-    if (!skipped)
-        return skipped.failure();
-    result.skipped = std::move(skipped).value();
-    return result;
+    return {};
 }
 
 QByteArray csvHeader(const CsvPreset &preset)

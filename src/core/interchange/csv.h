@@ -3,12 +3,11 @@
 #include <core/base/result.h>
 #include <core/contacts/contactfields.h>
 #include <core/interchange/importedcontact.h>
+#include <core/interchange/readsink.h>
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
-#include <functional>
 
 class QIODevice;
 
@@ -58,19 +57,15 @@ constexpr qsizetype csvMaxRowChars = 1 << 20;
 // otherwise grow with the file).
 constexpr int csvMaxSkipped = 10000;
 
-// Reads the contacts of a CSV file, streaming it. The first row is the header; preset
-// nullptr picks the preset whose columns the header matches best. Encoding: UTF-8 with or
-// without byte-order mark, UTF-16 with one, windows-1252 where the bytes are not valid
-// UTF-8. Delimiter: ",", ";" or tab, whichever the header has most of outside quotes.
-// A row that cannot be read is skipped with its line and reason; an empty, binary or
-// header-only file, one with an unclosed quote, or a header no preset knows fails.
-Result<ReadContacts> readCsv(QIODevice &input, const QString &fileName, const CsvPreset *preset);
-// The same, handing each contact on as soon as its row is read, so a large file is never
-// held whole: gives the skipped rows.
-Result<QList<SkippedEntry>> readCsv(QIODevice &input,
-                                    const QString &fileName,
-                                    const CsvPreset *preset,
-                                    const std::function<void(ImportedContact &&)> &onContact);
+// Reads the contacts of a CSV file, streaming it: each contact goes to the sink as soon as
+// its row is read. The first row is the header; preset nullptr picks the preset whose columns
+// the header matches best. Encoding: UTF-8 with or without byte-order mark, UTF-16 with one,
+// windows-1252 where the bytes are not valid UTF-8. Delimiter: ",", ";" or tab, whichever the
+// header has most of outside quotes. A row that cannot be read is skipped with its line and
+// reason; an empty, binary or header-only file, one with an unclosed quote, or a header no
+// preset knows fails, and so does a failure of the sink.
+Result<void>
+readCsv(QIODevice &input, const QString &fileName, const CsvPreset *preset, const ReadSink &sink);
 
 // Writing: the UTF-8 byte-order mark and the header row, then one row per contact. Rows end
 // in CR LF; a cell is quoted where it holds a comma, quote, line break or edge blank, and

@@ -156,13 +156,14 @@ Result<JetConversion> convertJetDatabase(const QString &path, const JetConversio
     });
 
     QList<ContactValues> rows;
-    const Result<JetReadReport> report = readJetFile(
-        path,
-        [&rows](const ImportedContact &contact) -> Result<void> {
-            rows.append(contact.values);
-            return {};
-        },
-        options.read);
+    // A Jet table skips no row: one the reader cannot send whole fails the read.
+    const ReadSink keepRows{[&rows](ImportedContact &&contact) -> Result<void> {
+                                rows.append(std::move(contact.values));
+                                return {};
+                            },
+                            [](SkippedEntry &&) {
+                            }};
+    const Result<JetReadReport> report = readJetFile(path, keepRows, options.read);
     if (!report)
         return report.failure();
     // The converted book is as private as the original was from before any contact is in it;

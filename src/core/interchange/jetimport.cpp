@@ -92,8 +92,8 @@ QString wholeNumberId(const QString &value)
 class FrameParser
 {
 public:
-    explicit FrameParser(const std::function<Result<void>(const ImportedContact &)> &add)
-        : m_add(add)
+    explicit FrameParser(const ReadSink &sink)
+        : m_sink(sink)
     {}
 
     enum class State { More, Ended, ReaderFailed };
@@ -128,8 +128,8 @@ public:
 
     const JetReadReport &report() const { return m_report; }
     const QString &readerReason() const { return m_readerReason; }
-    // Set when add failed: its message names its own file.
-    const QString &addFailure() const { return m_addFailure; }
+    // Set when the sink failed: its message names its own file.
+    const std::optional<Failure> &sinkFailure() const { return m_sinkFailure; }
 
 private:
     Result<State> take(char kind, QByteArrayView bytes)
@@ -212,19 +212,19 @@ private:
         QString &id = contact.values[fieldIndex(ContactField::ContactId)];
         id = wholeNumberId(id);
         contact.line = ++m_report.rows;
-        if (Result<void> added = m_add(contact); !added) {
-            m_addFailure = added.error();
-            return Failure{m_addFailure};
+        if (Result<void> taken = m_sink.contact(std::move(contact)); !taken) {
+            m_sinkFailure = taken.failure();
+            return taken.failure();
         }
         return State::More;
     }
 
-    const std::function<Result<void>(const ImportedContact &)> &m_add;
+    const ReadSink &m_sink;
     JetReadReport m_report;
     int m_columnCount = -1;
     std::vector<int> m_fieldOf; // the program's field each column fills, -1 for none
     QString m_readerReason;
-    QString m_addFailure;
+    std::optional<Failure> m_sinkFailure;
 };
 
 } // namespace
@@ -257,9 +257,8 @@ void setJetReaderPathForTesting(const QString &path)
     overriddenReaderPath() = path;
 }
 
-Result<JetReadReport> readJetFile(const QString &path,
-                                  const std::function<Result<void>(const ImportedContact &)> &add,
-                                  const JetReadOptions &options)
+Result<JetReadReport>
+readJetFile(const QString &path, const ReadSink &sink, const JetReadOptions &options)
 {
     const auto failed = [&path](const QString &reason) {
         return Failure{
@@ -277,7 +276,7 @@ Result<JetReadReport> readJetFile(const QString &path,
         reader.waitForFinished();
     };
 
-    FrameParser parser(add);
+    FrameParser parser(sink);
     QByteArray buffer;
     QElapsedTimer clock;
     clock.start();
@@ -287,8 +286,8 @@ Result<JetReadReport> readJetFile(const QString &path,
         const Result<FrameParser::State> consumed = parser.consume(buffer);
         if (!consumed) {
             stop();
-            if (!parser.addFailure().isEmpty())
-                return Failure{parser.addFailure()};
+            if (parser.sinkFailure())
+                return *parser.sinkFailure();
             return failed(consumed.error());
         }
         state = *consumed;

@@ -2,11 +2,10 @@
 
 #include <core/base/result.h>
 #include <core/interchange/importedcontact.h>
+#include <core/interchange/readsink.h>
 
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 // Reading the table contactsdb of a Jet (Access .mdb) file. libmdb does the reading in a
 // process of ours, pelmora-jetreader, never in this one: a file that crashes or hangs libmdb
@@ -43,13 +42,13 @@ struct JetReadReport
 // "Standard ACE DB" at byte 4), whatever its name.
 bool isJetFile(const QString &path);
 
-// Reads contactsdb of the Jet file at path, handing each row to add as it arrives, fields
-// matched by name without regard to case, NULL as empty, contactid as a whole number. A
-// failure of add ends the read with that failure. Any failure names the file and the reason;
-// the caller then drops what it was given (the importer rolls back).
-Result<JetReadReport> readJetFile(const QString &path,
-                                  const std::function<Result<void>(const ImportedContact &)> &add,
-                                  const JetReadOptions &options = {});
+// Reads contactsdb of the Jet file at path, handing each row to the sink as it arrives,
+// fields matched by name without regard to case, NULL as empty, contactid as a whole number.
+// No row is skipped: a row the reader cannot send whole fails the read. A failure of the
+// sink ends the read with that failure; any other names the file and the reason. On a
+// failure the caller drops what it was given (the importer rolls back).
+Result<JetReadReport>
+readJetFile(const QString &path, const ReadSink &sink, const JetReadOptions &options = {});
 
 // Where the reader process lies: beside the executable.
 QString jetReaderPath();

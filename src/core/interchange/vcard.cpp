@@ -327,10 +327,7 @@ void CardReader::place(const QList<std::pair<Property, QString>> &properties)
 
 } // namespace
 
-Result<void> readVCards(QIODevice &input,
-                        const QString &fileName,
-                        const std::function<void(ImportedContact &&)> &contactRead,
-                        const std::function<void(SkippedEntry &&)> &cardSkipped)
+Result<void> readVCards(QIODevice &input, const QString &fileName, const ReadSink &sink)
 {
     auto notVCard = [&](const QString &reason) {
         return Failure{fileProblem(QStringLiteral("Cannot read the contacts."), fileName, reason)};
@@ -365,7 +362,7 @@ Result<void> readVCards(QIODevice &input,
     bool sawAnything = false;
 
     auto skip = [&](const QString &reason) {
-        cardSkipped({cardLine, reason});
+        sink.skipped({cardLine, reason});
         forgetCard();
         cardBytes = 0;
         inCard = false;
@@ -421,10 +418,12 @@ Result<void> readVCards(QIODevice &input,
         CardReader cardReader(cardLine);
         auto read = cardReader.read(lines);
         lines.clear();
-        if (auto *contact = std::get_if<ImportedContact>(&read))
-            contactRead(std::move(*contact));
-        else
-            cardSkipped({cardLine, std::get<QString>(read)});
+        if (auto *contact = std::get_if<ImportedContact>(&read)) {
+            if (Result<void> taken = sink.contact(std::move(*contact)); !taken)
+                return taken;
+        } else {
+            sink.skipped({cardLine, std::get<QString>(read)});
+        }
         forgetCard();
         cardBytes = 0;
         inCard = false;
@@ -438,16 +437,17 @@ Result<void> readVCards(QIODevice &input,
     return {};
 }
 
-Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName)
+Result<void> readVCards(QIODevice &input,
+                        const QString &fileName,
+                        const std::function<void(ImportedContact &&)> &contactRead,
+                        const std::function<void(SkippedEntry &&)> &cardSkipped)
 {
-    ReadContacts read;
-    const Result<void> done = readVCards(
-        input, fileName,
-        [&](ImportedContact &&contact) { read.contacts.append(std::move(contact)); },
-        [&](SkippedEntry &&entry) { read.skipped.append(std::move(entry)); });
-    if (!done)
-        return done.failure();
-    return read;
+    return readVCards(input, fileName,
+                      {[&](ImportedContact &&contact) -> Result<void> {
+                           contactRead(std::move(contact));
+                           return {};
+                       },
+                       cardSkipped});
 }
 
 QByteArray writeVCard(const ContactValues &values, VCardVersion version)

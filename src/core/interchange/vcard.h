@@ -3,6 +3,7 @@
 #include <core/base/result.h>
 #include <core/contacts/contactfields.h>
 #include <core/interchange/importedcontact.h>
+#include <core/interchange/readsink.h>
 
 #include <QByteArray>
 #include <QIODevice>
@@ -13,16 +14,16 @@
 namespace interchange {
 
 // Reads every card of a vCard file (2.1, 3.0 and 4.0, in any mix), one card at a time: the
-// file is never held whole. A card that cannot be read is skipped with its first line and
-// the reason; the call fails only when the file is not a vCard file at all (empty, binary,
-// no BEGIN:VCARD). fileName only names the file in messages.
+// file is never held whole. Each contact goes to the sink as soon as its card is read; a card
+// that cannot be read is skipped with its first line and the reason. The call fails when the
+// file is not a vCard file at all (empty, binary, no BEGIN:VCARD), or with the sink's failure.
+// fileName only names the file in messages.
 //
 // contactid is filled only from X-PELMORA-CONTACTID, which the program writes itself, so
 // that its own files read back the same seventeen values.
-Result<ReadContacts> readVCards(QIODevice &input, const QString &fileName);
+Result<void> readVCards(QIODevice &input, const QString &fileName, const ReadSink &sink);
 
-// The same, handing over each contact and each skip as soon as its card is read, for a
-// caller that stores them as they come: 100,000 contacts held as strings take about 200 MB.
+// The same for a caller that takes every contact (the sync reading one card).
 Result<void> readVCards(QIODevice &input,
                         const QString &fileName,
                         const std::function<void(ImportedContact &&)> &contactRead,

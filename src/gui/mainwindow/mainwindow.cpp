@@ -2,8 +2,8 @@
 
 #include <core/contacts/recordsource.h>
 #include <core/interchange/contactimport.h>
-#include <core/interchange/csv.h>
-#include <core/interchange/vcard.h>
+#include <core/interchange/fileimport.h>
+#include <core/text/printable.h>
 #include <gui/mainwindow/contactgridview.h>
 #include <gui/mainwindow/contactlistmodel.h>
 #include <gui/mainwindow/contactstatusbar.h>
@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
@@ -483,46 +482,38 @@ void MainWindow::previousCommand()
 
 bool MainWindow::isImportable(const QString &path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard")
-           || suffix == QLatin1String("csv");
+    return interchange::fileFormatOf(path).has_value();
 }
 
 void MainWindow::offerImport(const QStringList &paths)
 {
-    QList<ImportedContact> contacts;
-    QStringList skipped;
+    interchange::FileReadOptions reading;
+    reading.reportNotStored = false; // the importer adds such values to Notes
+    const auto failed = [](const Failure &failure) {
+        platform::showMessage(QString(), printableLines(failure.message),
+                              platform::MessageIcon::Critical);
+    };
+    // Counted first, keeping no contact: a file of millions is read twice, never held.
+    int count = 0;
     QStringList names;
     for (const QString &path : paths) {
-        QFile file(path);
-        if (!isImportable(path) || !file.open(QIODevice::ReadOnly)) {
-            platform::showMessage(
-                QString(),
-                fileProblem(QStringLiteral("The contacts could not be read."), path,
-                            isImportable(path) ? file.errorString()
-                                               : QStringLiteral("Only vCard (.vcf) and CSV "
-                                                                "(.csv) files can be imported.")),
-                platform::MessageIcon::Critical);
+        if (!isImportable(path)) {
+            failed(Failure::input(fileProblem(
+                QStringLiteral("The contacts could not be read."), path,
+                QStringLiteral("Only vCard (.vcf) and CSV (.csv) files can be imported."))));
             return;
         }
-        const QString suffix = QFileInfo(path).suffix().toLower();
-        const Result<ReadContacts> read = suffix == QLatin1String("csv")
-                                              ? interchange::readCsv(file, path, nullptr)
-                                              : interchange::readVCards(file, path);
-        if (!read) {
-            platform::showMessage(QString(), read.error(), platform::MessageIcon::Critical);
+        const Result<interchange::FileReadSummary> counted
+            = interchange::countContacts(path, reading);
+        if (!counted) {
+            failed(counted.failure());
             return;
         }
-        for (const SkippedEntry &skip : read->skipped)
-            skipped << QStringLiteral("%1, line %2: %3")
-                           .arg(QFileInfo(path).fileName())
-                           .arg(skip.line)
-                           .arg(skip.reason);
-        contacts += read->contacts;
+        count += counted->contacts;
         names << QDir::toNativeSeparators(path);
     }
     const QString question = QStringLiteral("Import %1 contacts from %2?")
-                                 .arg(contacts.size())
+                                 .arg(count)
                                  .arg(names.join(QStringLiteral(", ")));
     if (platform::showMessage(QString(), question, platform::MessageIcon::Question,
                               platform::MessageButtons::YesNo)
@@ -532,21 +523,43 @@ void MainWindow::offerImport(const QStringList &paths)
         return;
     interchange::ImportOptions options;
     options.extrasToNotes = true; // nothing a file held is lost where no window shows it
-    const Result<interchange::ImportSummary> summary
-        = interchange::importContacts(m_store.databaseName(), contacts, options);
-    if (!summary) {
-        platform::showMessage(QString(), summary.error(), platform::MessageIcon::Critical);
+    Result<std::unique_ptr<interchange::ContactImporter>> importer
+        = interchange::ContactImporter::begin(m_store.databaseName(), options);
+    if (!importer) {
+        failed(importer.failure());
         return;
     }
-    if (!skipped.isEmpty()) {
-        constexpr int shownAtMost = 20;
-        QStringList lines = skipped.mid(0, shownAtMost);
-        if (skipped.size() > shownAtMost)
-            lines << QStringLiteral("... and %1 more.").arg(skipped.size() - shownAtMost);
+    constexpr int shownAtMost = 20;
+    QStringList shown;
+    int skipped = 0;
+    for (const QString &path : paths) {
+        reading.report = [&shown, &path](const interchange::ReportLine &line) {
+            if (line.kind == interchange::ReportLine::Kind::Skipped && shown.size() < shownAtMost)
+                shown << QStringLiteral("%1, line %2: %3")
+                             .arg(QFileInfo(path).fileName())
+                             .arg(line.line)
+                             .arg(printable(line.text));
+        };
+        const Result<interchange::FileReadSummary> read
+            = interchange::importFile(path, **importer, reading);
+        if (!read) {
+            failed(read.failure());
+            return;
+        }
+        skipped += read->skipped;
+    }
+    const Result<interchange::ImportSummary> summary = (*importer)->finish();
+    if (!summary) {
+        failed(summary.failure());
+        return;
+    }
+    if (skipped > 0) {
+        if (skipped > shown.size())
+            shown << QStringLiteral("... and %1 more.").arg(skipped - shown.size());
         platform::showMessage(QString(),
                               QStringLiteral("%1 contacts were imported; these were skipped:\n\n%2")
                                   .arg(summary->imported)
-                                  .arg(lines.join(QLatin1Char('\n'))),
+                                  .arg(shown.join(QLatin1Char('\n'))),
                               platform::MessageIcon::Information);
     }
     succeeded(m_store.refresh(), QStringLiteral("The contacts could not be read again."));

@@ -51,9 +51,10 @@ public:
     QString fieldText(ContactField field) const;
     QWidget *fieldWidget(ContactField field) const { return m_fields[fieldIndex(field)]; }
 
-    // Reads the vCard (.vcf) and CSV (.csv) files, asks "Import N contacts from FILE?" and on
-    // Yes imports them into the address book as the command-line tool does, says what was
-    // skipped and shows the list again. What was typed is stored first.
+    // Counts the contacts of the files (vCard, CSV or Access, known by their contents), asks
+    // "Import N contacts from FILE?" and on Yes imports them into the address book as the
+    // command-line tool does, streaming: no file is held whole. Then says what was skipped
+    // and shows the list again. What was typed is stored first.
     void offerImport(const QStringList &paths);
     // True for a file offerImport() can read.
     static bool isImportable(const QString &path);
