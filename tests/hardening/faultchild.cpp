@@ -146,7 +146,7 @@ void printBoxes(const platform::ScriptedMessageBoxes &boxes)
 
 int windowImport(const char *folder, const char *file, const char *headroomMb)
 {
-    platform::setAppPathForTesting(QString::fromLocal8Bit(folder));
+    files::setAppPathForTesting(QString::fromLocal8Bit(folder));
     platform::ScriptedMessageBoxes boxes;
     int result = 0;
     {
