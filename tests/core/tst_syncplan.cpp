@@ -1,13 +1,15 @@
-// The sync's decision for one contact from its three sides: as last synced, here and on the
-// server. The runner that carries the decisions out is tested against real servers in
-// tst_carddavsync.
+// The sync's decisions: the three-way merge of one contact's fields, and what to do with one
+// contact from its three sides: as last synced, here and on the server. The runner that carries the
+// decisions out is tested against real servers in tst_carddavsync.
 
 #include <core/sync/cardpatch.h>
+#include <core/sync/merge.h>
 #include <core/sync/plan.h>
 
 #include <QTest>
 
 using F = ContactField;
+using carddav::FieldConflict;
 using Kind = carddav::SyncAction::Kind;
 using Reason = carddav::SyncAction::Reason;
 
@@ -34,6 +36,14 @@ ContactValues withChange(const QString &change)
 
 enum Side { Absent, AsLastSynced, Changed };
 
+ContactValues contact(std::initializer_list<std::pair<ContactField, QString>> fields)
+{
+    ContactValues values;
+    for (const auto &[field, value] : fields)
+        values[fieldIndex(field)] = value;
+    return values;
+}
+
 } // namespace
 
 class TestSyncPlan : public QObject
@@ -41,9 +51,63 @@ class TestSyncPlan : public QObject
     Q_OBJECT
 
 private slots:
+    void merge_data();
+    void merge();
     void plan_data();
     void plan();
 };
+
+void TestSyncPlan::merge_data()
+{
+    QTest::addColumn<ContactValues>("base");
+    QTest::addColumn<ContactValues>("local");
+    QTest::addColumn<ContactValues>("server");
+    QTest::addColumn<ContactValues>("merged");
+    QTest::addColumn<int>("conflicts");
+    using F = ContactField;
+    const ContactValues base
+        = contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "1"}});
+    QTest::newRow("unchanged") << base << base << base << base << 0;
+    QTest::newRow("changed here only")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "2"}}) << base
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "2"}}) << 0;
+    QTest::newRow("changed there only")
+        << base << base << contact({{F::LastName, "Dunn"}, {F::Cell, "3"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "3"}}) << 0;
+    QTest::newRow("both, different fields")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunne"}, {F::Cell, "1"}})
+        << contact({{F::LastName, "Dunn"}, {F::Cell, "3"}, {F::Notes, "hi"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunne"}, {F::Cell, "3"}, {F::Notes, "hi"}})
+        << 0;
+    QTest::newRow("both, same field, same value")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 0;
+    QTest::newRow("both, same field: local wins")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::LastName, "Dunn"}, {F::Cell, "6"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 1;
+    QTest::newRow("emptied there, changed here")
+        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
+        << contact({{F::LastName, "Dunn"}})
+        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 1;
+}
+
+void TestSyncPlan::merge()
+{
+    QFETCH(ContactValues, base);
+    QFETCH(ContactValues, local);
+    QFETCH(ContactValues, server);
+    QFETCH(ContactValues, merged);
+    QFETCH(int, conflicts);
+    const carddav::MergeResult result = carddav::mergeThreeWay(base, local, server);
+    QCOMPARE(result.merged, merged);
+    QCOMPARE(result.conflicts.size(), conflicts);
+    for (const FieldConflict &conflict : result.conflicts) {
+        QCOMPARE(conflict.local, local[fieldIndex(conflict.field)]);
+        QCOMPARE(conflict.server, server[fieldIndex(conflict.field)]);
+    }
+}
 
 void TestSyncPlan::plan_data()
 {

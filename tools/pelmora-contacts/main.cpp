@@ -460,7 +460,8 @@ int runSyncSetup(const QCommandLineParser &parser, const QStringList &arguments,
     QStringList names;
     for (const carddav::AddressBook &book : *books) {
         names << book.name;
-        std::printf("%s\t%s\n", qPrintable(book.name), qPrintable(book.url.toString()));
+        std::printf("%s\t%s\n", qPrintable(printable(book.name)),
+                    qPrintable(printable(book.url.toString())));
     }
     const QString wanted = parser.value(QStringLiteral("addressbook"));
     std::optional<carddav::AddressBook> chosen;
@@ -570,10 +571,11 @@ int runSync(const QCommandLineParser &parser, const QString &db)
         say(report.error());
         return exitStatusOf(report.failure());
     }
+    // Names, values and addresses come from the server: escaped before the terminal sees them.
     for (const QString &conflict : report->conflicts)
-        std::printf("conflict: %s\n", qPrintable(conflict));
+        std::printf("conflict: %s\n", qPrintable(printable(conflict)));
     for (const QString &notice : report->notices)
-        std::printf("%s\n", qPrintable(notice));
+        std::printf("%s\n", qPrintable(printable(notice)));
     std::printf("Synced: %s\n", qPrintable(report->summary()));
     if (!report->conflicts.isEmpty())
         say(QStringLiteral("The server's values of the conflicts are in %1.")

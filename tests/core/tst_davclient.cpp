@@ -1,8 +1,7 @@
-// The sync's pure parts: the three-way merge, the password file's mode and the multistatus
-// reader.
+// The WebDAV client's own rules (where the password may go, how long silence may last),
+// the multistatus reader and the password file's mode.
 #include <core/sync/davclient.h>
 #include <core/sync/davxml.h>
-#include <core/sync/merge.h>
 #include <core/sync/passwordfile.h>
 
 #include <QTcpServer>
@@ -10,27 +9,11 @@
 #include <QTest>
 #include <QTimer>
 
-using carddav::FieldConflict;
-
-namespace {
-
-ContactValues contact(std::initializer_list<std::pair<ContactField, QString>> fields)
-{
-    ContactValues values;
-    for (const auto &[field, value] : fields)
-        values[fieldIndex(field)] = value;
-    return values;
-}
-
-} // namespace
-
-class TestSyncMerge : public QObject
+class TestDavClient : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void merge_data();
-    void merge();
     void passwordFileMode_data();
     void passwordFileMode();
     void multistatus();
@@ -40,59 +23,7 @@ private slots:
     void silenceEndsInATimeOut();
 };
 
-void TestSyncMerge::merge_data()
-{
-    QTest::addColumn<ContactValues>("base");
-    QTest::addColumn<ContactValues>("local");
-    QTest::addColumn<ContactValues>("server");
-    QTest::addColumn<ContactValues>("merged");
-    QTest::addColumn<int>("conflicts");
-    using F = ContactField;
-    const ContactValues base
-        = contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "1"}});
-    QTest::newRow("unchanged") << base << base << base << base << 0;
-    QTest::newRow("changed here only")
-        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "2"}}) << base
-        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "2"}}) << 0;
-    QTest::newRow("changed there only")
-        << base << base << contact({{F::LastName, "Dunn"}, {F::Cell, "3"}})
-        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "3"}}) << 0;
-    QTest::newRow("both, different fields")
-        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunne"}, {F::Cell, "1"}})
-        << contact({{F::LastName, "Dunn"}, {F::Cell, "3"}, {F::Notes, "hi"}})
-        << contact({{F::ContactId, "4"}, {F::LastName, "Dunne"}, {F::Cell, "3"}, {F::Notes, "hi"}})
-        << 0;
-    QTest::newRow("both, same field, same value")
-        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
-        << contact({{F::LastName, "Dunn"}, {F::Cell, "5"}})
-        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 0;
-    QTest::newRow("both, same field: local wins")
-        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
-        << contact({{F::LastName, "Dunn"}, {F::Cell, "6"}})
-        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 1;
-    QTest::newRow("emptied there, changed here")
-        << base << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}})
-        << contact({{F::LastName, "Dunn"}})
-        << contact({{F::ContactId, "4"}, {F::LastName, "Dunn"}, {F::Cell, "5"}}) << 1;
-}
-
-void TestSyncMerge::merge()
-{
-    QFETCH(ContactValues, base);
-    QFETCH(ContactValues, local);
-    QFETCH(ContactValues, server);
-    QFETCH(ContactValues, merged);
-    QFETCH(int, conflicts);
-    const carddav::MergeResult result = carddav::mergeThreeWay(base, local, server);
-    QCOMPARE(result.merged, merged);
-    QCOMPARE(result.conflicts.size(), conflicts);
-    for (const FieldConflict &conflict : result.conflicts) {
-        QCOMPARE(conflict.local, local[fieldIndex(conflict.field)]);
-        QCOMPARE(conflict.server, server[fieldIndex(conflict.field)]);
-    }
-}
-
-void TestSyncMerge::passwordFileMode_data()
+void TestDavClient::passwordFileMode_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("accepted");
@@ -103,7 +34,7 @@ void TestSyncMerge::passwordFileMode_data()
     QTest::newRow("0620 group writes") << 0620 << false;
 }
 
-void TestSyncMerge::passwordFileMode()
+void TestDavClient::passwordFileMode()
 {
     QFETCH(int, mode);
     QFETCH(bool, accepted);
@@ -131,7 +62,7 @@ void TestSyncMerge::passwordFileMode()
         QVERIFY(password.error().contains(path));
 }
 
-void TestSyncMerge::multistatus()
+void TestDavClient::multistatus()
 {
     const QByteArray body
         = "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:"
@@ -159,7 +90,7 @@ void TestSyncMerge::multistatus()
     QVERIFY(!carddav::parseMultistatus("<html>no</html>"));
 }
 
-void TestSyncMerge::passwordOnlyWhereSafe_data()
+void TestDavClient::passwordOnlyWhereSafe_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<bool>("sent");
@@ -173,15 +104,15 @@ void TestSyncMerge::passwordOnlyWhereSafe_data()
     QTest::newRow("ftp") << "ftp://localhost/" << false;
 }
 
-void TestSyncMerge::passwordOnlyWhereSafe()
+void TestDavClient::passwordOnlyWhereSafe()
 {
     QFETCH(QString, url);
     QFETCH(bool, sent);
     QCOMPARE(carddav::DavClient::mayCarryPassword(QUrl(url)), sent);
 }
 
-QTEST_GUILESS_MAIN(TestSyncMerge)
-void TestSyncMerge::silenceEndsInATimeOut_data()
+QTEST_GUILESS_MAIN(TestDavClient)
+void TestDavClient::silenceEndsInATimeOut_data()
 {
     QTest::addColumn<int>("requestTimeoutMs");
     QTest::addColumn<bool>("answered");
@@ -191,7 +122,7 @@ void TestSyncMerge::silenceEndsInATimeOut_data()
     QTest::newRow("a longer one for this request") << 10000 << true;
 }
 
-void TestSyncMerge::silenceEndsInATimeOut()
+void TestDavClient::silenceEndsInATimeOut()
 {
     QFETCH(int, requestTimeoutMs);
     QFETCH(bool, answered);
@@ -216,4 +147,4 @@ void TestSyncMerge::silenceEndsInATimeOut()
                  qPrintable(answer.error()));
 }
 
-#include "tst_syncmerge.moc"
+#include "tst_davclient.moc"
