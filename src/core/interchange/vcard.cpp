@@ -17,6 +17,10 @@ namespace {
 // comes near them, and a hostile file must not take the memory.
 constexpr qsizetype maxLineBytes = 1'000'000;
 constexpr qsizetype maxCardBytes = 8 * 1024 * 1024;
+// Every line costs its bookkeeping besides its bytes, an empty one too: 30 million empty
+// lines would otherwise pass the byte cap and take over a gigabyte.
+constexpr qsizetype maxCardLines = 100'000;
+constexpr qsizetype lineOverheadBytes = 32;
 
 const QString crlf = QStringLiteral("\r\n");
 
@@ -355,6 +359,7 @@ Result<void> readVCards(QIODevice &input, const QString &fileName, const ReadSin
         cardText.resize(0);
     };
     qsizetype cardBytes = 0;
+    qsizetype cardLines = 0;
     int cardLine = 0;
     QString cardProblem;
     bool inCard = false;
@@ -365,6 +370,7 @@ Result<void> readVCards(QIODevice &input, const QString &fileName, const ReadSin
         sink.skipped({cardLine, reason});
         forgetCard();
         cardBytes = 0;
+        cardLines = 0;
         inCard = false;
     };
 
@@ -396,7 +402,9 @@ Result<void> readVCards(QIODevice &input, const QString &fileName, const ReadSin
             cardProblem = QStringLiteral("line %1 is longer than %2 bytes")
                               .arg(reader.number())
                               .arg(maxLineBytes);
-        cardBytes += line.size();
+        cardBytes += line.size() + lineOverheadBytes;
+        if (++cardLines > maxCardLines && cardProblem.isEmpty())
+            cardProblem = QStringLiteral("the card has more than %1 lines").arg(maxCardLines);
         if (cardBytes > maxCardBytes && cardProblem.isEmpty())
             cardProblem = QStringLiteral("the card is larger than %1 MiB").arg(maxCardBytes >> 20);
         if (cardProblem.isEmpty())
@@ -426,6 +434,7 @@ Result<void> readVCards(QIODevice &input, const QString &fileName, const ReadSin
         }
         forgetCard();
         cardBytes = 0;
+        cardLines = 0;
         inCard = false;
     }
     if (inCard)
