@@ -11,6 +11,12 @@
 
 #ifdef PELMORA_HAVE_KEYCHAIN
 #include <qt6keychain/keychain.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QTimer>
+
+#include <optional>
 #endif
 
 namespace keyring {
@@ -27,12 +33,40 @@ QString jobFailure(const QKeychain::Job &job)
         .arg(job.errorString());
 }
 
-void wait(QKeychain::Job &job)
+// A keyring that shows a prompt nobody answers would hold the tool (and a timer's sync)
+// for good; one that does not run is not asked at all where nobody could answer it.
+constexpr int answerWithinMs = 15000;
+
+std::optional<Failure> unanswerable()
 {
+    if (isatty(STDIN_FILENO))
+        return std::nullopt;
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && bus.interface()
+        && bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")))
+        return std::nullopt;
+    return Failure::input(QStringLiteral("No desktop keyring runs here, and nobody could answer "
+                                         "one: give the password with --password-file F."));
+}
+
+Result<void> wait(QKeychain::Job &job)
+{
+    if (const std::optional<Failure> failure = unanswerable())
+        return *failure;
     QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+    bool answered = false;
+    QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
+        answered = true;
+        loop.quit();
+    });
+    QTimer::singleShot(answerWithinMs, &loop, &QEventLoop::quit);
     job.start();
     loop.exec();
+    if (!answered)
+        return Failure::input(QStringLiteral("The desktop's keyring did not answer within %1 s. "
+                                             "Give the password with --password-file F.")
+                                  .arg(answerWithinMs / 1000));
+    return {};
 }
 #else
 Failure notBuilt()
@@ -50,7 +84,8 @@ Result<QString> readPassword(const QString &account)
     QKeychain::ReadPasswordJob job(service);
     job.setAutoDelete(false);
     job.setKey(account);
-    wait(job);
+    if (Result<void> waited = wait(job); !waited)
+        return waited.failure();
     if (job.error() != QKeychain::NoError)
         return Failure{jobFailure(job)};
     return job.textData();
@@ -67,7 +102,8 @@ Result<void> storePassword(const QString &account, const QString &password)
     job.setAutoDelete(false);
     job.setKey(account);
     job.setTextData(password);
-    wait(job);
+    if (Result<void> waited = wait(job); !waited)
+        return waited;
     if (job.error() != QKeychain::NoError)
         return Failure{jobFailure(job)};
     return {};
