@@ -204,8 +204,10 @@ private:
         ImportedContact contact;
         for (int i = 0; i < m_columnCount; ++i) {
             std::optional<QString> value = payload.string();
-            if (value && m_fieldOf[size_t(i)] >= 0)
-                contact.values[m_fieldOf[size_t(i)]] = std::move(*value);
+            const int field = m_fieldOf[size_t(i)];
+            if (value && field >= 0)
+                contact.values[field]
+                    = isOneLineField(fieldAt(field)) ? asOneLine(*value) : std::move(*value);
         }
         if (!payload.whole())
             return malformed("row");

@@ -73,6 +73,10 @@ void readPropstat(QXmlStreamReader &xml, DavResource &resource)
 
 } // namespace
 
+namespace {
+constexpr qsizetype maxMultistatusEntries = 1'000'000;
+} // namespace
+
 std::optional<QString> memberPath(const QUrl &addressBook, const QString &href)
 {
     const QUrl named = QUrl::fromEncoded(href.trimmed().toUtf8(), QUrl::StrictMode);
@@ -125,6 +129,10 @@ Result<Multistatus> parseMultistatus(const QByteArray &body)
                 else
                     xml.skipCurrentElement();
             }
+            // A listing of an address book never needs more; an endless one stops here.
+            if (out.responses.size() >= maxMultistatusEntries)
+                return Failure::server(QStringLiteral("The answer lists more than %1 entries.")
+                                           .arg(maxMultistatusEntries));
             out.responses << resource;
         } else if (isDav(xml, "sync-token")) {
             out.syncToken = xml.readElementText().trimmed();
