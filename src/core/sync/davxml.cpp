@@ -1,5 +1,7 @@
 #include <core/sync/davxml.h>
 
+#include <core/sync/davclient.h>
+
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -88,10 +90,7 @@ std::optional<QString> memberPath(const QUrl &addressBook, const QString &href)
             return std::nullopt;
     }
     const QUrl resolved = addressBook.resolved(named);
-    const int defaultPort = addressBook.scheme() == QLatin1String("https") ? 443 : 80;
-    if (resolved.scheme() != addressBook.scheme()
-        || resolved.host().compare(addressBook.host(), Qt::CaseInsensitive) != 0
-        || resolved.port(defaultPort) != addressBook.port(defaultPort))
+    if (!DavClient::sameOrigin(resolved, addressBook))
         return std::nullopt;
     QString bookPath = addressBook.path(QUrl::FullyEncoded);
     if (!bookPath.endsWith(u'/'))
